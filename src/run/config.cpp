@@ -1,0 +1,199 @@
+// Reading the configuration file into the job.
+#include "run/config.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "run/log.h"
+#include "run/translate_job.h"
+#include "transport/json_parse.h"
+#include "transport/text_encoding.h"
+
+const char kDefaultGatewayTokenUrl[] = "/api/uaa/oauth/token";
+const char kDefaultProjectUrl[] =
+    "/api/org-permission/v4/orgs/{org-id}/projects?includeExtendData=false";
+const char kDefaultTokenUrl[] = "/oauth2/token";
+const char kDefaultTranslateUrl[] = "/v2/translate";
+const char kDefaultStatusUrl[] = "/translate";
+
+namespace {
+
+const uint64_t kDefaultOvertime = 3600;
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+void writeScalar(const rapidjson::Value& value, JsonWriter& writer) {
+  if (value.IsNull()) {
+    writer.Null();
+  } else if (value.IsBool()) {
+    writer.Bool(value.GetBool());
+  } else if (value.IsString()) {
+    writer.String(value.GetString(), value.GetStringLength());
+  } else if (value.IsDouble()) {
+    writer.Double(value.GetDouble());
+  } else if (value.IsInt()) {
+    writer.Int(value.GetInt());
+  } else if (value.IsUint()) {
+    writer.Uint(value.GetUint());
+  } else if (value.IsInt64()) {
+    writer.Int64(value.GetInt64());
+  } else {
+    writer.Uint64(value.GetUint64());
+  }
+}
+
+// Reads a string setting; `fallback` (when given) is assigned when the member is absent.
+bool readSetting(const rapidjson::Value& doc, const char* name, std::string& field,
+                 const char* fallback = nullptr) {
+  if (getConfigString(doc, name, field)) return true;
+  if (fallback != nullptr) field = fallback;
+  return false;
+}
+
+uint64_t readOvertime(const rapidjson::Value& doc) {
+  const rapidjson::Value* value = findMember(doc, "overtime");
+  return value != nullptr && value->IsUint64() ? value->GetUint64() : kDefaultOvertime;
+}
+
+}  // namespace
+
+std::string readTextFile(std::string path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"),
+                                                       std::fclose);
+  if (!file) return std::string();
+  std::string text;
+  char block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof(block), file.get())) > 0) text.append(block, got);
+  text.resize(strnlen(text.c_str(), text.size()));
+  return text;
+}
+
+bool getConfigString(const rapidjson::Value& doc, const char* name, std::string& field) {
+  if (name == nullptr || *name == '\0') return false;
+  std::string value;
+  if (!getStringMember(doc, name, value) || value.empty()) return false;
+  field = value;
+  return true;
+}
+
+std::string extractFileId(const std::string& requestBody) {
+  rapidjson::Document doc;
+  if (!parseJsonSkippingBom(requestBody, doc) || !doc.IsObject()) return std::string();
+  const rapidjson::Value* source = findMember(doc, "source");
+  const rapidjson::Value* fileId = source == nullptr ? nullptr : findMember(*source, "fileId");
+  if (fileId == nullptr || !fileId->IsInt64()) return std::string();
+  return std::to_string(fileId->GetInt64());
+}
+
+std::string writeCompactJson(const rapidjson::Value& root) {
+  struct Frame {
+    const rapidjson::Value* container;
+    rapidjson::SizeType index;
+  };
+  rapidjson::StringBuffer buffer;
+  JsonWriter writer(buffer);
+  std::vector<Frame> open;
+  const rapidjson::Value* next = &root;
+  for (;;) {
+    if (next != nullptr) {
+      if (next->IsObject()) {
+        writer.StartObject();
+        open.push_back({next, 0});
+      } else if (next->IsArray()) {
+        writer.StartArray();
+        open.push_back({next, 0});
+      } else {
+        writeScalar(*next, writer);
+      }
+      next = nullptr;
+    }
+    if (open.empty()) break;
+    Frame& top = open.back();
+    if (top.container->IsObject()) {
+      if (top.index < top.container->MemberCount()) {
+        const auto& member = *(top.container->MemberBegin() + top.index++);
+        writer.Key(member.name.GetString(), member.name.GetStringLength());
+        next = &member.value;
+      } else {
+        writer.EndObject();
+        open.pop_back();
+      }
+    } else if (top.index < top.container->Size()) {
+      next = &(*top.container)[top.index++];
+    } else {
+      writer.EndArray();
+      open.pop_back();
+    }
+  }
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+bool TranslateJob::loadConfig(const std::string& path) {
+  if (path.empty()) {
+    message = "file path is empty!";
+    return false;
+  }
+  rapidjson::Document doc;
+  if (!parseJsonSkippingBom(readTextFile(path), doc) || !doc.IsObject()) {
+    MLOG(ERROR) << " load config error!";
+    return false;
+  }
+  if (!readSetting(doc, "cmdtype", cmdType)) {
+    message = "cmdtype is empty!";
+    return false;
+  }
+  if (!readSetting(doc, "accounturl", accountUrl)) message = "account url is empty!";
+  readSetting(doc, "gatewaytokenurl", gatewayTokenUrl, kDefaultGatewayTokenUrl);
+  readSetting(doc, "projecturl", projectUrl, kDefaultProjectUrl);
+  readSetting(doc, "tenantid", tenantId);
+  if (!readSetting(doc, "orgid", orgId) && !tenantId.empty()) {
+    message = "orgid is empty!";
+    return false;
+  }
+  if (!readSetting(doc, "rooturl", rootUrl)) {
+    message = "root url is empty!";
+    return false;
+  }
+  readSetting(doc, "tokenurl", tokenUrl, kDefaultTokenUrl);
+  readSetting(doc, "translateurl", translateUrl, kDefaultTranslateUrl);
+  readSetting(doc, "statusurl", statusUrl, kDefaultStatusUrl);
+  if (!readSetting(doc, "appsecret", appSecret)) {
+    message = "appsecret is empty!";
+    return false;
+  }
+  if (!readSetting(doc, "appkey", appKey)) {
+    message = "appkey is empty!";
+    return false;
+  }
+  const rapidjson::Value* body = findMember(doc, "requestbody");
+  if (body != nullptr && body->IsObject()) {
+    requestBody = writeCompactJson(*body);
+    fileId = extractFileId(requestBody);
+    if (fileId.empty()) {
+      message = "file id is invalid!";
+      return false;
+    }
+  }
+  if (!readSetting(doc, "output", outputPath)) {
+    message = "resultJson is empty!";
+    return false;
+  }
+  overtime = readOvertime(doc);
+  outputPath = utf8ToLocal(outputPath);
+  deriveUrls();
+  MLOG(INFO) << " load config success.";
+  return true;
+}
+
+void TranslateJob::deriveUrls() {
+  projectId = lookupProjectId();
+  tokenUrl = rootUrl + tokenUrl;
+  translateUrl = rootUrl + translateUrl;
+  statusUrl = rootUrl + statusUrl;
+}

@@ -1,0 +1,101 @@
+// Process entry and the run of a job: dispatch, timing and the result document.
+#include "run/marluneTranslate.h"
+
+#include <curl/curl.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "run/command_line.h"
+#include "run/log.h"
+#include "run/translate_job.h"
+
+namespace {
+
+// Runs `cleanup` when the scope is left by any path.
+template <typename F>
+class ScopeGuard {
+ public:
+  explicit ScopeGuard(F cleanup) : cleanup_(cleanup) {}
+  ~ScopeGuard() { cleanup_(); }
+  ScopeGuard(const ScopeGuard&) = delete;
+  ScopeGuard& operator=(const ScopeGuard&) = delete;
+
+ private:
+  F cleanup_;
+};
+
+const int64_t kTicksPerSecond = 10000000;
+
+void writeString(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::string& text) {
+  writer.String(text.c_str(), static_cast<rapidjson::SizeType>(strnlen(text.c_str(), text.size())));
+}
+
+}  // namespace
+
+std::string buildResultDocument(bool succeeded, const std::string& message,
+                                const std::string& fileId) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("code");
+  writer.String(succeeded ? "success" : "failed");
+  writer.Key("message");
+  writeString(writer, message);
+  writer.Key("data");
+  writer.StartObject();
+  writer.Key("fileitemid");
+  writeString(writer, fileId);
+  writer.EndObject();
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+bool writeTextFile(std::string localPath, std::string text) {
+  std::FILE* file = platform::openForWriting(localPath);
+  if (file == nullptr) return false;
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  written = std::fflush(file) == 0 && written;
+  return std::fclose(file) == 0 && written;
+}
+
+bool TranslateJob::run() {
+  curl_global_init(CURL_GLOBAL_ALL);
+  ScopeGuard<void (*)()> curlCleanup(curl_global_cleanup);
+
+  tokenExpiry = platform::nowTicks();
+  int64_t start = platform::nowTicks();
+
+  bool succeeded = false;
+  if (platform::equalsIgnoreCase(cmdType, "translate")) {
+    succeeded = commitTranslate();
+  } else if (platform::equalsIgnoreCase(cmdType, "waitfor")) {
+    succeeded = waitForTranslate();
+  } else if (platform::equalsIgnoreCase(cmdType, "translatewaitfor")) {
+    succeeded = commitTranslate() && waitForTranslate();
+  }
+
+  int64_t end = platform::nowTicks();
+  MLOG(INFO) << "spend time: " << (end - start) / kTicksPerSecond << " seconds.";
+
+  bool written = writeTextFile(outputPath, buildResultDocument(succeeded, message, fileId));
+  if (!written) MLOG(ERROR) << "output result failed!";
+  return written;
+}
+
+int marluneMain(int argc, char** argv) {
+  google::InitGoogleLogging("");
+  ScopeGuard<void (*)()> loggingShutdown(google::ShutdownGoogleLogging);
+
+  if (!parseCommandLine(argc, argv)) {
+    MLOG(ERROR) << "-cfg empty!";
+    return -1;
+  }
+  TranslateJob job;
+  if (!job.loadConfig(optionMap()["-cfg"])) return -1;
+  job.run();
+  return 0;
+}

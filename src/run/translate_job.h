@@ -1,0 +1,75 @@
+// The one job of a run: its settings, the URLs derived from them, the credentials
+// obtained on the way and the texts that end up in the result document.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Status outcomes of one status query.
+enum : int { kStatusFinished = 0, kStatusProcessing = 1, kStatusFailed = -1 };
+
+class TranslateJob {
+ public:
+  // --- Configuration (translate_job_config.cpp) ---
+
+  // Reads and checks the configuration file at `path` and fills the job. False when the
+  // job cannot run; `message` then holds the reason unless the file was unreadable or
+  // not a JSON object, which is logged instead.
+  bool loadConfig(const std::string& path);
+
+  // Stores the looked-up project id and makes the three service URLs absolute.
+  void deriveUrls();
+
+  // --- Run (marluneTranslate.cpp) ---
+
+  // Does the configured work and writes the result document. True when the file was written.
+  bool run();
+
+  // --- Credentials ---
+
+  // The service bearer token: the kept one while at least a whole second of it remains,
+  // otherwise a new one from the token endpoint. Possibly empty.
+  std::string getMarluneAccessToken();
+
+  // A gateway token by the client-credentials grant; empty when none was obtained.
+  std::string getGatewayToken() const;
+
+  // The organisation's project id as decimal text, or empty; `projectId` when already set.
+  std::string lookupProjectId() const;
+
+  // --- Translation ---
+
+  // Submits the translate request. True when the service accepted it.
+  bool commitTranslate();
+
+  // Asks once for the job's status; kStatusFinished, kStatusProcessing or kStatusFailed.
+  int getTranslateStatus();
+
+  // The status outcome of one answer already converted to the local code page.
+  int parseTranslateStatus(const std::string& answer);
+
+  // Polls every five seconds until the job ends or `overtime` seconds have passed.
+  bool waitForTranslate();
+
+  // Fields, in the order callers and tests rely on.
+  std::string accessToken;
+  int64_t tokenExpiry = 0;
+  std::string accountUrl;
+  std::string gatewayTokenUrl;
+  std::string projectUrl;
+  std::string cmdType;
+  std::string rootUrl;
+  std::string tokenUrl;
+  std::string translateUrl;
+  std::string statusUrl;
+  std::string projectId;
+  std::string orgId;
+  std::string tenantId;
+  std::string appKey;
+  std::string appSecret;
+  std::string requestBody;
+  std::string fileId;
+  std::string message;
+  std::string outputPath;
+  uint64_t overtime = 3600;
+};

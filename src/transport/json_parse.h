@@ -1,0 +1,20 @@
+// Strict JSON parsing of received and configured texts.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <string>
+
+// Parses `text` up to its first NUL as one strict JSON document. The parser keeps no
+// recursion, so hostile nesting cannot exhaust the stack. True when it parsed.
+bool parseJson(const std::string& text, rapidjson::Document& doc);
+
+// The same, after dropping a leading byte-order mark byte by byte: an EF, then a BB,
+// then a BF, each skipped when it comes next.
+bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc);
+
+// The member `name` of `object` when `object` is an object holding it (first occurrence), else nullptr.
+const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name);
+
+// The member `name` as text when it is a string (up to its first NUL); false otherwise.
+bool getStringMember(const rapidjson::Value& object, const char* name, std::string& out);
