@@ -1,0 +1,84 @@
+// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests. It records every request as
+// it arrived on the wire (header lines in order, byte for byte) and answers as the test
+// scripts it, faults included. It reads the raw request because the order and exact
+// spelling of header lines are part of what the client must get right.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+struct RecordedRequest {
+  std::string method;
+  std::string target;                // path and query as sent
+  std::vector<std::string> headers;  // "Name: value" lines in arrival order, without CRLF
+  std::string body;
+
+  // Value of the first header named `name` (case-insensitive), or "" when absent.
+  std::string header(const std::string& name) const;
+  bool hasHeader(const std::string& name) const;
+  std::string path() const;   // target up to "?"
+  std::string query() const;  // target after "?", or ""
+};
+
+struct Answer {
+  int status = 200;
+  std::string body;
+  std::vector<std::string> headers;  // extra "Name: value" lines
+  std::string contentType = "application/json";
+
+  // Faults.
+  bool closeWithoutAnswer = false;  // close the connection before sending anything
+  bool cutMidBody = false;          // send headers and half the body, then close
+  int delayMs = 0;                  // wait before answering
+
+  static Answer json(const std::string& body, int status = 200);
+  static Answer drop();
+};
+
+class TestServer {
+ public:
+  using Handler = std::function<Answer(const RecordedRequest&)>;
+
+  TestServer();
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  int port() const { return port_; }
+  std::string url() const;  // "http://127.0.0.1:<port>"
+
+  // Answers requests for `method` and `path` (query ignored) with `handler`.
+  void on(const std::string& method, const std::string& path, Handler handler);
+  // Answers them with `answers` in turn; the last one repeats.
+  void onSequence(const std::string& method, const std::string& path, std::vector<Answer> answers);
+  // Answers them always with `answer`.
+  void onAlways(const std::string& method, const std::string& path, Answer answer);
+
+  std::vector<RecordedRequest> requests() const;
+  // Requests whose path is `path`.
+  std::vector<RecordedRequest> requestsTo(const std::string& path) const;
+  size_t connectionCount() const { return connections_; }
+
+ private:
+  void serve();
+  void handleConnection(int fd);
+  Answer dispatch(const RecordedRequest& request);
+
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<size_t> connections_{0};
+  mutable std::mutex mutex_;
+  std::map<std::string, Handler> handlers_;
+  std::vector<RecordedRequest> requests_;
+  std::thread thread_;
+};
+
+}  // namespace testing_support
