@@ -63,8 +63,7 @@ uint64_t readOvertime(const rapidjson::Value& doc) {
 }  // namespace
 
 std::string readTextFile(std::string path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"),
-                                                       std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
   if (!file) return std::string();
   std::string text;
   char block[65536];

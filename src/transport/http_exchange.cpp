@@ -61,8 +61,8 @@ int performWithRetry(CURL* handle, const std::string& url) {
       return result;
     }
     if (attempts > 1) {
-      MLOG_AT(ERROR, kRetryLogLine) << maskCredentials(url) << " connect failed!!! retry "
-                                    << attempts;
+      MLOG_AT(ERROR, kRetryLogLine)
+          << maskCredentials(url) << " connect failed!!! retry " << attempts;
       platform::sleepMillis(kRetryPauseMs);
     }
     ++attempts;

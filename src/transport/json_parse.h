@@ -13,7 +13,8 @@ bool parseJson(const std::string& text, rapidjson::Document& doc);
 // then a BF, each skipped when it comes next.
 bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc);
 
-// The member `name` of `object` when `object` is an object holding it (first occurrence), else nullptr.
+// The member `name` of `object` when `object` is an object holding it (first occurrence), else
+// nullptr.
 const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name);
 
 // The member `name` as text when it is a string (up to its first NUL); false otherwise.

@@ -6,31 +6,40 @@ TEST(Utf8ToLocal, ConvertsWhatTheCodePageHolds) {
   EXPECT_EQ(utf8ToLocal(""), "");
   EXPECT_EQ(utf8ToLocal("plain ASCII {\"code\":1}\r\n"), "plain ASCII {\"code\":1}\r\n");
   EXPECT_EQ(utf8ToLocal("\xE4\xB8\xAD\xE6\x96\x87"), "\xD6\xD0\xCE\xC4");
-  EXPECT_EQ(utf8ToLocal("a\xE4\xB8\xAD" "b"), "a\xD6\xD0" "b");
+  EXPECT_EQ(utf8ToLocal("a\xE4\xB8\xAD"
+                        "b"),
+            "a\xD6\xD0"
+            "b");
 }
 
 TEST(Utf8ToLocal, WholeTextFailsOnACharacterOutsideTheCodePage) {
   EXPECT_EQ(utf8ToLocal("\xE4\xB8\xAD \xED\x95\x9C"), "");  // Hangul syllable
-  EXPECT_EQ(utf8ToLocal("\xEF\xBB\xBF{}"), "");              // byte-order mark, U+FEFF
-  EXPECT_EQ(utf8ToLocal("\xF0\x9F\x98\x80"), "");            // outside the BMP
+  EXPECT_EQ(utf8ToLocal("\xEF\xBB\xBF{}"), "");             // byte-order mark, U+FEFF
+  EXPECT_EQ(utf8ToLocal("\xF0\x9F\x98\x80"), "");           // outside the BMP
 }
 
 TEST(Utf8ToLocal, MalformedUtf8GivesTheEmptyText) {
-  EXPECT_EQ(utf8ToLocal("ab\x80"), "");              // stray continuation byte
-  EXPECT_EQ(utf8ToLocal("\xE4\xB8" "x"), "");        // missing continuation byte
-  EXPECT_EQ(utf8ToLocal("ok\xE4\xB8"), "");          // sequence cut off at the end
-  EXPECT_EQ(utf8ToLocal("\xC0\xAF"), "");            // overlong "/"
-  EXPECT_EQ(utf8ToLocal("\xE0\x80\xAF"), "");        // overlong, three bytes
-  EXPECT_EQ(utf8ToLocal("\xED\xA0\x80"), "");        // UTF-16 surrogate
-  EXPECT_EQ(utf8ToLocal("\xFF"), "");                // never valid
+  EXPECT_EQ(utf8ToLocal("ab\x80"), "");  // stray continuation byte
+  EXPECT_EQ(utf8ToLocal("\xE4\xB8"
+                        "x"),
+            "");                               // missing continuation byte
+  EXPECT_EQ(utf8ToLocal("ok\xE4\xB8"), "");    // sequence cut off at the end
+  EXPECT_EQ(utf8ToLocal("\xC0\xAF"), "");      // overlong "/"
+  EXPECT_EQ(utf8ToLocal("\xE0\x80\xAF"), "");  // overlong, three bytes
+  EXPECT_EQ(utf8ToLocal("\xED\xA0\x80"), "");  // UTF-16 surrogate
+  EXPECT_EQ(utf8ToLocal("\xFF"), "");          // never valid
 }
 
 TEST(Utf8ToLocal, LongTextsConvertInFull) {
   std::string utf8;
   std::string local;
   for (int i = 0; i < 20000; ++i) {
-    utf8 += "\xE4\xB8\xAD" "a";
-    local += "\xD6\xD0" "a";
+    utf8 +=
+        "\xE4\xB8\xAD"
+        "a";
+    local +=
+        "\xD6\xD0"
+        "a";
   }
   EXPECT_EQ(utf8ToLocal(utf8), local);
 }

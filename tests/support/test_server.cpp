@@ -18,12 +18,18 @@ namespace {
 
 std::string statusText(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 302: return "Found";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 302:
+      return "Found";
+    case 401:
+      return "Unauthorized";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
@@ -190,8 +196,8 @@ void TestServer::handleConnection(int fd) {
   size_t contentLength = 0;
   while (lineEnd != std::string::npos) {
     size_t next = head.find("\r\n", lineEnd + 2);
-    std::string line = head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos
-                                                                           : next - lineEnd - 2);
+    std::string line = head.substr(
+        lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
     request.headers.push_back(line);
     lineEnd = next;
   }
@@ -209,8 +215,8 @@ void TestServer::handleConnection(int fd) {
     std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
   }
   if (answer.closeWithoutAnswer) return;
-  std::string response = "HTTP/1.1 " + std::to_string(answer.status) + " " +
-                         statusText(answer.status) + "\r\n";
+  std::string response =
+      "HTTP/1.1 " + std::to_string(answer.status) + " " + statusText(answer.status) + "\r\n";
   if (!answer.contentType.empty()) response += "Content-Type: " + answer.contentType + "\r\n";
   for (const std::string& line : answer.headers) response += line + "\r\n";
   response += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";

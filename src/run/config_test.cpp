@@ -1,0 +1,197 @@
+#include "run/config.h"
+
+#include <gtest/gtest.h>
+
+#include "run/translate_job.h"
+#include "support/file_util.h"
+
+using testing_support::makeTempDir;
+using testing_support::writeFile;
+
+namespace {
+
+const char kMinimal[] =
+    R"("cmdtype":"translate","rooturl":"http://root","appsecret":"s","appkey":"k","output":"r.json")";
+
+class LoadConfig : public ::testing::Test {
+ protected:
+  // Loads `{<members>}` written to a file; the job is in `job`.
+  bool load(const std::string& members) { return loadText("{" + members + "}"); }
+  bool loadText(const std::string& text) {
+    std::string path = dir_ + "/job.json";
+    writeFile(path, text);
+    job = TranslateJob();
+    return job.loadConfig(path);
+  }
+
+  std::string dir_ = makeTempDir();
+  TranslateJob job;
+};
+
+TEST_F(LoadConfig, MinimalConfigFillsDefaultsAndJoinsUrls) {
+  ASSERT_TRUE(load(kMinimal));
+  EXPECT_EQ(job.cmdType, "translate");
+  EXPECT_EQ(job.message, "account url is empty!");
+  EXPECT_EQ(job.gatewayTokenUrl, "/api/uaa/oauth/token");
+  EXPECT_EQ(job.projectUrl,
+            "/api/org-permission/v4/orgs/{org-id}/projects?includeExtendData=false");
+  EXPECT_EQ(job.tokenUrl, "http://root/oauth2/token");
+  EXPECT_EQ(job.translateUrl, "http://root/v2/translate");
+  EXPECT_EQ(job.statusUrl, "http://root/translate");
+  EXPECT_EQ(job.overtime, 3600u);
+  EXPECT_EQ(job.requestBody, "");
+  EXPECT_EQ(job.fileId, "");
+  EXPECT_EQ(job.outputPath, "r.json");
+  EXPECT_EQ(job.projectId, "");
+}
+
+TEST_F(LoadConfig, FirstMissingSettingInTableOrderIsReported) {
+  EXPECT_FALSE(load(R"("rooturl":"r","appsecret":"s","appkey":"k","output":"o")"));
+  EXPECT_EQ(job.message, "cmdtype is empty!");
+  EXPECT_FALSE(load(R"("cmdtype":"","rooturl":"r","appsecret":"s","appkey":"k","output":"o")"));
+  EXPECT_EQ(job.message, "cmdtype is empty!");
+  EXPECT_FALSE(load(R"("cmdtype":"t","tenantid":"t1","rooturl":"r","appsecret":"s","appkey":"k")"));
+  EXPECT_EQ(job.message, "orgid is empty!");
+  EXPECT_FALSE(load(R"("cmdtype":"t","appsecret":"s","appkey":"k","output":"o")"));
+  EXPECT_EQ(job.message, "root url is empty!");
+  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"r","output":"o")"));
+  EXPECT_EQ(job.message, "appsecret is empty!");
+  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","output":"o")"));
+  EXPECT_EQ(job.message, "appkey is empty!");
+  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k")"));
+  EXPECT_EQ(job.message, "resultJson is empty!");
+  // The file id is checked before the output.
+  EXPECT_FALSE(
+      load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k","requestbody":{})"));
+  EXPECT_EQ(job.message, "file id is invalid!");
+}
+
+TEST_F(LoadConfig, UnreadableOrNonObjectFilesFailWithoutMessage) {
+  EXPECT_FALSE(loadText("[1,2]"));
+  EXPECT_EQ(job.message, "");
+  EXPECT_FALSE(loadText("{\"cmdtype\":\"t\"} trailing"));
+  EXPECT_FALSE(loadText(""));
+  job = TranslateJob();
+  EXPECT_FALSE(job.loadConfig(dir_ + "/missing.json"));
+  EXPECT_FALSE(job.loadConfig(dir_));  // a directory
+  EXPECT_EQ(job.message, "");
+  EXPECT_FALSE(job.loadConfig(""));
+  EXPECT_EQ(job.message, "file path is empty!");
+}
+
+TEST_F(LoadConfig, ByteOrderMarkBytesAreSkippedOneByOne) {
+  EXPECT_TRUE(loadText("\xEF\xBB\xBF{" + std::string(kMinimal) + "}"));
+  EXPECT_TRUE(loadText("\xBB\xBF{" + std::string(kMinimal) + "}"));
+  EXPECT_TRUE(loadText("\xEF\xBF{" + std::string(kMinimal) + "}"));
+  EXPECT_FALSE(loadText("\xBF\xBB{" + std::string(kMinimal) + "}"));
+}
+
+TEST_F(LoadConfig, TextAfterANulByteIsIgnored) {
+  EXPECT_TRUE(loadText("{" + std::string(kMinimal) + "}" + std::string(1, '\0') + "garbage"));
+}
+
+TEST_F(LoadConfig, NonStringOrEmptyValuesCountAsAbsent) {
+  ASSERT_TRUE(load(std::string(kMinimal) +
+                   R"(,"tokenurl":5,"translateurl":"","statusurl":null,"accounturl":["a"])"));
+  EXPECT_EQ(job.tokenUrl, "http://root/oauth2/token");
+  EXPECT_EQ(job.translateUrl, "http://root/v2/translate");
+  EXPECT_EQ(job.statusUrl, "http://root/translate");
+  EXPECT_EQ(job.message, "account url is empty!");
+}
+
+TEST_F(LoadConfig, FirstOfDuplicateMembersCounts) {
+  ASSERT_TRUE(load(std::string(kMinimal) + R"(,"cmdtype":"waitfor","overtime":5,"overtime":7)"));
+  EXPECT_EQ(job.cmdType, "translate");
+  EXPECT_EQ(job.overtime, 5u);
+}
+
+TEST_F(LoadConfig, UrlsAreJoinedWithoutNormalisation) {
+  ASSERT_TRUE(load(R"("cmdtype":"t","rooturl":"http://h/","appsecret":"s","appkey":"k",)"
+                   R"("output":"o","statusurl":"status","accounturl":"http://acc")"));
+  EXPECT_EQ(job.tokenUrl, "http://h//oauth2/token");
+  EXPECT_EQ(job.statusUrl, "http://h/status");
+  EXPECT_EQ(job.message, "");
+}
+
+TEST_F(LoadConfig, OvertimeTakesOnlyNonNegativeIntegers) {
+  struct Case {
+    const char* value;
+    uint64_t expected;
+  } cases[] = {{"0", 0},
+               {"60", 60},
+               {"-5", 3600},
+               {"60.5", 3600},
+               {"\"60\"", 3600},
+               {"null", 3600},
+               {"1e2", 3600},
+               {"18446744073709551615", UINT64_MAX},
+               {"18446744073709551616", 3600}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(load(std::string(kMinimal) + ",\"overtime\":" + c.value)) << c.value;
+    EXPECT_EQ(job.overtime, c.expected) << c.value;
+  }
+}
+
+TEST_F(LoadConfig, RequestBodyIsCompactedAndGivesTheFileId) {
+  ASSERT_TRUE(load(std::string(kMinimal) +
+                   R"(,"requestbody": { "source" : {"fileId": 12345678901, "n":"a\"b"},)"
+                   R"( "target":[ "zh" , 1.5, true, null ] })"));
+  EXPECT_EQ(job.requestBody,
+            R"({"source":{"fileId":12345678901,"n":"a\"b"},"target":["zh",1.5,true,null]})");
+  EXPECT_EQ(job.fileId, "12345678901");
+
+  ASSERT_TRUE(load(std::string(kMinimal) + R"(,"requestbody":{"source":{"fileId":-7}})"));
+  EXPECT_EQ(job.fileId, "-7");
+  ASSERT_TRUE(
+      load(std::string(kMinimal) + R"(,"requestbody":{"source":{"fileId":9223372036854775807}})"));
+  EXPECT_EQ(job.fileId, "9223372036854775807");
+  // Not an object: ignored.
+  ASSERT_TRUE(load(std::string(kMinimal) + R"(,"requestbody":"{\"source\":{\"fileId\":1}}")"));
+  EXPECT_EQ(job.requestBody, "");
+}
+
+TEST_F(LoadConfig, UnusableFileIdsFailTheLoad) {
+  const char* bodies[] = {
+      R"({"source":{"fileId":"12345678901"}})", R"({"source":{"fileId":1.0}})",
+      R"({"source":{"fileId":1e3}})",           R"({"source":{"fileId":9223372036854775808}})",
+      R"({"source":[{"fileId":1}]})",           R"({"fileId":1})"};
+  for (const char* body : bodies) {
+    EXPECT_FALSE(load(std::string(kMinimal) + ",\"requestbody\":" + body)) << body;
+    EXPECT_EQ(job.message, "file id is invalid!") << body;
+  }
+}
+
+TEST_F(LoadConfig, OutputPathIsConvertedToTheLocalCodePage) {
+  ASSERT_TRUE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k",)"
+                   "\"output\":\"/tmp/\xE4\xB8\xAD.json\""));
+  EXPECT_EQ(job.outputPath, "/tmp/\xD6\xD0.json");
+  ASSERT_TRUE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k",)"
+                   "\"output\":\"/tmp/\xED\x95\x9C.json\""));
+  EXPECT_EQ(job.outputPath, "");
+}
+
+TEST_F(LoadConfig, GatewayModeNeedsAnOrganisation) {
+  ASSERT_TRUE(load(std::string(kMinimal) + R"(,"tenantid":"","orgid":"")"));
+  ASSERT_TRUE(load(std::string(kMinimal) + R"(,"tenantid":"t","orgid":"o")"));
+  EXPECT_EQ(job.tenantId, "t");
+  EXPECT_EQ(job.orgId, "o");
+}
+
+TEST(ExtractFileId, ReadsOnlyASignedSixtyFourBitInteger) {
+  EXPECT_EQ(extractFileId(R"({"source":{"fileId":42}})"), "42");
+  EXPECT_EQ(extractFileId(R"({"source":{"fileId":-9223372036854775808}})"), "-9223372036854775808");
+  EXPECT_EQ(extractFileId(R"({"source":{"fileId":42}} x)"), "");
+  EXPECT_EQ(extractFileId(R"({"source":null})"), "");
+  EXPECT_EQ(extractFileId(""), "");
+}
+
+TEST(WriteCompactJson, DeepNestingIsWrittenWithoutRecursion) {
+  const int depth = 200000;
+  std::string nested = std::string(depth, '[') + std::string(depth, ']');
+  rapidjson::Document doc;
+  doc.Parse<rapidjson::kParseIterativeFlag>(nested.c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  EXPECT_EQ(writeCompactJson(doc), nested);
+}
+
+}  // namespace

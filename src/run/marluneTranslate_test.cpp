@@ -1,0 +1,62 @@
+#include "run/marluneTranslate.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/file_util.h"
+
+using testing_support::readFile;
+
+namespace {
+
+TEST(ResultDocument, MembersInOrderCompactWithoutNewline) {
+  EXPECT_EQ(buildResultDocument(true, "", ""),
+            R"({"code":"success","message":"","data":{"fileitemid":""}})");
+  EXPECT_EQ(buildResultDocument(false, "overtime!", "42"),
+            R"({"code":"failed","message":"overtime!","data":{"fileitemid":"42"}})");
+}
+
+TEST(ResultDocument, EscapesQuotesBackslashesAndControlBytesOnly) {
+  std::string controls;
+  for (int c = 1; c < 0x20; ++c) controls += static_cast<char>(c);
+  std::string doc = buildResultDocument(false, "a\"b\\c/" + controls + "\x7F", "1");
+  EXPECT_EQ(doc,
+            "{\"code\":\"failed\",\"message\":\"a\\\"b\\\\c/"
+            "\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000B\\f\\r\\u000E"
+            "\\u000F\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019"
+            "\\u001A\\u001B\\u001C\\u001D\\u001E\\u001F\x7F\",\"data\":{\"fileitemid\":\"1\"}}");
+}
+
+TEST(ResultDocument, MultiByteTextIsCopiedUnvalidatedAndCutAtNul) {
+  std::string gbk = "\xD6\xD0\xCE\xC4";
+  std::string invalid = "\xFF\xC0";
+  EXPECT_EQ(buildResultDocument(true, gbk + invalid,
+                                std::string("7\0"
+                                            "8",
+                                            3)),
+            "{\"code\":\"success\",\"message\":\"" + gbk + invalid +
+                "\",\"data\":{\"fileitemid\":\"7\"}}");
+}
+
+TEST(WriteTextFile, WritesExactlyTheTextAndReportsFailures) {
+  std::string dir = testing_support::makeTempDir();
+  std::string path = dir + "/r.json";
+  testing_support::writeFile(path, "old content that is longer");
+  ASSERT_TRUE(writeTextFile(path, "{}"));
+  EXPECT_EQ(readFile(path), "{}");
+
+  // A GBK path names the file by its UTF-8 form.
+  ASSERT_TRUE(writeTextFile(dir + "/\xD6\xD0.json", "x"));
+  EXPECT_EQ(readFile(dir + "/\xE4\xB8\xAD.json"), "x");
+
+  EXPECT_FALSE(writeTextFile(dir + "/missing/r.json", "{}"));
+  EXPECT_FALSE(writeTextFile("", "{}"));
+  EXPECT_FALSE(writeTextFile(dir + "/\x81", "{}"));  // not a GBK character
+  // A write the device cannot take is a failure, not a success.
+  if (access("/dev/full", W_OK) == 0) {
+    EXPECT_FALSE(writeTextFile("/dev/full", "{}"));
+  }
+}
+
+}  // namespace

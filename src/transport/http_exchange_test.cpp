@@ -1,0 +1,199 @@
+#include "transport/http_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "support/capture.h"
+#include "support/fake_time.h"
+#include "support/log_capture.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+// A GET through the shared request procedure.
+struct Exchange {
+  bool ok;
+  std::string body;
+  std::string headers;
+};
+
+Exchange get(const std::string& url) {
+  HttpRequest request;
+  EXPECT_TRUE(request.valid());
+  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, "GET");
+  request.setCallbackOptions();
+  bool ok = request.perform(url);
+  return {ok, request.body(), request.headerText()};
+}
+
+std::vector<LogLine> retryLines(const LogCapture& log) {
+  std::vector<LogLine> lines;
+  for (const LogLine& line : log.lines()) {
+    if (line.text.find(" connect failed!!! ") != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(CollectChunk, KeepsBytesBeforeTheFirstNulAndConsumesAll) {
+  ResponseBuffer buffer;
+  char withNul[] = {'a', 'b', '\0', 'c'};
+  EXPECT_EQ(collectChunk(withNul, 1, 4, &buffer), 4u);
+  char plain[] = {'d', 'e'};
+  EXPECT_EQ(collectChunk(plain, 1, 2, &buffer), 2u);
+  EXPECT_EQ(collectChunk(plain, 1, 0, &buffer), 0u);
+  char leadingNul[] = {'\0', 'x'};
+  EXPECT_EQ(collectChunk(leadingNul, 1, 2, &buffer), 2u);
+  EXPECT_EQ(buffer.text, "abde");
+
+  std::string big(100000, 'z');
+  EXPECT_EQ(collectChunk(&big[0], 1, big.size(), &buffer), big.size());
+  EXPECT_EQ(buffer.text.size(), 4 + big.size());
+}
+
+TEST(MaskCredentials, HidesOnlyTheCredentialValue) {
+  EXPECT_EQ(maskCredentials("http://h/oauth2/token?credential=a+b/c=="),
+            "http://h/oauth2/token?credential=***");
+  EXPECT_EQ(maskCredentials("http://h/t?x=1&credential=abc&y=2"),
+            "http://h/t?x=1&credential=***&y=2");
+  EXPECT_EQ(maskCredentials("http://h/t?credential=a&credential=b#f"),
+            "http://h/t?credential=***&credential=***#f");
+  EXPECT_EQ(maskCredentials("http://h/t?fileId=5"), "http://h/t?fileId=5");
+  EXPECT_EQ(maskCredentials("http://h/credential=abc"), "http://h/credential=abc");
+  EXPECT_EQ(maskCredentials("http://h/t?mycredential=abc"), "http://h/t?mycredential=abc");
+}
+
+TEST(PerformWithRetry, OneFailureIsRetriedAtOnceWithoutLogging) {
+  FakeTime time;
+  LogCapture log;
+  TestServer server;
+  server.onSequence("GET", "/a", {Answer::drop(), Answer::json("{\"ok\":1}")});
+  Exchange e = get(server.url() + "/a");
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "{\"ok\":1}");
+  EXPECT_EQ(server.connectionCount(), 2u);
+  EXPECT_TRUE(retryLines(log).empty());
+  EXPECT_TRUE(time.sleeps.empty());
+}
+
+TEST(PerformWithRetry, TwoFailuresLogOneRetryAndPauseOnce) {
+  FakeTime time;
+  LogCapture log;
+  TestServer server;
+  server.onSequence("GET", "/a", {Answer::drop(), Answer::drop(), Answer::json("{}")});
+  std::string url = server.url() + "/a";
+  EXPECT_TRUE(get(url).ok);
+  std::vector<LogLine> lines = retryLines(log);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].severity, google::GLOG_ERROR);
+  EXPECT_EQ(lines[0].file, "marluneTranslate.cpp");
+  EXPECT_EQ(lines[0].line, 178);
+  EXPECT_EQ(lines[0].text, url + " connect failed!!! retry 2");
+  EXPECT_EQ(time.sleeps, std::vector<unsigned>{2000});
+}
+
+TEST(PerformWithRetry, GivesUpAfterThirtyThreeAttempts) {
+  FakeTime time;
+  LogCapture log;
+  TestServer server;
+  server.onAlways("GET", "/a", Answer::drop());
+  std::string url = server.url() + "/a";
+  HttpRequest request;
+  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
+  request.setCallbackOptions();
+  EXPECT_EQ(performWithRetry(request.handle(), url), CURLE_GOT_NOTHING);
+  EXPECT_EQ(server.connectionCount(), 33u);
+  std::vector<LogLine> lines = retryLines(log);
+  ASSERT_EQ(lines.size(), 32u);
+  for (int n = 2; n <= 32; ++n) {
+    EXPECT_EQ(lines[n - 2].text, url + " connect failed!!! retry " + std::to_string(n));
+    EXPECT_EQ(lines[n - 2].line, 178);
+  }
+  EXPECT_EQ(lines[31].text, url + " connect failed!!! max retry 32");
+  EXPECT_EQ(lines[31].line, 173);
+  EXPECT_EQ(lines[31].severity, google::GLOG_ERROR);
+  EXPECT_EQ(time.sleeps, std::vector<unsigned>(31, 2000));
+}
+
+TEST(PerformWithRetry, RetryLinesHideTheCredential) {
+  FakeTime time;
+  LogCapture log;
+  TestServer server;
+  server.onSequence("POST", "/t", {Answer::drop(), Answer::drop(), Answer::json("{}")});
+  std::string url = server.url() + "/t?credential=c2VjcmV0+/==";
+  HttpRequest request;
+  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, "POST");
+  request.setCallbackOptions();
+  EXPECT_TRUE(request.perform(url));
+  std::vector<LogLine> lines = retryLines(log);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].text, server.url() + "/t?credential=*** connect failed!!! retry 2");
+  EXPECT_EQ(server.requests()[0].target, "/t?credential=c2VjcmV0+/==");
+}
+
+TEST(PerformWithRetry, RealPauseBeforeTheThirdAttempt) {
+  TestServer server;
+  server.onSequence("GET", "/a", {Answer::drop(), Answer::drop(), Answer::json("{}")});
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(get(server.url() + "/a").ok);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1990));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4000));
+}
+
+TEST(PerformWithRetry, HttpErrorStatusIsAnAnswerNotAFailure) {
+  FakeTime time;
+  TestServer server;
+  server.onAlways("GET", "/a", Answer::json("{\"code\":500}", 500));
+  Exchange e = get(server.url() + "/a");
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "{\"code\":500}");
+  EXPECT_EQ(e.headers.rfind("HTTP/1.1 500 Internal Server Error\r\n", 0), 0u);
+  EXPECT_EQ(server.connectionCount(), 1u);
+  EXPECT_TRUE(time.sleeps.empty());
+}
+
+TEST(HttpRequest, CollectsWholeAnswersUpToTheNulRule) {
+  TestServer server;
+  Answer answer = Answer::json(std::string("{\"a\":1}\0tail", 12));
+  std::string longValue(30000, 'v');
+  answer.headers.push_back("X-Long: " + longValue);
+  server.onAlways("GET", "/a", answer);
+  Exchange e = get(server.url() + "/a");
+  ASSERT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "{\"a\":1}");
+  EXPECT_NE(e.headers.find("\r\nX-Long: " + longValue + "\r\n"), std::string::npos);
+  EXPECT_EQ(e.headers.substr(e.headers.size() - 4), "\r\n\r\n");
+}
+
+TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
+  TestServer server;
+  server.onSequence(
+      "GET", "/a",
+      {Answer::json("{\"m\":\"\xE4\xB8\xAD\"}"), Answer::json("{\"m\":\"\xED\x95\x9C\"}")});
+  EXPECT_EQ(get(server.url() + "/a").body, "{\"m\":\"\xD6\xD0\"}");
+  EXPECT_EQ(get(server.url() + "/a").body, "");
+}
+
+TEST(HttpRequest, PrintsTheTwoConsoleBlocks) {
+  TestServer server;
+  server.onAlways("GET", "/a", Answer::json("{\"x\":2}"));
+  HttpRequest request;
+  std::string url = server.url() + "/a";
+  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
+  request.setCallbackOptions();
+  ASSERT_TRUE(request.perform(url));
+  CoutCapture out;
+  request.printBlocks("commitTranslate");
+  EXPECT_EQ(out.text(),
+            "commitTranslate CURLOPT_WRITEFUNCTION out:\n{\"x\":2}\n"
+            "commitTranslate CURLOPT_HEADERFUNCTION out:\n" +
+                request.headerText() + "\n");
+  EXPECT_EQ(request.headerText().rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+}
+
+}  // namespace
