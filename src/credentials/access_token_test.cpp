@@ -7,7 +7,7 @@
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/service_fixtures.h"
-#include "support/stdout_capture.h"
+#include "support/capture.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -76,7 +76,7 @@ TEST_F(AccessTokenTest, KeptTokenServesWhileAWholeSecondRemains) {
   job.accessToken = "kept";
   job.tokenExpiry = clock.nowTicks() + kSecond * 3 / 2;
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_EQ(job.getMarluneAccessToken(), "kept");
     EXPECT_EQ(out.text(), "");
   }
@@ -93,7 +93,7 @@ TEST_F(AccessTokenTest, KeptTokenServesWhileAWholeSecondRemains) {
 }
 
 TEST_F(AccessTokenTest, PostsTheBasicCredentialAndKeepsTokenAndExpiry) {
-  StdoutCapture out;
+  CoutCapture out;
   const std::string body = tokenAnswer("tok-1", "2030-01-01 09:00:00");
   EXPECT_EQ(fetchWith(body), "tok-1");
   EXPECT_EQ(job.accessToken, "tok-1");
@@ -138,7 +138,7 @@ TEST_F(AccessTokenTest, OnlyAnExactSuccessWithADataObjectStoresAToken) {
            "not json",
            "",
        }) {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_EQ(fetchWith(body), "old") << body;
     EXPECT_EQ(job.accessToken, "old") << body;
     EXPECT_EQ(job.tokenExpiry, expiry) << body;
@@ -156,7 +156,7 @@ TEST_F(AccessTokenTest, IntegerCodeIsAnErrorAnswer) {
   job.accessToken = "old";
   job.message = "earlier";
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_EQ(fetchWith(R"({"code":401,"message":"bad credential"})"), "");
     EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n"),
               std::string::npos);
@@ -196,7 +196,7 @@ TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextAndKeepsEverything) {
   job.accessToken = "old";
   job.message = "earlier";
   const int64_t expiry = job.tokenExpiry;
-  StdoutCapture out;
+  CoutCapture out;
   server.onAlways("POST", kTokenPath, Answer::drop());
   EXPECT_EQ(job.getMarluneAccessToken(), "");
   EXPECT_EQ(out.text(), "");

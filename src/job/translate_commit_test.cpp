@@ -4,7 +4,7 @@
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/service_fixtures.h"
-#include "support/stdout_capture.h"
+#include "support/capture.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -62,7 +62,7 @@ TEST_F(CommitTest, VerdictAndMessageComeFromTheAnswer) {
   for (const CommitRow& row : rows) {
     job.message = "before";
     server.onAlways("PUT", kTranslatePath, Answer::json(row.body, row.httpStatus));
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_EQ(job.commitTranslate(), row.accepted) << row.body;
     EXPECT_EQ(job.message, row.message) << row.body;
     const std::string printed = out.text();
@@ -93,7 +93,7 @@ TEST_F(CommitTest, FetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
   job.message = "before";
   server.onAlways("POST", kTokenPath, Answer::json(R"({"code":401,"message":"bad credential"})"));
   server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"failed"})"));
-  StdoutCapture out;
+  CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(job.message, "bad credential");  // the commit's answer had no message of its own
 
@@ -117,7 +117,7 @@ TEST_F(CommitTest, FetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
 TEST_F(CommitTest, FailedExchangePrintsNothingAndKeepsTheMessage) {
   job.message = "before";
   server.onAlways("PUT", kTranslatePath, Answer::drop());
-  StdoutCapture out;
+  CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(job.message, "before");
@@ -130,7 +130,7 @@ TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
   loop.headers = {std::string("Location: ") + kTranslatePath};
   server.onAlways("PUT", kTranslatePath, loop);
   job.message = "before";
-  StdoutCapture out;
+  CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(job.message, "before");

@@ -6,7 +6,7 @@
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/service_fixtures.h"
-#include "support/stdout_capture.h"
+#include "support/capture.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -81,7 +81,7 @@ TEST_F(StatusTest, ParsingGivesTheOutcomeMarkAndMessage) {
   };
   for (const StatusRow& row : rows) {
     job.message = "before";
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_EQ(job.parseTranslateStatus(row.answer), row.outcome) << row.answer;
     EXPECT_EQ(out.text(), row.printed) << row.answer;
     EXPECT_EQ(job.message, row.message) << row.answer;
@@ -91,11 +91,11 @@ TEST_F(StatusTest, ParsingGivesTheOutcomeMarkAndMessage) {
 TEST_F(StatusTest, QueryCarriesTheFileIdAndDumpsOnlyOnFailure) {
   answerStatus({statusAnswer("processing"), R"({"code":"success","message":"lost"})"});
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_EQ(job.getTranslateStatus(), kStatusProcessing);
     EXPECT_EQ(out.text(), "+");
   }
-  StdoutCapture out;
+  CoutCapture out;
   EXPECT_EQ(job.getTranslateStatus(), kStatusFailed);
   EXPECT_EQ(
       out.text().rfind(std::string("*") + kWriteLabel + R"({"code":"success","message":"lost"})" +
@@ -117,7 +117,7 @@ TEST_F(StatusTest, QueryCarriesTheFileIdAndDumpsOnlyOnFailure) {
 TEST_F(StatusTest, WaitEndsWhenTheJobSucceeds) {
   answerStatus({statusAnswer("processing"), statusAnswer("processing"), statusAnswer("processing"),
                 statusAnswer("success")});
-  StdoutCapture out;
+  CoutCapture out;
   EXPECT_TRUE(job.waitForTranslate());
   EXPECT_EQ(out.text(), "+++");
   EXPECT_EQ(job.message, "before");
@@ -128,7 +128,7 @@ TEST_F(StatusTest, WaitEndsWhenTheJobSucceeds) {
 TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
   answerStatus({statusAnswer("processing"), statusAnswer("SUCCESS")});
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
     EXPECT_EQ(
         out.text().rfind(
@@ -138,7 +138,7 @@ TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
   }
   answerStatus({R"({"code":401,"message":"token expired"})"});
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
     EXPECT_EQ(
         out.text().rfind(std::string(kWriteLabel) + R"({"code":401,"message":"token expired"})", 0),
@@ -147,7 +147,7 @@ TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
   }
   answerStatus({""});
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
     EXPECT_EQ(
         out.text().rfind(std::string(kWriteLabel) + "\n" + kHeaderLabel + "HTTP/1.1 200 OK", 0),
@@ -155,7 +155,7 @@ TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
   }
   server.onAlways("GET", kStatusPath, Answer::drop());
   {
-    StdoutCapture out;
+    CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
     EXPECT_EQ(out.text(), "");
     EXPECT_EQ(job.message, "token expired");
@@ -172,7 +172,7 @@ TEST_F(StatusTest, OvertimeZeroEndsAfterTheFirstQueryEvenOnSuccess) {
 
 TEST_F(StatusTest, OvertimeCountsWholeSecondsAfterEachQuery) {
   job.overtime = 10;
-  StdoutCapture out;
+  CoutCapture out;
   // The second query ends 10.9 s after the start: 10 whole seconds, not over the limit.
   auto slowSecondPoll = [this](const std::vector<std::string>& bodies) {
     auto count = std::make_shared<size_t>(0);
@@ -198,7 +198,7 @@ TEST_F(StatusTest, OvertimeCountsWholeSecondsAfterEachQuery) {
 
 TEST_F(StatusTest, ClockSetBackIsNotOvertime) {
   job.overtime = 60;
-  StdoutCapture out;
+  CoutCapture out;
   auto count = std::make_shared<int>(0);
   server.on("GET", kStatusPath, [this, count](const RecordedRequest&) {
     if ((*count)++ == 0) clock.advanceTicks(-30 * kSecond);
@@ -216,7 +216,7 @@ TEST_F(StatusTest, TokenIsRenewedInsideTheWait) {
                      Answer::json(tokenAnswer("second", "2030-01-01 09:00:00"))});
   answerStatus({statusAnswer("processing"), statusAnswer("processing"), statusAnswer("processing"),
                 statusAnswer("success")});
-  StdoutCapture out;
+  CoutCapture out;
   EXPECT_TRUE(job.waitForTranslate());
 
   // Polls at 5, 10, 15 and 20 s: the first token has 2 s left at 10 s and is gone at 15 s.

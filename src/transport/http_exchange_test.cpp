@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "support/capture.h"
-#include "support/fake_time.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
 
@@ -67,7 +67,8 @@ TEST(MaskCredentials, HidesOnlyTheCredentialValue) {
 }
 
 TEST(PerformWithRetry, OneFailureIsRetriedAtOnceWithoutLogging) {
-  FakeTime time;
+  FakeClock clock(17000000000000000);
+  ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
   server.onSequence("GET", "/a", {Answer::drop(), Answer::json("{\"ok\":1}")});
@@ -76,11 +77,12 @@ TEST(PerformWithRetry, OneFailureIsRetriedAtOnceWithoutLogging) {
   EXPECT_EQ(e.body, "{\"ok\":1}");
   EXPECT_EQ(server.connectionCount(), 2u);
   EXPECT_TRUE(retryLines(log).empty());
-  EXPECT_TRUE(time.sleeps.empty());
+  EXPECT_EQ(clock.sleeps(), 0);
 }
 
 TEST(PerformWithRetry, TwoFailuresLogOneRetryAndPauseOnce) {
-  FakeTime time;
+  FakeClock clock(17000000000000000);
+  ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
   server.onSequence("GET", "/a", {Answer::drop(), Answer::drop(), Answer::json("{}")});
@@ -92,11 +94,13 @@ TEST(PerformWithRetry, TwoFailuresLogOneRetryAndPauseOnce) {
   EXPECT_EQ(lines[0].file, "marluneTranslate.cpp");
   EXPECT_EQ(lines[0].line, 178);
   EXPECT_EQ(lines[0].text, url + " connect failed!!! retry 2");
-  EXPECT_EQ(time.sleeps, std::vector<unsigned>{2000});
+  EXPECT_EQ(clock.sleeps(), 1);
+  EXPECT_EQ(clock.sleptMs(), 2000u);
 }
 
 TEST(PerformWithRetry, GivesUpAfterThirtyThreeAttempts) {
-  FakeTime time;
+  FakeClock clock(17000000000000000);
+  ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
   server.onAlways("GET", "/a", Answer::drop());
@@ -115,11 +119,13 @@ TEST(PerformWithRetry, GivesUpAfterThirtyThreeAttempts) {
   EXPECT_EQ(lines[31].text, url + " connect failed!!! max retry 32");
   EXPECT_EQ(lines[31].line, 173);
   EXPECT_EQ(lines[31].severity, google::GLOG_ERROR);
-  EXPECT_EQ(time.sleeps, std::vector<unsigned>(31, 2000));
+  EXPECT_EQ(clock.sleeps(), 31);
+  EXPECT_EQ(clock.sleptMs(), 62000u);
 }
 
 TEST(PerformWithRetry, RetryLinesHideTheCredential) {
-  FakeTime time;
+  FakeClock clock(17000000000000000);
+  ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
   server.onSequence("POST", "/t", {Answer::drop(), Answer::drop(), Answer::json("{}")});
@@ -146,7 +152,8 @@ TEST(PerformWithRetry, RealPauseBeforeTheThirdAttempt) {
 }
 
 TEST(PerformWithRetry, HttpErrorStatusIsAnAnswerNotAFailure) {
-  FakeTime time;
+  FakeClock clock(17000000000000000);
+  ScopedTimeSource useClock(&clock);
   TestServer server;
   server.onAlways("GET", "/a", Answer::json("{\"code\":500}", 500));
   Exchange e = get(server.url() + "/a");
@@ -154,7 +161,7 @@ TEST(PerformWithRetry, HttpErrorStatusIsAnAnswerNotAFailure) {
   EXPECT_EQ(e.body, "{\"code\":500}");
   EXPECT_EQ(e.headers.rfind("HTTP/1.1 500 Internal Server Error\r\n", 0), 0u);
   EXPECT_EQ(server.connectionCount(), 1u);
-  EXPECT_TRUE(time.sleeps.empty());
+  EXPECT_EQ(clock.sleeps(), 0);
 }
 
 TEST(HttpRequest, CollectsWholeAnswersUpToTheNulRule) {
