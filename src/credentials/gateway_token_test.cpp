@@ -91,6 +91,12 @@ TEST_F(GatewayTokenTest, TakesOnlyAStringAccessToken) {
   EXPECT_EQ(tokenFor(""), "");
 }
 
+TEST_F(GatewayTokenTest, RefusesATokenThatWouldBreakItsHeaderLine) {
+  EXPECT_EQ(tokenFor("{\"access_token\":\"abc\\r\\nX-Evil: 1\"}"), "");
+  EXPECT_EQ(tokenFor("{\"access_token\":\"abc\\nX-Evil: 1\"}"), "");
+  EXPECT_EQ(tokenFor("{\"access_token\":\"abc\\u0000\\r\\nX-Evil: 1\"}"), "abc");
+}
+
 TEST_F(GatewayTokenTest, AnErrorStatusIsReadLikeAnyAnswer) {
   server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"late\"}", 401));
   gateway_test::StdoutCapture capture;

@@ -106,6 +106,16 @@ TEST_F(ProjectLookupTest, GoesOnWithAnEmptyGatewayToken) {
             sent[0].headers.end());
 }
 
+TEST_F(ProjectLookupTest, ATokenWithALineBreakInjectsNoHeader) {
+  server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"t\\r\\nX-Evil: 1\"}"));
+  server.onAlways("GET", kProjectsPath, Answer::json("{\"project\":{\"id\":6}}"));
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(job().lookupProjectId(), "6");
+  std::vector<RecordedRequest> sent = server.requestsTo(kProjectsPath);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_FALSE(sent[0].hasHeader("X-Evil"));
+}
+
 TEST_F(ProjectLookupTest, PutsTheOrgIdIntoEveryPlaceholderOnce) {
   server.onAlways("GET", "/orgs/{org-id}x/sub/{org-id}x", Answer::json("{\"project\":{\"id\":7}}"));
   TranslateJob request = job();
