@@ -42,7 +42,12 @@ void skipBlanks(const std::string& text, size_t& pos) {
 
 // Stores the token and its expiry from the "data" object of a "success" answer.
 void keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& tokenExpiry) {
-  getStringMember(data, "token", accessToken);
+  std::string token;
+  // The token goes into the header lines of later requests; a line break in it would
+  // start a header of the answerer's choosing, so such a token is not taken.
+  if (getStringMember(data, "token", token) && token.find_first_of("\r\n") == std::string::npos) {
+    accessToken = token;
+  }
   std::string expireTime;
   int64_t seconds = 0;
   if (getStringMember(data, "expireTime", expireTime) && parseExpireTime(expireTime, seconds)) {
@@ -94,9 +99,12 @@ std::string TranslateJob::getMarluneAccessToken() {
   request.setCallbackOptions();
   if (!request.perform(url)) return std::string();
   request.printBlocks("getMarluneAccessToken");
+  return readTokenAnswer(request.body());
+}
 
+std::string TranslateJob::readTokenAnswer(const std::string& answer) {
   rapidjson::Document doc;
-  if (!parseJson(request.body(), doc) || !doc.IsObject()) return accessToken;
+  if (!parseJson(answer, doc) || !doc.IsObject()) return accessToken;
   const rapidjson::Value* code = findMember(doc, "code");
   if (code == nullptr) return accessToken;
   if (code->IsInt()) {

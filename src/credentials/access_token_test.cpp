@@ -4,10 +4,10 @@
 
 #include "platform/platform.h"
 #include "run/translate_job.h"
+#include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/service_fixtures.h"
-#include "support/capture.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -150,6 +150,14 @@ TEST_F(AccessTokenTest, OnlyAnExactSuccessWithADataObjectStoresAToken) {
     EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n"),
               std::string::npos);
   }
+}
+
+TEST_F(AccessTokenTest, ATokenWithALineBreakIsNotTaken) {
+  job.accessToken = "old";
+  CoutCapture out;
+  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"t\r\nX-Evil: 1"}})"), "old");
+  EXPECT_EQ(job.accessToken, "old");
+  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"t\nx"}})"), "old");
 }
 
 TEST_F(AccessTokenTest, IntegerCodeIsAnErrorAnswer) {

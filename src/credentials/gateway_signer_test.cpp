@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
-#include "platform/platform.h"
-#include "run/translate_job.h"
 
 namespace {
 

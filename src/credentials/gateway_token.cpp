@@ -2,6 +2,7 @@
 // project lookup and is never kept; the token request itself is never signed.
 #include <rapidjson/document.h>
 
+#include "credentials/gateway_token.h"
 #include "run/translate_job.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
@@ -21,10 +22,13 @@ std::string TranslateJob::getGatewayToken() const {
   request.setCallbackOptions();
   if (!request.perform(url)) return std::string();
   request.printBlocks("getGatewayToken");
+  return gatewayTokenFromAnswer(request.body());
+}
 
+std::string gatewayTokenFromAnswer(const std::string& answer) {
   rapidjson::Document doc;
   std::string token;
-  if (!parseJsonSkippingBom(request.body(), doc) || !doc.IsObject()) return std::string();
+  if (!parseJsonSkippingBom(answer, doc) || !doc.IsObject()) return std::string();
   if (!getStringMember(doc, "access_token", token)) return std::string();
   // The token goes into a header line; a line break in it would start a header of the
   // answerer's choosing, so such a token is unusable.

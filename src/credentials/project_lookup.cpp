@@ -3,6 +3,7 @@
 #include <rapidjson/document.h>
 
 #include "credentials/gateway_signer.h"
+#include "credentials/project_lookup.h"
 #include "run/translate_job.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
@@ -20,17 +21,6 @@ std::string replaceOrgId(std::string text, const std::string& value) {
     pos = text.find(kOrgPlaceholder, pos + value.size());
   }
   return text;
-}
-
-// "project"."id" of the answer as unsigned decimal text, or empty.
-std::string projectIdFromAnswer(const std::string& answer) {
-  rapidjson::Document doc;
-  if (!parseJsonSkippingBom(answer, doc) || !doc.IsObject()) return std::string();
-  const rapidjson::Value* project = findMember(doc, "project");
-  if (project == nullptr || !project->IsObject()) return std::string();
-  const rapidjson::Value* id = findMember(*project, "id");
-  if (id == nullptr || !id->IsUint64()) return std::string();
-  return std::to_string(id->GetUint64());
 }
 
 }  // namespace
@@ -63,4 +53,14 @@ std::string TranslateJob::lookupProjectId() const {
   if (!request.perform(url)) return std::string();
   request.printBlocks("getMarluneAccessToken");
   return projectIdFromAnswer(request.body());
+}
+
+std::string projectIdFromAnswer(const std::string& answer) {
+  rapidjson::Document doc;
+  if (!parseJsonSkippingBom(answer, doc) || !doc.IsObject()) return std::string();
+  const rapidjson::Value* project = findMember(doc, "project");
+  if (project == nullptr || !project->IsObject()) return std::string();
+  const rapidjson::Value* id = findMember(*project, "id");
+  if (id == nullptr || !id->IsUint64()) return std::string();
+  return std::to_string(id->GetUint64());
 }

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "credentials/gateway_signer.h"
+#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
-#include "run/translate_job.h"
 #include "support/test_server.h"
 
 using testing_support::Answer;

@@ -36,9 +36,12 @@ bool TranslateJob::commitTranslate() {
   request.setCallbackOptions();
   if (!request.perform(translateUrl)) return false;
   request.printBlocks("commitTranslate");
+  return readCommitAnswer(request.body());
+}
 
+bool TranslateJob::readCommitAnswer(const std::string& answer) {
   rapidjson::Document doc;
-  if (!parseJson(request.body(), doc) || !doc.IsObject()) return false;
+  if (!parseJson(answer, doc) || !doc.IsObject()) return false;
   std::string code;
   const bool accepted =
       getStringMember(doc, "code", code) && platform::equalsIgnoreCase(code, "success");

@@ -3,10 +3,10 @@
 #include <chrono>
 
 #include "run/translate_job.h"
+#include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/service_fixtures.h"
-#include "support/capture.h"
 #include "support/test_server.h"
 
 using namespace testing_support;

@@ -31,6 +31,10 @@ class TranslateJob {
   // otherwise a new one from the token endpoint. Possibly empty.
   std::string getMarluneAccessToken();
 
+  // Takes a token answer (already in the local code page): stores the token, its expiry or
+  // the error message as the answer says, and returns the token to send.
+  std::string readTokenAnswer(const std::string& answer);
+
   // A gateway token by the client-credentials grant; empty when none was obtained or
   // when it holds a line break (it is sent in a header line).
   std::string getGatewayToken() const;
@@ -42,6 +46,9 @@ class TranslateJob {
 
   // Submits the translate request. True when the service accepted it.
   bool commitTranslate();
+
+  // The service's verdict on a commit answer (local code page); copies its "message".
+  bool readCommitAnswer(const std::string& answer);
 
   // Asks once for the job's status; kStatusFinished, kStatusProcessing or kStatusFailed.
   int getTranslateStatus();
