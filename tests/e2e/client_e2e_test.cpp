@@ -1,0 +1,195 @@
+// The built client against a scripted service and gateway on 127.0.0.1: what a calling
+// script sees (standard output, result file, exit status) and what goes on the wire.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "credentials/gateway_signer.h"
+#include "support/file_util.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kToken[] =
+    R"({"code":"success","data":{"token":"T1","expireTime":"2999-01-01 00:00:00"}})";
+const char kAccepted[] = R"({"code":"Success","message":"job accepted"})";
+const char kProcessing[] = R"({"code":"success","data":{"status":"processing"}})";
+const char kFinished[] = R"({"code":"success","message":"done","data":{"status":"success"}})";
+
+// The header block our test server sends with a body of `length` bytes.
+std::string headerBlock(size_t length, int status = 200, const char* reason = "OK") {
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(length) +
+         "\r\nConnection: close\r\n\r\n";
+}
+
+std::string blocks(const std::string& label, const std::string& body) {
+  return label + " CURLOPT_WRITEFUNCTION out:\n" + body + "\n" + label +
+         " CURLOPT_HEADERFUNCTION out:\n" + headerBlock(body.size()) + "\n";
+}
+
+class ClientRun : public ::testing::Test {
+ protected:
+  // Runs the client on a configuration made of `members` plus the service settings.
+  ProcessResult runClient(const std::string& members) {
+    configPath_ = dir_ + "/job.json";
+    writeFile(configPath_, "{" + members + R"(,"rooturl":")" + server.url() +
+                               R"(","appkey":"key","appsecret":"secret",)"
+                               R"("requestbody":{"source":{"fileId":4242},"lang":"zh"},)"
+                               R"("output":")" +
+                               resultPath() + "\"}");
+    return runProcess({MARLUNE_BINARY, "-cfg", configPath_});
+  }
+  std::string resultPath() const { return dir_ + "/result.json"; }
+  std::string result() const { return readFile(resultPath()); }
+  std::string echo() const {
+    std::string binary = MARLUNE_BINARY;
+    return "-cfg\n" + configPath_ + "\n log dir is " + binary.substr(0, binary.rfind('/') + 1) +
+           "logs/marluneTranslate.log.\n";
+  }
+
+  TestServer server;
+  std::string dir_ = makeTempDir();
+  std::string configPath_;
+};
+
+TEST_F(ClientRun, TranslateSubmitsTheBodyAndReportsTheVerdict) {
+  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
+  ProcessResult run = runClient(R"("cmdtype":"translate")");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(result(),
+            R"({"code":"success","message":"job accepted","data":{"fileitemid":"4242"}})");
+  EXPECT_EQ(run.out, echo() + blocks("getMarluneAccessToken", kToken) +
+                         blocks("commitTranslate", kAccepted));
+  std::vector<RecordedRequest> commits = server.requestsTo("/v2/translate");
+  ASSERT_EQ(commits.size(), 1u);
+  EXPECT_EQ(commits[0].body, R"({"source":{"fileId":4242},"lang":"zh"})");
+  EXPECT_EQ(commits[0].header("Authorization"), "Bearer T1");
+  EXPECT_FALSE(commits[0].hasHeader("x-ca-key"));
+}
+
+TEST_F(ClientRun, WaitforPollsEveryFiveSecondsUntilTheJobEnds) {
+  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  server.onSequence("GET", "/translate", {Answer::json(kProcessing), Answer::json(kFinished)});
+  ProcessResult run = runClient(R"("cmdtype":"waitfor","overtime":30)");
+  EXPECT_EQ(run.exitStatus, 0);
+  // Nothing replaced the loader's remark.
+  EXPECT_EQ(result(),
+            R"({"code":"success","message":"account url is empty!","data":{"fileitemid":"4242"}})");
+  EXPECT_EQ(run.out, echo() + blocks("getMarluneAccessToken", kToken) + "+");
+  std::vector<RecordedRequest> polls = server.requestsTo("/translate");
+  ASSERT_EQ(polls.size(), 2u);
+  EXPECT_EQ(polls[0].target, "/translate?fileId=4242");
+  EXPECT_NE(run.err.find("] spend time: 10 seconds."), std::string::npos) << run.err;
+  EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 1u);  // the kept token serves both polls
+}
+
+TEST_F(ClientRun, TranslateWaitforInAnyCaseCommitsThenWaits) {
+  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
+  const char failed[] = R"({"code":"success","message":"bad file","data":{"status":"failed"}})";
+  server.onAlways("GET", "/translate", Answer::json(failed));
+  ProcessResult run = runClient(R"("cmdtype":"TranslateWAITfor")");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(result(), R"({"code":"failed","message":"bad file","data":{"fileitemid":"4242"}})");
+  EXPECT_EQ(run.out, echo() + blocks("getMarluneAccessToken", kToken) +
+                         blocks("commitTranslate", kAccepted) + "*" +
+                         blocks("getTranslateStatus", failed));
+}
+
+TEST_F(ClientRun, AFailedCommitSkipsTheWait) {
+  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  const char refused[] = R"({"code":40001,"message":"quota exceeded"})";
+  server.onAlways("PUT", "/v2/translate", Answer::json(refused, 403));
+  ProcessResult run = runClient(R"("cmdtype":"translatewaitfor")");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(result(),
+            R"({"code":"failed","message":"quota exceeded","data":{"fileitemid":"4242"}})");
+  EXPECT_TRUE(server.requestsTo("/translate").empty());
+  EXPECT_NE(run.err.find("] spend time: 0 seconds."), std::string::npos) << run.err;
+}
+
+// Gateway mode: the project is looked up while loading; every signed request must carry a
+// signature the gateway can rebuild from what it received.
+class GatewayRun : public ClientRun {
+ protected:
+  void SetUp() override {
+    server.onAlways("POST", "/api/uaa/oauth/token",
+                    Answer::json(R"({"access_token":"GW","token_type":"bearer"})"));
+    server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+    server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
+    server.onAlways("GET", "/translate", Answer::json(kFinished));
+  }
+  ProcessResult runGateway(const std::string& cmdType) {
+    return runClient(R"("cmdtype":")" + cmdType + R"(","tenantid":"tenant-7","orgid":"org-9",)" +
+                     R"("accounturl":")" + server.url() + "\"");
+  }
+
+  // Checks the signature of `request` with the query the client signs for it.
+  static void expectValidSignature(const RecordedRequest& request, const QueryMap& query) {
+    std::string canonical = "x-ca-key:" + request.header("x-ca-key") +
+                            "\nx-ca-nonce:" + request.header("x-ca-nonce") +
+                            "\nx-ca-timestamp:" + request.header("x-ca-timestamp") + "\n";
+    std::string toSign =
+        buildStringToSign(request.method, canonical, buildPathAndQuery(request.path(), query));
+    EXPECT_EQ(request.header("x-ca-signature"), base64Encode(hmacSign("secret", toSign)))
+        << request.target;
+    EXPECT_EQ(request.header("x-ca-key"), "key");
+    EXPECT_EQ(request.header("x-ca-signature-headers"), "x-ca-key,x-ca-nonce,x-ca-timestamp");
+    EXPECT_EQ(request.header("x-tenant-id"), "tenant-7");
+  }
+};
+
+TEST_F(GatewayRun, EveryServiceRequestIsSignedWithTheLookedUpProject) {
+  server.onAlways("GET", "/api/org-permission/v4/orgs/org-9/projects",
+                  Answer::json(R"({"project":{"id":1024,"name":"p"}})"));
+  ProcessResult run = runGateway("translatewaitfor");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(result(),
+            R"({"code":"success","message":"job accepted","data":{"fileitemid":"4242"}})");
+
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_EQ(requests[0].path(), "/api/uaa/oauth/token");
+  EXPECT_FALSE(requests[0].hasHeader("x-ca-key"));
+  EXPECT_EQ(requests[0].body, "grant_type=client_credentials&client_id=key&client_secret=secret");
+
+  const RecordedRequest& lookup = requests[1];
+  EXPECT_EQ(lookup.target, "/api/org-permission/v4/orgs/org-9/projects?includeExtendData=false");
+  EXPECT_EQ(lookup.header("Authorization"), "bearer GW");
+  EXPECT_FALSE(lookup.hasHeader("x-project-id"));
+  expectValidSignature(lookup, {{"includeExtendData", "false"}});
+
+  const RecordedRequest& token = requests[2];
+  EXPECT_EQ(token.target, "/oauth2/token?credential=a2V5OnNlY3JldA==");
+  expectValidSignature(token, {{"credential", "a2V5OnNlY3JldA=="}});
+  const RecordedRequest& commit = requests[3];
+  expectValidSignature(commit, {});
+  const RecordedRequest& status = requests[4];
+  expectValidSignature(status, {{"fileId", "4242"}});
+  for (const RecordedRequest* signedRequest : {&token, &commit, &status}) {
+    EXPECT_EQ(signedRequest->header("x-project-id"), "1024") << signedRequest->target;
+  }
+  EXPECT_NE(token.header("x-ca-nonce"), commit.header("x-ca-nonce"));
+}
+
+TEST_F(GatewayRun, WithoutAProjectTheSignedRequestsCarryNoProjectLine) {
+  server.onAlways("GET", "/api/org-permission/v4/orgs/org-9/projects",
+                  Answer::json(R"({"project":[{"id":1024}]})"));
+  ProcessResult run = runGateway("translate");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(result(),
+            R"({"code":"success","message":"job accepted","data":{"fileitemid":"4242"}})");
+  std::vector<RecordedRequest> commits = server.requestsTo("/v2/translate");
+  ASSERT_EQ(commits.size(), 1u);
+  EXPECT_FALSE(commits[0].hasHeader("x-project-id"));
+  expectValidSignature(commits[0], {});
+  EXPECT_NE(run.out.find("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n"
+                         R"({"project":[{"id":1024}]})"),
+            std::string::npos);
+}
+
+}  // namespace
