@@ -1,0 +1,33 @@
+// Feeds arbitrary bytes, as every request receives them, to the readers of the five answers.
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "credentials/gateway_token.h"
+#include "credentials/project_lookup.h"
+#include "run/translate_job.h"
+#include "transport/text_encoding.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::ostringstream sink;
+  static std::streambuf* quiet = (std::cout.rdbuf(sink.rdbuf()), sink.rdbuf());
+  (void)quiet;
+  sink.str(std::string());
+
+  const std::string raw(reinterpret_cast<const char*>(data), size);
+  const std::string answer = utf8ToLocal(raw);
+  for (const std::string* text : {&raw, &answer}) {
+    TranslateJob job;
+    job.accessToken = "kept";
+    std::string token = job.readTokenAnswer(*text);
+    if (token != job.accessToken && !token.empty()) __builtin_trap();
+    job.readCommitAnswer(*text);
+    int outcome = job.parseTranslateStatus(*text);
+    if (outcome < kStatusFailed || outcome > kStatusProcessing) __builtin_trap();
+    if (gatewayTokenFromAnswer(*text).find_first_of("\r\n") != std::string::npos) __builtin_trap();
+    std::string id = projectIdFromAnswer(*text);
+    if (id.find_first_not_of("0123456789") != std::string::npos) __builtin_trap();
+  }
+  return 0;
+}
