@@ -51,7 +51,8 @@ std::string maskCredentials(const std::string& url) {
   return masked;
 }
 
-int performWithRetry(CURL* handle, const std::string& url) {
+int performWithRetry(CURL* handle, const std::string& url,
+                     std::initializer_list<ResponseBuffer*> buffers) {
   int attempts = 0;
   int result = CURLE_OK;
   for (;;) {
@@ -66,6 +67,7 @@ int performWithRetry(CURL* handle, const std::string& url) {
       platform::sleepMillis(kRetryPauseMs);
     }
     ++attempts;
+    for (ResponseBuffer* buffer : buffers) buffer->text.clear();
     result = curl_easy_perform(handle);
     if (result == CURLE_OK) return CURLE_OK;
   }
@@ -97,7 +99,7 @@ void HttpRequest::setCallbackOptions() {
 }
 
 bool HttpRequest::perform(const std::string& url) {
-  int result = performWithRetry(handle_.get(), url);
+  int result = performWithRetry(handle_.get(), url, {&bodyBuffer_, &headerBuffer_});
   handle_.reset();
   headers_.release();
   if (result != CURLE_OK) return false;

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -19,8 +20,10 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata);
 
 // Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
 // Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
-// last attempt's result. `url` is used only in log lines.
-int performWithRetry(CURL* handle, const std::string& url);
+// last attempt's result. `url` is used only in log lines. `buffers` are emptied before
+// each attempt, so an answer cut off midway leaves nothing in front of the next one.
+int performWithRetry(CURL* handle, const std::string& url,
+                     std::initializer_list<ResponseBuffer*> buffers = {});
 
 // `url` with the value of any "credential" query parameter replaced by "***".
 std::string maskCredentials(const std::string& url);

@@ -204,3 +204,19 @@ TEST(HttpRequest, PrintsTheTwoConsoleBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PerformWithRetry, AnAnswerCutOffMidwayLeavesNothingBehind) {
+  TestServer server;
+  Answer cutOff = Answer::json("{\"first\":\"answer\"}");
+  cutOff.cutMidBody = true;
+  server.onSequence("GET", "/a", {cutOff, Answer::json("{\"second\":1}")});
+  Exchange e = get(server.url() + "/a");
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "{\"second\":1}");
+  EXPECT_EQ(e.headers.find("HTTP/1.1 200 OK"), 0u);
+  EXPECT_EQ(e.headers.find("HTTP/1.1", 1), std::string::npos);
+}
+
+}  // namespace

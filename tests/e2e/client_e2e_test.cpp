@@ -5,7 +5,7 @@
 #include <map>
 
 #include "credentials/gateway_signer.h"
-#include "support/file_util.h"
+#include "support/client_run.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -34,25 +34,17 @@ class ClientRun : public ::testing::Test {
  protected:
   // Runs the client on a configuration made of `members` plus the service settings.
   ProcessResult runClient(const std::string& members) {
-    configPath_ = dir_ + "/job.json";
-    writeFile(configPath_, "{" + members + R"(,"rooturl":")" + server.url() +
-                               R"(","appkey":"key","appsecret":"secret",)"
-                               R"("requestbody":{"source":{"fileId":4242},"lang":"zh"},)"
-                               R"("output":")" +
-                               resultPath() + "\"}");
-    return runProcess({MARLUNE_BINARY, "-cfg", configPath_});
+    return client.run("{" + members + R"(,"rooturl":")" + server.url() +
+                      R"(","appkey":"key","appsecret":"secret",)"
+                      R"("requestbody":{"source":{"fileId":4242},"lang":"zh"},)"
+                      R"("output":")" +
+                      client.resultPath() + "\"}");
   }
-  std::string resultPath() const { return dir_ + "/result.json"; }
-  std::string result() const { return readFile(resultPath()); }
-  std::string echo() const {
-    std::string binary = MARLUNE_BINARY;
-    return "-cfg\n" + configPath_ + "\n log dir is " + binary.substr(0, binary.rfind('/') + 1) +
-           "logs/marluneTranslate.log.\n";
-  }
+  std::string result() const { return client.result(); }
+  std::string echo() const { return client.echo(); }
 
   TestServer server;
-  std::string dir_ = makeTempDir();
-  std::string configPath_;
+  ClientRunner client{MARLUNE_BINARY};
 };
 
 TEST_F(ClientRun, TranslateSubmitsTheBodyAndReportsTheVerdict) {

@@ -1,0 +1,232 @@
+// The built client when the network, the peers or the file system misbehave: each run must
+// end with the documented result file, exit status and log lines, and leave no secret in
+// the log files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/client_run.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kKey[] = "app-key";
+const char kSecret[] = "s3cr3t-app-value";
+const char kCredential[] = "YXBwLWtleTpzM2NyM3QtYXBwLXZhbHVl";  // base64 of key:secret
+const char kServiceToken[] = "svc-token-9f8e7d";
+const char kGatewayToken[] = "gw-token-1a2b3c";
+
+std::string tokenAnswer() {
+  return std::string(R"({"code":"success","data":{"token":")") + kServiceToken +
+         R"(","expireTime":"2999-01-01 00:00:00"}})";
+}
+const char kAccepted[] = R"({"code":"success","message":"accepted"})";
+const char kFinished[] = R"({"code":"success","data":{"status":"success"}})";
+const char kProjectPath[] = "/api/org-permission/v4/orgs/org-1/projects";
+
+Answer redirectTo(const std::string& location) {
+  Answer answer;
+  answer.status = 302;
+  answer.contentType.clear();
+  answer.headers.push_back("Location: " + location);
+  return answer;
+}
+
+Answer slow(Answer answer, int delayMs) {
+  answer.delayMs = delayMs;
+  return answer;
+}
+
+Answer cut(const std::string& body) {
+  Answer answer = Answer::json(body);
+  answer.cutMidBody = true;
+  return answer;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  // A run in plain mode (`gateway` false) or gateway mode against `server`.
+  ProcessResult runClient(const std::string& cmdType, bool gateway = false,
+                          const std::string& extra = "") {
+    std::string config =
+        R"({"cmdtype":")" + cmdType + R"(","rooturl":")" + server.url() + R"(","accounturl":")" +
+        server.url() + R"(","appkey":")" + kKey + R"(","appsecret":")" + kSecret +
+        R"(","requestbody":{"source":{"fileId":7}},"output":")" + client.resultPath() + "\"";
+    if (gateway) config += R"(,"tenantid":"tenant","orgid":"org-1")";
+    ProcessResult run = client.run(config + extra + "}");
+    expectNoSecretInLogs();
+    return run;
+  }
+
+  void serveEverything() {
+    server.onAlways("POST", "/api/uaa/oauth/token",
+                    Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}"));
+    server.onAlways("GET", kProjectPath, Answer::json(R"({"project":{"id":55}})"));
+    server.onAlways("POST", "/oauth2/token", Answer::json(tokenAnswer()));
+    server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
+    server.onAlways("GET", "/translate", Answer::json(kFinished));
+  }
+
+  void expectNoSecretInLogs() {
+    std::string logs = client.logsOfLastRun();
+    for (const char* secret : {kSecret, kCredential, kServiceToken, kGatewayToken}) {
+      EXPECT_EQ(logs.find(secret), std::string::npos) << "log files hold " << secret;
+    }
+  }
+
+  std::string result(const std::string& code, const std::string& message) const {
+    return R"({"code":")" + code + R"(","message":")" + message + R"(","data":{"fileitemid":"7"}})";
+  }
+
+  TestServer server;
+  ClientRunner client{MARLUNE_BINARY};
+};
+
+// Every request's peer resets the first connection before answering and cuts the second
+// answer in the middle of its body; the third attempt gets through.
+TEST_F(FaultMatrix, ResetsBeforeAndDuringAnswersAreRetriedForEveryRequest) {
+  server.onSequence("POST", "/api/uaa/oauth/token",
+                    {Answer::drop(), cut(R"({"access_token":"x"})"),
+                     Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
+  server.onSequence(
+      "GET", kProjectPath,
+      {Answer::drop(), cut(R"({"project":{"id":55}})"), Answer::json(R"({"project":{"id":55}})")});
+  server.onSequence("POST", "/oauth2/token",
+                    {Answer::drop(), cut(tokenAnswer()), Answer::json(tokenAnswer())});
+  server.onSequence("PUT", "/v2/translate",
+                    {Answer::drop(), cut(kAccepted), Answer::json(kAccepted)});
+  server.onSequence("GET", "/translate", {Answer::drop(), cut(kFinished), Answer::json(kFinished)});
+  ProcessResult run = runClient("translatewaitfor", true);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("success", "accepted"));
+  EXPECT_EQ(server.connectionCount(), 15u);
+  std::string base = server.url();
+  for (const std::string& url :
+       {base + "/api/uaa/oauth/token", base + kProjectPath + "?includeExtendData=false",
+        base + "/oauth2/token?credential=***", base + "/v2/translate",
+        base + "/translate?fileId=7"}) {
+    EXPECT_EQ(count(run.err, "] " + url + " connect failed!!! retry 2\n"), 1u) << url;
+  }
+  EXPECT_EQ(count(run.err, "connect failed!!!"), 5u);
+  // The project id went through the faults too.
+  EXPECT_EQ(server.requestsTo("/v2/translate").back().header("x-project-id"), "55");
+}
+
+TEST_F(FaultMatrix, ATokenAnswerSlowerThanTheLimitIsRetried) {
+  serveEverything();
+  server.onSequence("POST", "/oauth2/token",
+                    {slow(Answer::json(tokenAnswer()), 21000), Answer::json(tokenAnswer())});
+  ProcessResult run = runClient("translate");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("success", "accepted"));
+  EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 2u);
+  EXPECT_EQ(server.requestsTo("/v2/translate")[0].header("Authorization"),
+            std::string("Bearer ") + kServiceToken);
+  EXPECT_EQ(count(run.err, "connect failed!!!"), 0u);  // the second attempt comes at once
+}
+
+TEST_F(FaultMatrix, HttpErrorStatusesAreAnswersJudgedByTheirBody) {
+  serveEverything();
+  server.onAlways("PUT", "/v2/translate",
+                  Answer::json(R"({"code":500,"message":"internal error"})", 500));
+  ProcessResult run = runClient("translate");
+  EXPECT_EQ(client.result(), result("failed", "internal error"));
+  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);
+  EXPECT_EQ(run.exitStatus, 0);
+
+  Answer notFound = Answer::json("<html>not found</html>", 404);
+  notFound.contentType = "text/html";
+  server.onAlways("GET", "/translate", notFound);
+  run = runClient("waitfor");
+  EXPECT_EQ(client.result(), result("failed", ""));
+  EXPECT_NE(
+      run.out.find("*getTranslateStatus CURLOPT_WRITEFUNCTION out:\n<html>not found</html>\n"),
+      std::string::npos)
+      << run.out;
+  EXPECT_EQ(server.requestsTo("/translate").size(), 1u);
+}
+
+TEST_F(FaultMatrix, OnlyTheCommitAndTheStatusQueryFollowRedirects) {
+  serveEverything();
+  server.onAlways("POST", "/oauth2/token", redirectTo(server.url() + "/moved/token"));
+  server.onAlways("GET", kProjectPath, redirectTo(server.url() + "/moved/project"));
+  server.onAlways("PUT", "/v2/translate", redirectTo(server.url() + "/moved/translate"));
+  server.onAlways("PUT", "/moved/translate",
+                  Answer::json(R"({"code":"success","message":"moved"})"));
+  server.onAlways("GET", "/translate", redirectTo(server.url() + "/moved/status"));
+  server.onAlways("GET", "/moved/status", Answer::json(kFinished));
+  ProcessResult run = runClient("translatewaitfor", true);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("success", "moved"));
+  EXPECT_TRUE(server.requestsTo("/moved/token").empty());
+  EXPECT_TRUE(server.requestsTo("/moved/project").empty());
+  ASSERT_EQ(server.requestsTo("/moved/translate").size(), 1u);
+  ASSERT_EQ(server.requestsTo("/moved/status").size(), 1u);
+  // The redirect answers gave no token and no project: sent empty, and absent on the wire.
+  RecordedRequest commit = server.requestsTo("/v2/translate")[0];
+  EXPECT_EQ(commit.header("Authorization"), "Bearer ");
+  EXPECT_FALSE(commit.hasHeader("x-project-id"));
+}
+
+TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
+  std::vector<std::string> outputs = {client.dir() + "/missing/result.json", "/dev/full",
+                                      "/proc/marlune-result.json"};
+  if (geteuid() != 0) {  // root writes into read-only directories anyway
+    std::string readOnly = client.dir() + "/read-only";
+    mkdir(readOnly.c_str(), 0555);
+    outputs.push_back(readOnly + "/result.json");
+  }
+  for (const std::string& output : outputs) {
+    ProcessResult run = client.run(R"({"cmdtype":"none","rooturl":"r","appkey":"k",)"
+                                   R"("appsecret":"s","output":")" +
+                                   output + "\"}");
+    EXPECT_EQ(run.exitStatus, 0) << output;
+    EXPECT_EQ(count(run.err, "] output result failed!\n"), 1u) << output << run.err;
+  }
+}
+
+// About 62 s per request: every one of the 33 attempts is refused.
+TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
+  TestServer closed;
+  std::string url = closed.url();
+  closed.~TestServer();
+  new (&closed) TestServer();  // a fresh server elsewhere; the old port is now closed
+  ProcessResult run = client.run(R"({"cmdtype":"translate","rooturl":")" + url +
+                                 R"(","accounturl":"a","appkey":"k","appsecret":")" + kSecret +
+                                 R"(","requestbody":{"source":{"fileId":7}},"output":")" +
+                                 client.resultPath() + "\"}");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("failed", ""));
+  for (const std::string& target : {url + "/oauth2/token", url + "/v2/translate"}) {
+    for (int n = 2; n <= 32; ++n) {
+      EXPECT_EQ(
+          count(run.err, "] " + target + " connect failed!!! retry " + std::to_string(n) + "\n"),
+          1u);
+    }
+    EXPECT_EQ(count(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
+  }
+  EXPECT_EQ(run.out, client.echo());
+  expectNoSecretInLogs();
+}
+
+// About 62 s: each of the 33 attempts ends after 30 redirects.
+TEST_F(FaultMatrix, SlowARedirectLoopOnTheCommitEnds) {
+  serveEverything();
+  server.onAlways("PUT", "/v2/translate", redirectTo(server.url() + "/v2/translate"));
+  ProcessResult run = runClient("translatewaitfor", true);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("failed", ""));
+  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 33u * 31u);
+  EXPECT_EQ(count(run.err, "/v2/translate connect failed!!! max retry 32\n"), 1u);
+  EXPECT_TRUE(server.requestsTo("/translate").empty());
+}
+
+}  // namespace

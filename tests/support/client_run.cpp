@@ -1,0 +1,56 @@
+// Runs the built client as a calling script would.
+#include "support/client_run.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace testing_support {
+
+namespace {
+
+std::string logDirOf(const std::string& binary) {
+  return binary.substr(0, binary.rfind('/') + 1) + "logs";
+}
+
+std::string tempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr ? tmp : "/tmp";
+}
+
+// Paths of the log files in the two places the client logs to.
+std::vector<std::string> logFiles(const std::string& binary) {
+  std::vector<std::string> files;
+  for (const std::string& dir : {logDirOf(binary), tempDir()}) {
+    for (const std::string& name : listDir(dir)) {
+      if (name.find(".log.") != std::string::npos) files.push_back(dir + "/" + name);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace
+
+ClientRunner::ClientRunner(std::string binary) : binary_(std::move(binary)), dir_(makeTempDir()) {
+  configPath_ = dir_ + "/job.json";
+}
+
+ProcessResult ClientRunner::run(const std::string& config) {
+  writeFile(configPath_, config);
+  logsBefore_ = logFiles(binary_);
+  return runProcess({binary_, "-cfg", configPath_});
+}
+
+std::string ClientRunner::echo() const {
+  return "-cfg\n" + configPath_ + "\n log dir is " + logDirOf(binary_) + "/marluneTranslate.log.\n";
+}
+
+std::string ClientRunner::logsOfLastRun() const {
+  std::string text;
+  for (const std::string& path : logFiles(binary_)) {
+    if (!std::binary_search(logsBefore_.begin(), logsBefore_.end(), path)) text += readFile(path);
+  }
+  return text;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,36 @@
+// Runs the built client on a configuration in a temporary directory, as a calling script
+// would, and reads back what it left: result file, standard output, log files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/file_util.h"
+
+namespace testing_support {
+
+class ClientRunner {
+ public:
+  explicit ClientRunner(std::string binary);
+
+  // Writes `config` as the configuration file and runs the client on it.
+  ProcessResult run(const std::string& config);
+
+  const std::string& dir() const { return dir_; }
+  const std::string& configPath() const { return configPath_; }
+  std::string resultPath() const { return dir_ + "/result.json"; }
+  std::string result() const { return readFile(resultPath()); }
+  // What the client echoes before any request: the arguments and the log directory line.
+  std::string echo() const;
+  // Everything the last run wrote to log files (the logs beside the binary and glog's
+  // copies in the temporary directory).
+  std::string logsOfLastRun() const;
+
+ private:
+  std::string binary_;
+  std::string dir_;
+  std::string configPath_;
+  std::vector<std::string> logsBefore_;
+};
+
+}  // namespace testing_support
