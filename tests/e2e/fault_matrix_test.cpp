@@ -120,7 +120,7 @@ TEST_F(FaultMatrix, ResetsBeforeAndDuringAnswersAreRetriedForEveryRequest) {
   EXPECT_EQ(server.requestsTo("/v2/translate").back().header("x-project-id"), "55");
 }
 
-TEST_F(FaultMatrix, ATokenAnswerSlowerThanTheLimitIsRetried) {
+TEST_F(FaultMatrix, ATokenAnswerPastItsTimeLimitIsRetried) {
   serveEverything();
   server.onSequence("POST", "/oauth2/token",
                     {slow(Answer::json(tokenAnswer()), 21000), Answer::json(tokenAnswer())});
