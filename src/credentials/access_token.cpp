@@ -11,7 +11,6 @@
 
 namespace {
 
-const int64_t kTicksPerSecond = 10000000;
 const long kTokenTimeoutSeconds = 20;
 
 bool isBlank(char c) {
@@ -51,7 +50,7 @@ void keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& 
   std::string expireTime;
   int64_t seconds = 0;
   if (getStringMember(data, "expireTime", expireTime) && parseExpireTime(expireTime, seconds)) {
-    tokenExpiry = seconds * kTicksPerSecond;
+    tokenExpiry = seconds * platform::kTicksPerSecond;
   }
 }
 
@@ -77,7 +76,8 @@ bool parseExpireTime(const std::string& text, int64_t& seconds) {
 }
 
 std::string TranslateJob::getMarluneAccessToken() {
-  if ((tokenExpiry - platform::nowTicks()) / kTicksPerSecond > 0 && !accessToken.empty()) {
+  if ((tokenExpiry - platform::nowTicks()) / platform::kTicksPerSecond > 0 &&
+      !accessToken.empty()) {
     return accessToken;
   }
   const std::string credential = base64Encode(appKey + ":" + appSecret);

@@ -7,12 +7,7 @@
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 
-namespace {
-
-// libcurl follows redirects without limit unless told otherwise.
-const long kMaxRedirects = 30;
-
-}  // namespace
+namespace {}  // namespace
 
 bool TranslateJob::commitTranslate() {
   const std::string body = requestBody;  // must outlive the transfer: libcurl does not copy it
@@ -25,8 +20,7 @@ bool TranslateJob::commitTranslate() {
   CURL* handle = request.handle();
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   curl_easy_setopt(handle, CURLOPT_URL, translateUrl.c_str());
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  request.setFollowRedirects();
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "https");
   request.headers().append(authorization);
   request.headers().append("Content-Type: application/json");

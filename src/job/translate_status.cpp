@@ -11,14 +11,11 @@
 
 namespace {
 
-const int64_t kTicksPerSecond = 10000000;
 const unsigned kPollPauseMs = 5000;
-// libcurl follows redirects without limit unless told otherwise.
-const long kMaxRedirects = 30;
 
 // Whole seconds since `start`; a clock set back counts as no time passed.
 uint64_t secondsSince(int64_t start) {
-  int64_t elapsed = (platform::nowTicks() - start) / kTicksPerSecond;
+  int64_t elapsed = (platform::nowTicks() - start) / platform::kTicksPerSecond;
   return elapsed < 0 ? 0 : static_cast<uint64_t>(elapsed);
 }
 
@@ -36,8 +33,7 @@ int TranslateJob::getTranslateStatus() {
   CURL* handle = request.handle();
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  request.setFollowRedirects();
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "https");
   request.headers().append(authorization);
   request.headers().append("Content-Type: application/json");

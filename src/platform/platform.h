@@ -22,6 +22,7 @@ void makeDirectory(const std::string& path);
 
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
 int64_t nowTicks();
+const int64_t kTicksPerSecond = 10000000;
 
 // Blocks the calling thread for `ms` milliseconds.
 void sleepMillis(unsigned ms);

@@ -28,8 +28,6 @@ class ScopeGuard {
   F cleanup_;
 };
 
-const int64_t kTicksPerSecond = 10000000;
-
 void writeString(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::string& text) {
   writer.String(text.c_str(), static_cast<rapidjson::SizeType>(strnlen(text.c_str(), text.size())));
 }
@@ -79,7 +77,7 @@ bool TranslateJob::run() {
   }
 
   int64_t end = platform::nowTicks();
-  MLOG(INFO) << "spend time: " << (end - start) / kTicksPerSecond << " seconds.";
+  MLOG(INFO) << "spend time: " << (end - start) / platform::kTicksPerSecond << " seconds.";
 
   bool written = writeTextFile(outputPath, buildResultDocument(succeeded, message, fileId));
   if (!written) MLOG(ERROR) << "output result failed!";

@@ -87,6 +87,12 @@ void HeaderList::release() {
 
 HttpRequest::HttpRequest() : handle_(curl_easy_init()) {}
 
+void HttpRequest::setFollowRedirects() {
+  // Without a limit libcurl would follow a redirect loop for ever.
+  curl_easy_setopt(handle_.get(), CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle_.get(), CURLOPT_MAXREDIRS, 30L);
+}
+
 void HttpRequest::setHeaderOption() {
   curl_easy_setopt(handle_.get(), CURLOPT_HTTPHEADER, headers_.head());
 }

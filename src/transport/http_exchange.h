@@ -58,6 +58,8 @@ class HttpRequest {
   CURL* handle() const { return handle_.get(); }
   HeaderList& headers() { return headers_; }
 
+  // Follows redirects (CURLOPT_FOLLOWLOCATION), at most 30 in a row (CURLOPT_MAXREDIRS).
+  void setFollowRedirects();
   // Sets CURLOPT_HTTPHEADER to the header list as it now stands.
   void setHeaderOption();
   // Sets the body and header callbacks with their buffers, the last options of every request.
