@@ -1,7 +1,155 @@
-// Signed headers for the API gateway.
+// Signed headers for the API gateway. The gateway rebuilds the string to sign from what
+// it receives and compares HMAC-SHA256 signatures, so every byte here is part of the contract.
 #include "credentials/gateway_signer.h"
 
+#include <openssl/bio.h>
+#include <openssl/buffer.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/params.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+#include "platform/platform.h"
 #include "run/translate_job.h"
 
-void addGatewayHeaders(const TranslateJob&, const std::string&, std::string, const QueryMap&,
-                       HeaderList&) {}
+namespace {
+
+const char kSignedPrefix[] = "x-ca-";
+const char kSignatureHeaders[] = "x-ca-signature-headers";
+
+struct MacFree {
+  void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
+};
+struct MacCtxFree {
+  void operator()(EVP_MAC_CTX* ctx) const { EVP_MAC_CTX_free(ctx); }
+};
+struct BioChainFree {
+  void operator()(BIO* bio) const { BIO_free_all(bio); }
+};
+using BioPtr = std::unique_ptr<BIO, BioChainFree>;
+
+std::string lowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// Milliseconds since 1970 as decimal text.
+std::string makeTimestamp() { return std::to_string(platform::nowTicks() / 10000); }
+
+}  // namespace
+
+void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
+                       const QueryMap& query, HeaderList& headers) {
+  addGatewayHeaders(job, url, std::move(method), query, headers, makeNonce());
+}
+
+void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
+                       const QueryMap& query, HeaderList& headers, const std::string& nonce) {
+  HeaderMap signedHeaders;
+  signedHeaders["x-ca-key"] = job.appKey;
+  signedHeaders["x-ca-timestamp"] = makeTimestamp();
+  signedHeaders["x-ca-nonce"] = nonce;
+  std::string canonical = buildCanonicalHeaders(signedHeaders);
+  std::string pathAndQuery = buildPathAndQuery(extractUrlPath(url), query);
+  std::string toSign = buildStringToSign(method, canonical, pathAndQuery);
+
+  signedHeaders["x-ca-signature"] = base64Encode(hmacSign(job.appSecret, toSign));
+  signedHeaders["x-project-id"] = job.projectId;
+  signedHeaders["x-tenant-id"] = job.tenantId;
+  for (const auto& entry : signedHeaders) headers.append(entry.first + ":" + entry.second);
+}
+
+std::string buildCanonicalHeaders(HeaderMap& headers) {
+  const HeaderMap snapshot = headers;
+  std::string text;
+  std::string names;
+  for (const auto& entry : snapshot) {
+    if (!startsWith(entry.first, kSignedPrefix)) continue;
+    text += lowerAscii(entry.first) + ":" + entry.second + "\n";
+    if (!names.empty()) names += ",";
+    names += entry.first;
+  }
+  if (!names.empty()) headers[kSignatureHeaders] = names;
+  return text;
+}
+
+std::string extractUrlPath(const std::string& url) {
+  size_t slashes = url.find("//");
+  if (slashes == std::string::npos) return std::string();
+  size_t start = url.find('/', slashes + 2);
+  if (start == std::string::npos) return std::string();
+  size_t end = url.find_first_of("?#", start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::string buildPathAndQuery(const std::string& path, const QueryMap& query) {
+  std::string result = path.substr(0, path.find('?'));
+  std::string written;
+  for (const auto& entry : query) {
+    written += "&" + entry.first;
+    if (!entry.second.empty()) written += "=" + entry.second;
+  }
+  if (written.empty()) return result;
+  return result + "?" + written.substr(1);
+}
+
+std::string hmacSign(const std::string& key, const std::string& data) {
+  std::unique_ptr<EVP_MAC, MacFree> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
+  if (!mac) return std::string();
+  std::unique_ptr<EVP_MAC_CTX, MacCtxFree> ctx(EVP_MAC_CTX_new(mac.get()));
+  if (!ctx) return std::string();
+  char digest[] = "SHA256";
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+      OSSL_PARAM_construct_end(),
+  };
+  // data() is never null, so an empty secret still sets a zero-length key.
+  const unsigned char* keyBytes = reinterpret_cast<const unsigned char*>(key.data());
+  if (EVP_MAC_init(ctx.get(), keyBytes, key.size(), params) != 1) return std::string();
+  if (EVP_MAC_update(ctx.get(), reinterpret_cast<const unsigned char*>(data.data()), data.size()) !=
+      1) {
+    return std::string();
+  }
+  unsigned char out[EVP_MAX_MD_SIZE];
+  size_t length = 0;
+  if (EVP_MAC_final(ctx.get(), out, &length, sizeof(out)) != 1) return std::string();
+  return std::string(reinterpret_cast<const char*>(out), length);
+}
+
+std::string base64Encode(const std::string& bytes) {
+  if (bytes.empty()) return std::string();
+  BioPtr filter(BIO_new(BIO_f_base64()));
+  BioPtr sink(BIO_new(BIO_s_mem()));
+  if (!filter || !sink) return std::string();
+  BIO_set_flags(filter.get(), BIO_FLAGS_BASE64_NO_NL);
+  BIO_push(filter.get(), sink.get());
+  BIO* memory = sink.release();  // now freed with the chain
+  size_t written = 0;
+  while (written < bytes.size()) {
+    int piece = static_cast<int>(std::min<size_t>(bytes.size() - written, INT_MAX));
+    int n = BIO_write(filter.get(), bytes.data() + written, piece);
+    if (n <= 0) return std::string();
+    written += static_cast<size_t>(n);
+  }
+  if (BIO_flush(filter.get()) != 1) return std::string();
+  BUF_MEM* buffer = nullptr;
+  BIO_get_mem_ptr(memory, &buffer);
+  if (buffer == nullptr) return std::string();
+  return std::string(buffer->data, buffer->length);
+}
+
+std::string makeNonce() { return platform::makeUuid(); }
+
+std::string buildStringToSign(const std::string& method, const std::string& canonicalHeaders,
+                              const std::string& pathAndQuery) {
+  return method + "\n" + canonicalHeaders + pathAndQuery;
+}

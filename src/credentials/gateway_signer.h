@@ -19,6 +19,10 @@ using QueryMap = std::map<std::string, std::string>;
 void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
                        const QueryMap& query, HeaderList& headers);
 
+// The same with a given nonce instead of a fresh one, so a signature can be reproduced.
+void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
+                       const QueryMap& query, HeaderList& headers, const std::string& nonce);
+
 // The canonical text of the "x-ca-" entries ("name:value\n" each, name lower-cased);
 // records their names, joined by ",", as "x-ca-signature-headers" in `headers`.
 std::string buildCanonicalHeaders(HeaderMap& headers);

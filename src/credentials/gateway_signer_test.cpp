@@ -1,0 +1,200 @@
+// The gateway signer: the pieces of the string to sign, the crypto primitives and the
+// seven header lines a signed request carries.
+#include "credentials/gateway_signer.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run/translate_job.h"
+
+namespace {
+
+class FixedClock : public platform::TimeSource {
+ public:
+  explicit FixedClock(int64_t ticks) : ticks_(ticks) { platform::setTimeSourceForTesting(this); }
+  ~FixedClock() override { platform::setTimeSourceForTesting(nullptr); }
+  int64_t nowTicks() override { return ticks_; }
+  void sleepMillis(unsigned) override {}
+
+ private:
+  int64_t ticks_;
+};
+
+std::vector<std::string> lines(const HeaderList& list) {
+  std::vector<std::string> result;
+  for (const curl_slist* item = list.head(); item != nullptr; item = item->next) {
+    result.push_back(item->data);
+  }
+  return result;
+}
+
+std::string hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+TranslateJob signingJob() {
+  TranslateJob job;
+  job.appKey = "204046851";
+  job.appSecret = "s3cr+t/=&key";
+  job.projectId = "1024";
+  job.tenantId = "tenant-7";
+  return job;
+}
+
+}  // namespace
+
+TEST(ExtractUrlPath, TakesThePathBetweenHostAndQuery) {
+  EXPECT_EQ(extractUrlPath("https://gw.example.com/a/b?x=1"), "/a/b");
+  EXPECT_EQ(extractUrlPath("https://gw.example.com/a/b#frag"), "/a/b");
+  EXPECT_EQ(extractUrlPath("http://127.0.0.1:8080/translate?fileId=42"), "/translate");
+  EXPECT_EQ(extractUrlPath("https://gw.example.com/"), "/");
+  EXPECT_EQ(extractUrlPath("https://gw.example.com"), "");
+  EXPECT_EQ(extractUrlPath("gw.example.com/a/b"), "");
+  EXPECT_EQ(extractUrlPath(""), "");
+}
+
+TEST(BuildPathAndQuery, AppendsTheSortedQueryVerbatim) {
+  EXPECT_EQ(buildPathAndQuery("/v2/translate", {}), "/v2/translate");
+  EXPECT_EQ(buildPathAndQuery("/translate", {{"fileId", "42"}}), "/translate?fileId=42");
+  EXPECT_EQ(buildPathAndQuery("/p", {{"b", ""}, {"a", "1"}}), "/p?a=1&b");
+  EXPECT_EQ(buildPathAndQuery("/p?old=1", {{"includeExtendData", "false"}}),
+            "/p?includeExtendData=false");
+  EXPECT_EQ(buildPathAndQuery("/p?old=1", {}), "/p");
+  EXPECT_EQ(buildPathAndQuery("", {{"x", "1"}}), "?x=1");
+  // Byte-wise order: upper case before lower case, a prefix before its extensions.
+  EXPECT_EQ(buildPathAndQuery("/p", {{"fileId", "2"}, {"file", "1"}, {"Zed", "0"}}),
+            "/p?Zed=0&file=1&fileId=2");
+  EXPECT_EQ(buildPathAndQuery("/t", {{"credential", "a+b/c==&d"}}), "/t?credential=a+b/c==&d");
+}
+
+TEST(BuildCanonicalHeaders, SignsTheThreeKeysAndRecordsTheirNames) {
+  HeaderMap map = {{"x-ca-timestamp", "1700000000123"}, {"x-ca-key", "K"}, {"x-ca-nonce", "N"}};
+  EXPECT_EQ(buildCanonicalHeaders(map), "x-ca-key:K\nx-ca-nonce:N\nx-ca-timestamp:1700000000123\n");
+  EXPECT_EQ(map["x-ca-signature-headers"], "x-ca-key,x-ca-nonce,x-ca-timestamp");
+  EXPECT_EQ(map.size(), 4u);
+}
+
+TEST(BuildCanonicalHeaders, SkipsOtherNamesAndLowerCasesTakenOnes) {
+  HeaderMap map = {{"x-ca-Mixed", "V"}, {"x-ca-empty", ""}, {"X-Ca-Upper", "u"}, {"other", "o"}};
+  EXPECT_EQ(buildCanonicalHeaders(map), "x-ca-mixed:V\nx-ca-empty:\n");
+  EXPECT_EQ(map["x-ca-signature-headers"], "x-ca-Mixed,x-ca-empty");
+
+  HeaderMap none = {{"other", "o"}};
+  EXPECT_EQ(buildCanonicalHeaders(none), "");
+  EXPECT_EQ(none.size(), 1u);
+}
+
+TEST(BuildStringToSign, JoinsMethodHeadersAndPathWithoutTrailingLineFeed) {
+  EXPECT_EQ(buildStringToSign("GET", "x-ca-key:K\n", "/p?a=1"), "GET\nx-ca-key:K\n/p?a=1");
+  EXPECT_EQ(buildStringToSign("PUT", "a:\n", ""), "PUT\na:\n");
+}
+
+TEST(HmacSign, MatchesRfc4231Vectors) {
+  EXPECT_EQ(hex(hmacSign(std::string(20, '\x0b'), "Hi There")),
+            "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
+  EXPECT_EQ(hex(hmacSign("Jefe", "what do ya want for nothing?")),
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+  EXPECT_EQ(hex(hmacSign(std::string(131, '\xaa'),
+                         "Test Using Larger Than Block-Size Key - Hash Key First")),
+            "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+  EXPECT_EQ(hex(hmacSign("", "")),
+            "b613679a0814d9ec772f95d778c35fc5ff1697c493715653c6c712144292c5ad");
+  EXPECT_EQ(hex(hmacSign(std::string(1, '\0'), "abc")),
+            "fd7adb152c05ef80dccf50a1fa4c05d5a3ec6da95575fc312ae7c5d091836351");
+}
+
+TEST(Base64Encode, MatchesRfc4648VectorsOnOneLine) {
+  EXPECT_EQ(base64Encode(""), "");
+  EXPECT_EQ(base64Encode("f"), "Zg==");
+  EXPECT_EQ(base64Encode("fo"), "Zm8=");
+  EXPECT_EQ(base64Encode("foo"), "Zm9v");
+  EXPECT_EQ(base64Encode("foob"), "Zm9vYg==");
+  EXPECT_EQ(base64Encode("fooba"), "Zm9vYmE=");
+  EXPECT_EQ(base64Encode("foobar"), "Zm9vYmFy");
+  EXPECT_EQ(base64Encode(std::string("\0\x01\0\xff\0", 5)), "AAEA/wA=");
+  EXPECT_EQ(base64Encode("\xfb\xff\xbf"), "+/+/");
+  std::string longText = base64Encode(std::string(300, 'x'));
+  EXPECT_EQ(longText.size(), 400u);
+  EXPECT_EQ(longText.find('\n'), std::string::npos);
+}
+
+TEST(AddGatewayHeaders, AppendsSevenLinesAfterTheCallersLinesWithAKnownSignature) {
+  FixedClock clock(17000000001234567);  // 1700000000123 ms
+  TranslateJob job = signingJob();
+  HeaderList list;
+  list.append("Authorization:Bearer T");
+  list.append("Content-Type: application/json");
+  addGatewayHeaders(job, "http://127.0.0.1:1/translate?fileId=42", "GET", {{"fileId", "42"}}, list,
+                    "0f8fad5b-d9cb-469f-a165-70867728950e");
+  // Expected signature computed independently with openssl dgst -sha256 -hmac.
+  std::vector<std::string> expected = {
+      "Authorization:Bearer T",
+      "Content-Type: application/json",
+      "x-ca-key:204046851",
+      "x-ca-nonce:0f8fad5b-d9cb-469f-a165-70867728950e",
+      "x-ca-signature:6fK7AN+YHqbjU8TGT1d4BVOBXDpqmNZhBld25EJchzk=",
+      "x-ca-signature-headers:x-ca-key,x-ca-nonce,x-ca-timestamp",
+      "x-ca-timestamp:1700000000123",
+      "x-project-id:1024",
+      "x-tenant-id:tenant-7",
+  };
+  EXPECT_EQ(lines(list), expected);
+}
+
+TEST(AddGatewayHeaders, KeepsEmptyValuesAsBareNames) {
+  FixedClock clock(17000000001234567);
+  TranslateJob job = signingJob();
+  job.projectId.clear();
+  HeaderList list;
+  addGatewayHeaders(job, "https://gw/v2/translate", "PUT", {}, list, "n");
+  std::vector<std::string> got = lines(list);
+  ASSERT_EQ(got.size(), 7u);
+  EXPECT_EQ(got[5], "x-project-id:");
+  std::string expected =
+      base64Encode(hmacSign(job.appSecret,
+                            "PUT\nx-ca-key:204046851\nx-ca-nonce:n\nx-ca-timestamp:1700000000123\n"
+                            "/v2/translate"));
+  EXPECT_EQ(got[2], "x-ca-signature:" + expected);
+}
+
+TEST(AddGatewayHeaders, UsesAFreshNonceAndMillisecondTimestampEachTime) {
+  TranslateJob job = signingJob();
+  HeaderList first;
+  HeaderList second;
+  addGatewayHeaders(job, "https://gw/translate", "GET", {}, first);
+  addGatewayHeaders(job, "https://gw/translate", "GET", {}, second);
+  std::vector<std::string> a = lines(first);
+  std::vector<std::string> b = lines(second);
+  ASSERT_EQ(a.size(), 7u);
+  ASSERT_EQ(b.size(), 7u);
+  EXPECT_NE(a[1], b[1]);  // nonce
+  EXPECT_NE(a[2], b[2]);  // signature
+
+  const std::string nonce = a[1].substr(std::string("x-ca-nonce:").size());
+  ASSERT_EQ(nonce.size(), 36u);
+  for (size_t i = 0; i < nonce.size(); ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      EXPECT_EQ(nonce[i], '-') << nonce;
+    } else {
+      EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(nonce[i])) ||
+                  (nonce[i] >= 'a' && nonce[i] <= 'f'))
+          << nonce;
+    }
+  }
+  const std::string stamp = a[4].substr(std::string("x-ca-timestamp:").size());
+  ASSERT_EQ(stamp.size(), 13u);
+  int64_t millis = std::stoll(stamp);
+  int64_t now = platform::nowTicks() / 10000;
+  EXPECT_LE(millis, now);
+  EXPECT_GT(millis, now - 60000);
+}

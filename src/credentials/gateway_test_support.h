@@ -1,0 +1,50 @@
+// Helpers for the tests of the gateway requests: libcurl's global state, a captured
+// standard output and a clock whose pauses return at once.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace gateway_test {
+
+// Sets up libcurl's global state once per test process, as the run does before requests.
+inline void initCurlOnce() {
+  static const CURLcode result = curl_global_init(CURL_GLOBAL_ALL);
+  (void)result;
+}
+
+// Collects what is written to std::cout while it lives.
+class StdoutCapture {
+ public:
+  StdoutCapture() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
+  ~StdoutCapture() { std::cout.rdbuf(saved_); }
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+  std::string text() const { return captured_.str(); }
+
+ private:
+  std::ostringstream captured_;
+  std::streambuf* saved_;
+};
+
+// Real time, but the retry pauses return at once; restores the real clock when it ends.
+class NoPauseClock : public platform::TimeSource {
+ public:
+  NoPauseClock() { platform::setTimeSourceForTesting(this); }
+  ~NoPauseClock() override { platform::setTimeSourceForTesting(nullptr); }
+  int64_t nowTicks() override {
+    platform::setTimeSourceForTesting(nullptr);
+    int64_t now = platform::nowTicks();
+    platform::setTimeSourceForTesting(this);
+    return now;
+  }
+  void sleepMillis(unsigned) override { ++pauses; }
+  int pauses = 0;
+};
+
+}  // namespace gateway_test

@@ -1,0 +1,125 @@
+// The gateway token request against a recording server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "credentials/gateway_test_support.h"
+#include "run/translate_job.h"
+#include "support/test_server.h"
+
+using testing_support::Answer;
+using testing_support::RecordedRequest;
+using testing_support::TestServer;
+
+namespace {
+
+const char kTokenPath[] = "/api/uaa/oauth/token";
+
+class GatewayTokenTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { gateway_test::initCurlOnce(); }
+
+  TranslateJob job() const {
+    TranslateJob job;
+    job.accountUrl = server.url();
+    job.gatewayTokenUrl = kTokenPath;
+    job.appKey = "key";
+    job.appSecret = "secret";
+    return job;
+  }
+
+  // The token for an answer with `body`, and what went to standard output.
+  std::string tokenFor(const std::string& body, std::string* out = nullptr) {
+    server.onAlways("POST", kTokenPath, Answer::json(body));
+    gateway_test::StdoutCapture capture;
+    std::string token = job().getGatewayToken();
+    if (out != nullptr) *out = capture.text();
+    return token;
+  }
+
+  TestServer server;
+};
+
+}  // namespace
+
+TEST_F(GatewayTokenTest, PostsTheUnencodedFormWithoutJsonOrGatewayHeaders) {
+  server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"tok\"}"));
+  TranslateJob request = job();
+  request.appKey = "k&e=y+1";
+  request.appSecret = "s+e&c=r/t";
+  request.tenantId = "tenant";  // a tenant never makes this request signed
+  request.projectId = "7";
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(request.getGatewayToken(), "tok");
+
+  std::vector<RecordedRequest> sent = server.requestsTo(kTokenPath);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].method, "POST");
+  EXPECT_EQ(sent[0].body,
+            "grant_type=client_credentials&client_id=k&e=y+1&client_secret=s+e&c=r/t");
+  EXPECT_EQ(sent[0].header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(sent[0].header("Content-Length"), std::to_string(sent[0].body.size()));
+  for (const std::string& line : sent[0].headers) {
+    EXPECT_EQ(line.find("application/json"), std::string::npos) << line;
+    EXPECT_NE(line.compare(0, 2, "x-"), 0) << line;
+    EXPECT_NE(line.compare(0, 14, "Authorization:"), 0) << line;
+  }
+}
+
+TEST_F(GatewayTokenTest, JoinsAccountUrlAndTokenPathAsTheyAre) {
+  server.onAlways("POST", "/base/oauth", Answer::json("{\"access_token\":\"t\"}"));
+  TranslateJob request = job();
+  request.accountUrl = server.url() + "/base";
+  request.gatewayTokenUrl = "/oauth";
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(request.getGatewayToken(), "t");
+  EXPECT_EQ(server.requestsTo("/base/oauth").size(), 1u);
+}
+
+TEST_F(GatewayTokenTest, TakesOnlyAStringAccessToken) {
+  EXPECT_EQ(tokenFor("{\"token_type\":\"bearer\",\"access_token\":\"a.b-c\",\"expires_in\":7}"),
+            "a.b-c");
+  EXPECT_EQ(tokenFor("\xEF\xBB\xBF{\"access_token\":\"bom\"}"), "");  // not convertible
+  EXPECT_EQ(tokenFor("{\"access_token\":\"\"}"), "");
+  EXPECT_EQ(tokenFor("{\"access_token\":12345}"), "");
+  EXPECT_EQ(tokenFor("{\"access_token\":null}"), "");
+  EXPECT_EQ(tokenFor("{\"access_token\":{\"value\":\"x\"}}"), "");
+  EXPECT_EQ(tokenFor("[{\"access_token\":\"x\"}]"), "");
+  EXPECT_EQ(tokenFor("{\"error\":\"invalid_client\"}"), "");
+  EXPECT_EQ(tokenFor("{\"access_token\":\"x\""), "");
+  EXPECT_EQ(tokenFor(""), "");
+}
+
+TEST_F(GatewayTokenTest, AnErrorStatusIsReadLikeAnyAnswer) {
+  server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"late\"}", 401));
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(job().getGatewayToken(), "late");
+  EXPECT_EQ(server.requestsTo(kTokenPath).size(), 1u);
+}
+
+TEST_F(GatewayTokenTest, PrintsBothBlocksForEveryAnswer) {
+  std::string out;
+  EXPECT_EQ(tokenFor("[1,2]", &out), "");
+  EXPECT_EQ(out.find("getGatewayToken CURLOPT_WRITEFUNCTION out:\n[1,2]\n"
+                     "getGatewayToken CURLOPT_HEADERFUNCTION out:\nHTTP/1.1 200"),
+            0u)
+      << out;
+  EXPECT_EQ(out.substr(out.size() - 5), "\r\n\r\n\n");
+
+  EXPECT_EQ(tokenFor("", &out), "");
+  EXPECT_EQ(out.find("getGatewayToken CURLOPT_WRITEFUNCTION out:\n\n"
+                     "getGatewayToken CURLOPT_HEADERFUNCTION out:\n"),
+            0u)
+      << out;
+}
+
+TEST_F(GatewayTokenTest, TransportFailureGivesAnEmptyTokenAndPrintsNothing) {
+  server.onAlways("POST", kTokenPath, Answer::drop());
+  gateway_test::NoPauseClock clock;
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(job().getGatewayToken(), "");
+  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(server.requestsTo(kTokenPath).size(), 33u);
+  EXPECT_EQ(clock.pauses, 31);
+}

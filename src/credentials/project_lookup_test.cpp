@@ -1,0 +1,182 @@
+// The project lookup against a recording server on 127.0.0.1 that plays both the
+// gateway's token endpoint and its organisation API.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "credentials/gateway_signer.h"
+#include "credentials/gateway_test_support.h"
+#include "run/translate_job.h"
+#include "support/test_server.h"
+
+using testing_support::Answer;
+using testing_support::RecordedRequest;
+using testing_support::TestServer;
+
+namespace {
+
+const char kTokenPath[] = "/api/uaa/oauth/token";
+const char kProjectsPath[] = "/api/org-permission/v4/orgs/org-9/projects";
+
+class ProjectLookupTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { gateway_test::initCurlOnce(); }
+
+  void SetUp() override {
+    server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"gw-token\"}"));
+  }
+
+  TranslateJob job() const {
+    TranslateJob job;
+    job.accountUrl = server.url();
+    job.gatewayTokenUrl = kTokenPath;
+    job.projectUrl = "/api/org-permission/v4/orgs/{org-id}/projects?includeExtendData=false";
+    job.orgId = "org-9";
+    job.appKey = "app+key";
+    job.appSecret = "app/secret=";
+    return job;
+  }
+
+  // The id looked up when the organisation API answers with `body`.
+  std::string idFor(const std::string& body) {
+    server.onAlways("GET", kProjectsPath, Answer::json(body));
+    gateway_test::StdoutCapture capture;
+    return job().lookupProjectId();
+  }
+
+  TestServer server;
+};
+
+}  // namespace
+
+TEST_F(ProjectLookupTest, ReadsAnUnsignedIntegerIdOfTheProjectObject) {
+  EXPECT_EQ(idFor("{\"project\":{\"name\":\"p\",\"id\":1024},\"total\":1}"), "1024");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":0}}"), "0");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":18446744073709551615}}"), "18446744073709551615");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":18446744073709551616}}"), "");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":\"1024\"}}"), "");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":-5}}"), "");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":1024.0}}"), "");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":1e3}}"), "");
+  EXPECT_EQ(idFor("{\"project\":{\"id\":null}}"), "");
+  EXPECT_EQ(idFor("{\"project\":[{\"id\":1024}]}"), "");
+  EXPECT_EQ(idFor("{\"project\":{}}"), "");
+  EXPECT_EQ(idFor("{\"id\":1024}"), "");
+  EXPECT_EQ(idFor("[{\"project\":{\"id\":1024}}]"), "");
+  EXPECT_EQ(idFor("not json"), "");
+  EXPECT_EQ(idFor(""), "");
+}
+
+TEST_F(ProjectLookupTest, SendsTheBearerLineAndJsonTypeWithoutGatewayLines) {
+  server.onAlways("GET", kProjectsPath, Answer::json("{\"project\":{\"id\":5}}"));
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(job().lookupProjectId(), "5");
+
+  ASSERT_EQ(server.requestsTo(kTokenPath).size(), 1u);
+  std::vector<RecordedRequest> sent = server.requestsTo(kProjectsPath);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].method, "GET");
+  EXPECT_EQ(sent[0].target, "/api/org-permission/v4/orgs/org-9/projects?includeExtendData=false");
+  std::vector<std::string> own(sent[0].headers.end() - 2, sent[0].headers.end());
+  EXPECT_EQ(own, (std::vector<std::string>{"Authorization:bearer gw-token",
+                                           "Content-Type: application/json"}));
+  for (const std::string& line : sent[0].headers) EXPECT_NE(line.compare(0, 2, "x-"), 0) << line;
+
+  const std::string out = capture.text();
+  size_t token = out.find("getGatewayToken CURLOPT_WRITEFUNCTION out:\n");
+  size_t body = out.find(
+      "getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n"
+      "{\"project\":{\"id\":5}}\ngetMarluneAccessToken CURLOPT_HEADERFUNCTION "
+      "out:\nHTTP/1.1 200");
+  ASSERT_NE(token, std::string::npos) << out;
+  ASSERT_NE(body, std::string::npos) << out;
+  EXPECT_LT(token, body);
+}
+
+TEST_F(ProjectLookupTest, GoesOnWithAnEmptyGatewayToken) {
+  server.onAlways("POST", kTokenPath, Answer::json("{\"error\":\"unauthorized\"}", 401));
+  server.onAlways("GET", kProjectsPath, Answer::json("{\"project\":{\"id\":6}}"));
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(job().lookupProjectId(), "6");
+  std::vector<RecordedRequest> sent = server.requestsTo(kProjectsPath);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_NE(std::find(sent[0].headers.begin(), sent[0].headers.end(), "Authorization:bearer "),
+            sent[0].headers.end());
+}
+
+TEST_F(ProjectLookupTest, PutsTheOrgIdIntoEveryPlaceholderOnce) {
+  server.onAlways("GET", "/orgs/{org-id}x/sub/{org-id}x", Answer::json("{\"project\":{\"id\":7}}"));
+  TranslateJob request = job();
+  request.projectUrl = "/orgs/{org-id}/sub/{org-id}";
+  request.orgId = "{org-id}x";
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(request.lookupProjectId(), "7");
+  EXPECT_EQ(server.requestsTo("/orgs/{org-id}x/sub/{org-id}x").size(), 1u);
+}
+
+TEST_F(ProjectLookupTest, MakesNoRequestWithoutItsInputsOrWhenTheIdIsKnown) {
+  TranslateJob known = job();
+  known.projectId = "99";
+  TranslateJob noOrg = job();
+  noOrg.orgId.clear();
+  TranslateJob noAccount = job();
+  noAccount.accountUrl.clear();
+  TranslateJob noTokenPath = job();
+  noTokenPath.gatewayTokenUrl.clear();
+  TranslateJob noProjectUrl = job();
+  noProjectUrl.projectUrl.clear();
+
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(known.lookupProjectId(), "99");
+  EXPECT_EQ(noOrg.lookupProjectId(), "");
+  EXPECT_EQ(noAccount.lookupProjectId(), "");
+  EXPECT_EQ(noTokenPath.lookupProjectId(), "");
+  EXPECT_EQ(noProjectUrl.lookupProjectId(), "");
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(capture.text(), "");
+}
+
+TEST_F(ProjectLookupTest, SignsTheFixedQueryAndDropsTheEmptyProjectLine) {
+  const std::string path = "/orgs/org-9/projects";
+  server.onAlways("GET", path, Answer::json("{\"project\":{\"id\":8}}"));
+  TranslateJob request = job();
+  request.projectUrl = "/orgs/{org-id}/projects?page=2&includeExtendData=true";
+  request.tenantId = "tenant-1";
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(request.lookupProjectId(), "8");
+
+  std::vector<RecordedRequest> sent = server.requestsTo(path);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].query(), "page=2&includeExtendData=true");
+  std::vector<std::string> names;
+  for (const std::string& line : sent[0].headers) {
+    if (line.compare(0, 2, "x-") == 0 || line.compare(0, 14, "Authorization:") == 0 ||
+        line.compare(0, 13, "Content-Type:") == 0) {
+      names.push_back(line.substr(0, line.find(':')));
+    }
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "Authorization", "Content-Type", "x-ca-key", "x-ca-nonce", "x-ca-signature",
+                       "x-ca-signature-headers", "x-ca-timestamp", "x-tenant-id"}));
+  EXPECT_FALSE(sent[0].hasHeader("x-project-id"));
+  EXPECT_EQ(sent[0].header("x-ca-key"), "app+key");
+  EXPECT_EQ(sent[0].header("x-tenant-id"), "tenant-1");
+  EXPECT_EQ(sent[0].header("x-ca-signature-headers"), "x-ca-key,x-ca-nonce,x-ca-timestamp");
+
+  const std::string toSign = "GET\nx-ca-key:app+key\nx-ca-nonce:" + sent[0].header("x-ca-nonce") +
+                             "\nx-ca-timestamp:" + sent[0].header("x-ca-timestamp") + "\n" + path +
+                             "?includeExtendData=false";
+  EXPECT_EQ(sent[0].header("x-ca-signature"), base64Encode(hmacSign("app/secret=", toSign)));
+  EXPECT_FALSE(server.requestsTo(kTokenPath)[0].hasHeader("x-ca-key"));
+}
+
+TEST_F(ProjectLookupTest, TransportFailureGivesNoIdAndPrintsNoLookupBlocks) {
+  server.onAlways("GET", kProjectsPath, Answer::drop());
+  gateway_test::NoPauseClock clock;
+  gateway_test::StdoutCapture capture;
+  EXPECT_EQ(job().lookupProjectId(), "");
+  EXPECT_EQ(server.requestsTo(kProjectsPath).size(), 33u);
+  EXPECT_EQ(capture.text().find("getMarluneAccessToken"), std::string::npos);
+}
