@@ -1,5 +1,5 @@
 // Helpers for the tests of the gateway requests: libcurl's global state, a captured
-// standard output and a clock whose pauses return at once.
+// standard output and a fixed clock whose pauses return at once.
 #pragma once
 
 #include <curl/curl.h>
@@ -32,17 +32,13 @@ class StdoutCapture {
   std::streambuf* saved_;
 };
 
-// Real time, but the retry pauses return at once; restores the real clock when it ends.
-class NoPauseClock : public platform::TimeSource {
+// A clock standing at 1700000000123 ms (2023-11-14) whose pauses return at once and are
+// counted; the real clock comes back when it ends.
+class FixedClock : public platform::TimeSource {
  public:
-  NoPauseClock() { platform::setTimeSourceForTesting(this); }
-  ~NoPauseClock() override { platform::setTimeSourceForTesting(nullptr); }
-  int64_t nowTicks() override {
-    platform::setTimeSourceForTesting(nullptr);
-    int64_t now = platform::nowTicks();
-    platform::setTimeSourceForTesting(this);
-    return now;
-  }
+  FixedClock() { platform::setTimeSourceForTesting(this); }
+  ~FixedClock() override { platform::setTimeSourceForTesting(nullptr); }
+  int64_t nowTicks() override { return 17000000001234567; }
   void sleepMillis(unsigned) override { ++pauses; }
   int pauses = 0;
 };

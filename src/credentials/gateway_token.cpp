@@ -26,5 +26,8 @@ std::string TranslateJob::getGatewayToken() const {
   std::string token;
   if (!parseJsonSkippingBom(request.body(), doc) || !doc.IsObject()) return std::string();
   if (!getStringMember(doc, "access_token", token)) return std::string();
+  // The token goes into a header line; a line break in it would start a header of the
+  // answerer's choosing, so such a token is unusable.
+  if (token.find_first_of("\r\n") != std::string::npos) return std::string();
   return token;
 }

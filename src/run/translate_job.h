@@ -31,7 +31,8 @@ class TranslateJob {
   // otherwise a new one from the token endpoint. Possibly empty.
   std::string getMarluneAccessToken();
 
-  // A gateway token by the client-credentials grant; empty when none was obtained.
+  // A gateway token by the client-credentials grant; empty when none was obtained or
+  // when it holds a line break (it is sent in a header line).
   std::string getGatewayToken() const;
 
   // The organisation's project id as decimal text, or empty; `projectId` when already set.
