@@ -1,4 +1,113 @@
 // The service access token: obtained with the application credential, kept and renewed.
-#include "run/translate_job.h"
+#include "credentials/access_token.h"
 
-std::string TranslateJob::getMarluneAccessToken() { return accessToken; }
+#include <rapidjson/document.h>
+
+#include "credentials/gateway_signer.h"
+#include "platform/platform.h"
+#include "run/translate_job.h"
+#include "transport/http_exchange.h"
+#include "transport/json_parse.h"
+
+namespace {
+
+const int64_t kTicksPerSecond = 10000000;
+const long kTokenTimeoutSeconds = 20;
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads one to `maxDigits` decimal digits at `pos` into `value` when it lies in [low, high].
+bool readField(const std::string& text, size_t& pos, size_t maxDigits, int low, int high,
+               int& value) {
+  size_t start = pos;
+  value = 0;
+  while (pos < text.size() && pos - start < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
+    value = value * 10 + (text[pos] - '0');
+    ++pos;
+  }
+  return pos > start && value >= low && value <= high;
+}
+
+bool expect(const std::string& text, size_t& pos, char separator) {
+  if (pos >= text.size() || text[pos] != separator) return false;
+  ++pos;
+  return true;
+}
+
+void skipBlanks(const std::string& text, size_t& pos) {
+  while (pos < text.size() && isBlank(text[pos])) ++pos;
+}
+
+// Stores the token and its expiry from the "data" object of a "success" answer.
+void keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& tokenExpiry) {
+  getStringMember(data, "token", accessToken);
+  std::string expireTime;
+  int64_t seconds = 0;
+  if (getStringMember(data, "expireTime", expireTime) && parseExpireTime(expireTime, seconds)) {
+    tokenExpiry = seconds * kTicksPerSecond;
+  }
+}
+
+}  // namespace
+
+bool parseExpireTime(const std::string& text, int64_t& seconds) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  size_t pos = 0;
+  skipBlanks(text, pos);
+  bool matched = readField(text, pos, 4, 0, 9999, year) && expect(text, pos, '-') &&
+                 readField(text, pos, 2, 1, 12, month) && expect(text, pos, '-') &&
+                 readField(text, pos, 2, 1, 31, day);
+  if (!matched) return false;
+  skipBlanks(text, pos);
+  matched = readField(text, pos, 2, 0, 23, hour) && expect(text, pos, ':') &&
+            readField(text, pos, 2, 0, 59, minute) && expect(text, pos, ':') &&
+            readField(text, pos, 2, 0, 60, second);
+  if (!matched) return false;
+  int64_t converted = platform::localTimeToSeconds(year, month, day, hour, minute, second);
+  if (converted == -1) return false;
+  seconds = converted;
+  return true;
+}
+
+std::string TranslateJob::getMarluneAccessToken() {
+  if ((tokenExpiry - platform::nowTicks()) / kTicksPerSecond > 0 && !accessToken.empty()) {
+    return accessToken;
+  }
+  const std::string credential = base64Encode(appKey + ":" + appSecret);
+  const bool gateway = !tenantId.empty();
+  const std::string url = gateway ? tokenUrl + "?credential=" + credential : tokenUrl;
+  QueryMap query;
+  if (gateway) query["credential"] = credential;
+
+  HttpRequest request;
+  if (!request.valid()) return std::string();
+  CURL* handle = request.handle();
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTokenTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "POST");
+  request.headers().append("Authorization:Basic " + credential);
+  request.headers().append("Content-Type: application/json");
+  if (gateway) addGatewayHeaders(*this, url, "POST", query, request.headers());
+  request.setHeaderOption();
+  request.setCallbackOptions();
+  if (!request.perform(url)) return std::string();
+  request.printBlocks("getMarluneAccessToken");
+
+  rapidjson::Document doc;
+  if (!parseJson(request.body(), doc) || !doc.IsObject()) return accessToken;
+  const rapidjson::Value* code = findMember(doc, "code");
+  if (code == nullptr) return accessToken;
+  if (code->IsInt()) {
+    getStringMember(doc, "message", message);
+    return std::string();
+  }
+  std::string verdict;
+  const rapidjson::Value* data = findMember(doc, "data");
+  if (getStringMember(doc, "code", verdict) && verdict == "success" && data != nullptr &&
+      data->IsObject()) {
+    keepToken(*data, accessToken, tokenExpiry);
+  }
+  return accessToken;
+}

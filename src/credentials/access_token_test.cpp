@@ -1,0 +1,223 @@
+#include "credentials/access_token.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "run/translate_job.h"
+#include "support/curl_global.h"
+#include "support/fake_clock.h"
+#include "support/service_fixtures.h"
+#include "support/stdout_capture.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const int64_t kSecond = 10000000;
+const char kTokenPath[] = "/oauth2/token";
+
+class AccessTokenTest : public ::testing::Test {
+ protected:
+  AccessTokenTest() : clock(ticksAtNewYear2030()), timeSource(&clock) {
+    initCurlGlobal();
+    job.tokenUrl = server.url() + kTokenPath;
+    job.appKey = "key";
+    job.appSecret = "secret";
+    job.tokenExpiry = clock.nowTicks();  // as at the start of a run
+  }
+
+  // Answers the token request with `body` and asks for a token once.
+  std::string fetchWith(const std::string& body) {
+    server.onAlways("POST", kTokenPath, Answer::json(body));
+    return job.getMarluneAccessToken();
+  }
+
+  TestServer server;
+  FakeClock clock;
+  ScopedTimeSource timeSource;
+  TranslateJob job;
+};
+
+}  // namespace
+
+TEST(ParseExpireTime, ReadsDateAndTimeLeniently) {
+  const int64_t eight = platform::localTimeToSeconds(2030, 1, 1, 8, 0, 0);
+  for (const char* text : {"2030-01-01 08:00:00", " \t2030-01-01 08:00:00", "2030-01-0108:00:00",
+                           "2030-01-01 \t\n 08:00:00", "2030-01-01 08:00:00.500",
+                           "2030-01-01 08:00:00Z junk", "2030-1-1 8:0:0"}) {
+    int64_t seconds = 0;
+    EXPECT_TRUE(parseExpireTime(text, seconds)) << text;
+    EXPECT_EQ(seconds, eight) << text;
+  }
+  int64_t leap = 0;
+  EXPECT_TRUE(parseExpireTime("2030-01-01 08:00:60", leap));
+  EXPECT_EQ(leap, eight + 60);
+  int64_t later = 0;
+  EXPECT_TRUE(parseExpireTime("2030-12-31 23:59:59", later));
+  EXPECT_EQ(later, platform::localTimeToSeconds(2030, 12, 31, 23, 59, 59));
+}
+
+TEST(ParseExpireTime, RejectsOtherFormsAndLeavesTheResultAlone) {
+  for (const char* text :
+       {"", "   ", "2030/01/01 08:00:00", "2030-01-01T08:00:00", "2030-13-01 08:00:00",
+        "2030-00-01 08:00:00", "2030-01-32 08:00:00", "2030-01-00 08:00:00", "2030-01-01 24:00:00",
+        "2030-01-01 08:60:00", "2030-01-01 08:00:61", "2030-01-01 08:00",
+        "2030-01-01 08:00:", "2030-01-01", "x2030-01-01 08:00:00", "-2030-01-01 08:00:00",
+        "2030-001-01 08:00:00", "2030-01-01 08.00.00"}) {
+    int64_t seconds = 42;
+    EXPECT_FALSE(parseExpireTime(text, seconds)) << text;
+    EXPECT_EQ(seconds, 42) << text;
+  }
+}
+
+TEST_F(AccessTokenTest, KeptTokenServesWhileAWholeSecondRemains) {
+  server.onAlways("POST", kTokenPath, Answer::json(tokenAnswer("fresh", "2030-01-01 09:00:00")));
+  job.accessToken = "kept";
+  job.tokenExpiry = clock.nowTicks() + kSecond * 3 / 2;
+  {
+    StdoutCapture out;
+    EXPECT_EQ(job.getMarluneAccessToken(), "kept");
+    EXPECT_EQ(out.text(), "");
+  }
+  EXPECT_TRUE(server.requests().empty());
+
+  job.tokenExpiry = clock.nowTicks() + kSecond * 9 / 10;
+  EXPECT_EQ(job.getMarluneAccessToken(), "fresh");
+  EXPECT_EQ(server.requests().size(), 1u);
+
+  job.accessToken.clear();
+  job.tokenExpiry = clock.nowTicks() + kSecond * 86400;
+  EXPECT_EQ(job.getMarluneAccessToken(), "fresh");
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST_F(AccessTokenTest, PostsTheBasicCredentialAndKeepsTokenAndExpiry) {
+  StdoutCapture out;
+  const std::string body = tokenAnswer("tok-1", "2030-01-01 09:00:00");
+  EXPECT_EQ(fetchWith(body), "tok-1");
+  EXPECT_EQ(job.accessToken, "tok-1");
+  EXPECT_EQ(job.tokenExpiry, ticksAtNewYear2030(3600));
+  EXPECT_EQ(job.message, "");
+
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, kTokenPath);
+  EXPECT_EQ(requests[0].body, "");
+  const std::vector<std::string> expected = {
+      "Host: 127.0.0.1:" + std::to_string(server.port()), "Accept: */*",
+      "Authorization:Basic a2V5OnNlY3JldA==", "Content-Type: application/json"};
+  EXPECT_EQ(requests[0].headers, expected);
+  EXPECT_EQ(out.text().rfind(
+                "getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n" + body +
+                    "\ngetMarluneAccessToken CURLOPT_HEADERFUNCTION out:\nHTTP/1.1 200 OK\r\n",
+                0),
+            0u);
+
+  // Within its life the token is reused without a request.
+  clock.advanceMillis(3598 * 1000);
+  EXPECT_EQ(job.getMarluneAccessToken(), "tok-1");
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(AccessTokenTest, OnlyAnExactSuccessWithADataObjectStoresAToken) {
+  job.accessToken = "old";
+  const int64_t expiry = job.tokenExpiry;
+  for (const char* body : {
+           R"({"code":"Success","data":{"token":"new","expireTime":"2030-01-01 09:00:00"}})",
+           R"({"code":"SUCCESS","data":{"token":"new","expireTime":"2030-01-01 09:00:00"}})",
+           R"({"code":"success"})",
+           R"({"code":"success","data":"token"})",
+           R"({"code":"success","data":[{"token":"new"}]})",
+           R"({"code":"failed","message":"no","data":{"token":"new"}})",
+           R"({"code":1.5,"message":"no","data":{"token":"new"}})",
+           R"({"code":4294967296,"message":"no","data":{"token":"new"}})",
+           R"({"message":"no","data":{"token":"new"}})",
+           R"([{"code":"success","data":{"token":"new"}}])",
+           "not json",
+           "",
+       }) {
+    StdoutCapture out;
+    EXPECT_EQ(fetchWith(body), "old") << body;
+    EXPECT_EQ(job.accessToken, "old") << body;
+    EXPECT_EQ(job.tokenExpiry, expiry) << body;
+    EXPECT_EQ(job.message, "") << body;
+    EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n" +
+                              std::string(body) + "\n"),
+              std::string::npos)
+        << body;
+    EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n"),
+              std::string::npos);
+  }
+}
+
+TEST_F(AccessTokenTest, IntegerCodeIsAnErrorAnswer) {
+  job.accessToken = "old";
+  job.message = "earlier";
+  {
+    StdoutCapture out;
+    EXPECT_EQ(fetchWith(R"({"code":401,"message":"bad credential"})"), "");
+    EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n"),
+              std::string::npos);
+  }
+  EXPECT_EQ(job.message, "bad credential");
+  EXPECT_EQ(job.accessToken, "old");
+
+  EXPECT_EQ(fetchWith(R"({"code":-7})"), "");
+  EXPECT_EQ(fetchWith(R"({"code":500,"message":17})"), "");
+  EXPECT_EQ(job.message, "bad credential");
+  EXPECT_EQ(job.accessToken, "old");
+}
+
+TEST_F(AccessTokenTest, ExpiryIsReadFromExpireTimeOrLeftAlone) {
+  EXPECT_EQ(fetchWith(tokenAnswer("a", "2030-01-01 09:00:00.500")), "a");
+  EXPECT_EQ(job.tokenExpiry, ticksAtNewYear2030(3600));
+
+  const int64_t kept = job.tokenExpiry;
+  job.accessToken.clear();  // forces a request whatever the expiry
+  for (const char* expireTime : {"2030/01/01 10:00:00", "2030-01-01T10:00:00",
+                                 "2030-01-01 25:00:00", "2030-02-01 10:61:00", "soon"}) {
+    EXPECT_EQ(fetchWith(tokenAnswer("b", expireTime)), "b") << expireTime;
+    EXPECT_EQ(job.tokenExpiry, kept) << expireTime;
+    job.accessToken.clear();
+  }
+
+  // A token without an expiry: kept and returned, but not trusted on the next call.
+  job.tokenExpiry = clock.nowTicks();
+  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"c"}})"), "c");
+  EXPECT_EQ(job.tokenExpiry, clock.nowTicks());
+  server.onAlways("POST", kTokenPath, Answer::json(tokenAnswer("d", "2030-01-01 09:00:00")));
+  EXPECT_EQ(job.getMarluneAccessToken(), "d");
+  EXPECT_EQ(server.requests().size(), 8u);
+}
+
+TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextAndKeepsEverything) {
+  job.accessToken = "old";
+  job.message = "earlier";
+  const int64_t expiry = job.tokenExpiry;
+  StdoutCapture out;
+  server.onAlways("POST", kTokenPath, Answer::drop());
+  EXPECT_EQ(job.getMarluneAccessToken(), "");
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(job.accessToken, "old");
+  EXPECT_EQ(job.tokenExpiry, expiry);
+  EXPECT_EQ(clock.sleptMs(), 31u * 2000);
+  EXPECT_EQ(job.message, "earlier");
+  EXPECT_EQ(server.requests().size(), 33u);
+}
+
+TEST_F(AccessTokenTest, GatewayModeSendsTheCredentialUnencodedInTheQuery) {
+  job.tenantId = "tenant-1";
+  job.projectId = "42";
+  job.appKey = "???";
+  job.appSecret = "?>?";  // "???:?>?" encodes as Pz8/Oj8+Pw==
+  EXPECT_EQ(fetchWith(tokenAnswer("gw", "2030-01-01 09:00:00")), "gw");
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, std::string(kTokenPath) + "?credential=Pz8/Oj8+Pw==");
+  const std::vector<std::string>& lines = requests[0].headers;
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "Authorization:Basic Pz8/Oj8+Pw==");
+  EXPECT_EQ(lines[3], "Content-Type: application/json");
+}

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include "run/translate_job.h"
+#include "support/curl_global.h"
+#include "support/fake_clock.h"
+#include "support/service_fixtures.h"
+#include "support/stdout_capture.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const int64_t kSecond = 10000000;
+const char kTranslatePath[] = "/v2/translate";
+const char kTokenPath[] = "/oauth2/token";
+const char kBody[] = R"({"source":{"fileId":123},"to":"en"})";
+
+class CommitTest : public ::testing::Test {
+ protected:
+  CommitTest() : clock(ticksAtNewYear2030()), timeSource(&clock) {
+    initCurlGlobal();
+    job.tokenUrl = server.url() + kTokenPath;
+    job.translateUrl = server.url() + kTranslatePath;
+    job.requestBody = kBody;
+    job.appKey = "key";
+    job.appSecret = "secret";
+    job.accessToken = "tok";
+    job.tokenExpiry = clock.nowTicks() + 3600 * kSecond;
+  }
+
+  TestServer server;
+  FakeClock clock;
+  ScopedTimeSource timeSource;
+  TranslateJob job;
+};
+
+struct CommitRow {
+  const char* body;
+  int httpStatus;
+  bool accepted;
+  const char* message;  // the job's message afterwards; it starts as "before"
+};
+
+}  // namespace
+
+TEST_F(CommitTest, VerdictAndMessageComeFromTheAnswer) {
+  const CommitRow rows[] = {
+      {R"({"code":"success","message":"accepted"})", 200, true, "accepted"},
+      {R"({"code":"SUCCESS"})", 200, true, "before"},
+      {R"({"code":"Success","message":"ok","data":{}})", 200, true, "ok"},
+      {R"({"code":"success","message":"server hiccup"})", 500, true, "server hiccup"},
+      {R"({"code":400,"message":"bad request"})", 400, false, "bad request"},
+      {R"({"message":"no code"})", 200, false, "no code"},
+      {R"({"code":"success","message":12})", 200, true, "before"},
+      {R"({"code":"failed","message":"quota exceeded"})", 200, false, "quota exceeded"},
+      {R"({"code":"successful","message":"close"})", 200, false, "close"},
+      {R"([{"code":"success","message":"in an array"}])", 200, false, "before"},
+      {"<html>gateway error</html>", 502, false, "before"},
+      {"", 200, false, "before"},
+  };
+  for (const CommitRow& row : rows) {
+    job.message = "before";
+    server.onAlways("PUT", kTranslatePath, Answer::json(row.body, row.httpStatus));
+    StdoutCapture out;
+    EXPECT_EQ(job.commitTranslate(), row.accepted) << row.body;
+    EXPECT_EQ(job.message, row.message) << row.body;
+    const std::string printed = out.text();
+    EXPECT_EQ(printed.rfind("commitTranslate CURLOPT_WRITEFUNCTION out:\n" + std::string(row.body) +
+                                "\ncommitTranslate CURLOPT_HEADERFUNCTION out:\nHTTP/1.1 ",
+                            0),
+              0u)
+        << printed;
+  }
+  EXPECT_EQ(server.requests().size(), sizeof(rows) / sizeof(rows[0]));
+}
+
+TEST_F(CommitTest, PutsTheBodyWithBearerAndContentTypeOnly) {
+  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"success"})"));
+  EXPECT_TRUE(job.commitTranslate());
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);  // the kept token needed no request
+  EXPECT_EQ(requests[0].method, "PUT");
+  EXPECT_EQ(requests[0].target, kTranslatePath);
+  EXPECT_EQ(requests[0].body, kBody);
+  const std::vector<std::string> expected = {"Authorization:Bearer tok",
+                                             "Content-Type: application/json"};
+  EXPECT_EQ(ownHeaderLines(requests[0]), expected);
+}
+
+TEST_F(CommitTest, FetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
+  job.accessToken.clear();
+  job.message = "before";
+  server.onAlways("POST", kTokenPath, Answer::json(R"({"code":401,"message":"bad credential"})"));
+  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"failed"})"));
+  StdoutCapture out;
+  EXPECT_FALSE(job.commitTranslate());
+  EXPECT_EQ(job.message, "bad credential");  // the commit's answer had no message of its own
+
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].path(), kTokenPath);
+  EXPECT_EQ(requests[1].path(), kTranslatePath);
+  // libcurl sends the line as written, the blank after "Bearer" included.
+  const std::vector<std::string> expected = {"Authorization:Bearer ",
+                                             "Content-Type: application/json"};
+  EXPECT_EQ(ownHeaderLines(requests[1]), expected);
+
+  const std::string printed = out.text();
+  size_t tokenBlock = printed.find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n");
+  size_t commitBlock = printed.find("commitTranslate CURLOPT_WRITEFUNCTION out:\n");
+  ASSERT_NE(tokenBlock, std::string::npos);
+  ASSERT_NE(commitBlock, std::string::npos);
+  EXPECT_LT(tokenBlock, commitBlock);
+}
+
+TEST_F(CommitTest, FailedExchangePrintsNothingAndKeepsTheMessage) {
+  job.message = "before";
+  server.onAlways("PUT", kTranslatePath, Answer::drop());
+  StdoutCapture out;
+  EXPECT_FALSE(job.commitTranslate());
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(server.requests().size(), 33u);
+}
+
+TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
+  Answer loop;
+  loop.status = 302;
+  loop.headers = {std::string("Location: ") + kTranslatePath};
+  server.onAlways("PUT", kTranslatePath, loop);
+  job.message = "before";
+  StdoutCapture out;
+  EXPECT_FALSE(job.commitTranslate());
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(job.message, "before");
+  // Each of the 33 attempts is the first request and 30 redirects.
+  EXPECT_EQ(server.requests().size(), 33u * 31);
+  EXPECT_EQ(clock.sleptMs(), 31u * 2000);
+}
+
+TEST_F(CommitTest, GatewayModeKeepsTheFixedLinesFirst) {
+  job.tenantId = "tenant-1";
+  job.projectId = "42";
+  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"success"})"));
+  EXPECT_TRUE(job.commitTranslate());
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, kTranslatePath);
+  std::vector<std::string> lines = ownHeaderLines(requests[0]);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Authorization:Bearer tok");
+  EXPECT_EQ(lines[1], "Content-Type: application/json");
+  for (size_t i = 2; i < lines.size(); ++i) EXPECT_TRUE(isGatewayLine(lines[i])) << lines[i];
+}

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "run/translate_job.h"
+#include "support/curl_global.h"
+#include "support/fake_clock.h"
+#include "support/service_fixtures.h"
+#include "support/stdout_capture.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const int64_t kSecond = 10000000;
+const char kStatusPath[] = "/translate";
+const char kTokenPath[] = "/oauth2/token";
+const char kWriteLabel[] = "getTranslateStatus CURLOPT_WRITEFUNCTION out:\n";
+const char kHeaderLabel[] = "getTranslateStatus CURLOPT_HEADERFUNCTION out:\n";
+
+void prepareJob(TranslateJob& job, const TestServer& server, int64_t now) {
+  initCurlGlobal();
+  job.tokenUrl = server.url() + kTokenPath;
+  job.statusUrl = server.url() + kStatusPath;
+  job.fileId = "123";
+  job.appKey = "key";
+  job.appSecret = "secret";
+  job.accessToken = "tok";
+  job.tokenExpiry = now + 3600 * kSecond;
+  job.message = "before";
+}
+
+class StatusTest : public ::testing::Test {
+ protected:
+  StatusTest() : clock(ticksAtNewYear2030()), timeSource(&clock) {
+    prepareJob(job, server, clock.nowTicks());
+  }
+
+  // The status endpoint answers `bodies` in turn, the last one repeating.
+  void answerStatus(const std::vector<std::string>& bodies) {
+    std::vector<Answer> answers;
+    for (const std::string& body : bodies) answers.push_back(Answer::json(body));
+    server.onSequence("GET", kStatusPath, answers);
+  }
+
+  TestServer server;
+  FakeClock clock;
+  ScopedTimeSource timeSource;
+  TranslateJob job;
+};
+
+struct StatusRow {
+  const char* answer;
+  int outcome;
+  const char* printed;
+  const char* message;  // the job's message afterwards; it starts as "before"
+};
+
+}  // namespace
+
+TEST_F(StatusTest, ParsingGivesTheOutcomeMarkAndMessage) {
+  const StatusRow rows[] = {
+      {"", kStatusFailed, "", "before"},
+      {"not json", kStatusFailed, "*", "before"},
+      {R"(["success"])", kStatusFailed, "*", "before"},
+      {R"({"code":401,"message":"expired"})", kStatusFailed, "", "expired"},
+      {R"({"code":401})", kStatusFailed, "", "before"},
+      {R"({"code":"success","data":{"status":"processing"}})", kStatusProcessing, "+", "before"},
+      {R"({"code":"success","message":"done","data":{"status":"success"}})", kStatusFinished, "",
+       "before"},
+      {R"({"code":"success","data":{"status":"SUCCESS"}})", kStatusFailed, "*", "before"},
+      {R"({"code":"Success","data":{"status":"success"}})", kStatusFailed, "*", "before"},
+      {R"({"code":"success","message":"no data"})", kStatusFailed, "*", "no data"},
+      {R"({"code":"success","message":"no status","data":{}})", kStatusFailed, "*", "no status"},
+      {R"({"code":"success","data":"success"})", kStatusFailed, "*", "before"},
+      {R"({"code":"success","data":{"status":1}})", kStatusFailed, "*", "before"},
+      {R"({"code":2.5,"message":"odd code"})", kStatusFailed, "*", "odd code"},
+      {R"({"code":"failed","message":"job failed","data":{"status":"failed"}})", kStatusFailed, "*",
+       "job failed"},
+  };
+  for (const StatusRow& row : rows) {
+    job.message = "before";
+    StdoutCapture out;
+    EXPECT_EQ(job.parseTranslateStatus(row.answer), row.outcome) << row.answer;
+    EXPECT_EQ(out.text(), row.printed) << row.answer;
+    EXPECT_EQ(job.message, row.message) << row.answer;
+  }
+}
+
+TEST_F(StatusTest, QueryCarriesTheFileIdAndDumpsOnlyOnFailure) {
+  answerStatus({statusAnswer("processing"), R"({"code":"success","message":"lost"})"});
+  {
+    StdoutCapture out;
+    EXPECT_EQ(job.getTranslateStatus(), kStatusProcessing);
+    EXPECT_EQ(out.text(), "+");
+  }
+  StdoutCapture out;
+  EXPECT_EQ(job.getTranslateStatus(), kStatusFailed);
+  EXPECT_EQ(
+      out.text().rfind(std::string("*") + kWriteLabel + R"({"code":"success","message":"lost"})" +
+                           "\n" + kHeaderLabel + "HTTP/1.1 200 OK\r\n",
+                       0),
+      0u);
+  EXPECT_EQ(job.message, "lost");
+
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].target, std::string(kStatusPath) + "?fileId=123");
+  EXPECT_EQ(requests[0].body, "");
+  const std::vector<std::string> expected = {"Authorization:Bearer tok",
+                                             "Content-Type: application/json"};
+  EXPECT_EQ(ownHeaderLines(requests[0]), expected);
+}
+
+TEST_F(StatusTest, WaitEndsWhenTheJobSucceeds) {
+  answerStatus({statusAnswer("processing"), statusAnswer("processing"), statusAnswer("processing"),
+                statusAnswer("success")});
+  StdoutCapture out;
+  EXPECT_TRUE(job.waitForTranslate());
+  EXPECT_EQ(out.text(), "+++");
+  EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(server.requests().size(), 4u);
+  EXPECT_EQ(clock.sleptMs(), 4u * 5000);
+}
+
+TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
+  answerStatus({statusAnswer("processing"), statusAnswer("SUCCESS")});
+  {
+    StdoutCapture out;
+    EXPECT_FALSE(job.waitForTranslate());
+    EXPECT_EQ(
+        out.text().rfind(
+            std::string("+*") + kWriteLabel + statusAnswer("SUCCESS") + "\n" + kHeaderLabel, 0),
+        0u);
+    EXPECT_EQ(job.message, "before");
+  }
+  answerStatus({R"({"code":401,"message":"token expired"})"});
+  {
+    StdoutCapture out;
+    EXPECT_FALSE(job.waitForTranslate());
+    EXPECT_EQ(
+        out.text().rfind(std::string(kWriteLabel) + R"({"code":401,"message":"token expired"})", 0),
+        0u);
+    EXPECT_EQ(job.message, "token expired");
+  }
+  answerStatus({""});
+  {
+    StdoutCapture out;
+    EXPECT_FALSE(job.waitForTranslate());
+    EXPECT_EQ(
+        out.text().rfind(std::string(kWriteLabel) + "\n" + kHeaderLabel + "HTTP/1.1 200 OK", 0),
+        0u);
+  }
+  server.onAlways("GET", kStatusPath, Answer::drop());
+  {
+    StdoutCapture out;
+    EXPECT_FALSE(job.waitForTranslate());
+    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(job.message, "token expired");
+  }
+}
+
+TEST_F(StatusTest, OvertimeZeroEndsAfterTheFirstQueryEvenOnSuccess) {
+  job.overtime = 0;
+  answerStatus({statusAnswer("success")});
+  EXPECT_FALSE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "overtime!");
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(StatusTest, OvertimeCountsWholeSecondsAfterEachQuery) {
+  job.overtime = 10;
+  StdoutCapture out;
+  // The second query ends 10.9 s after the start: 10 whole seconds, not over the limit.
+  auto slowSecondPoll = [this](const std::vector<std::string>& bodies) {
+    auto count = std::make_shared<size_t>(0);
+    server.on("GET", kStatusPath, [this, bodies, count](const RecordedRequest&) {
+      size_t index = (*count)++;
+      if (index == 1) clock.advanceMillis(900);
+      return Answer::json(bodies[index < bodies.size() ? index : bodies.size() - 1]);
+    });
+  };
+  slowSecondPoll({statusAnswer("processing"), statusAnswer("success")});
+  EXPECT_TRUE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(server.requests().size(), 2u);
+
+  slowSecondPoll({statusAnswer("processing")});
+  EXPECT_FALSE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "overtime!");
+  EXPECT_EQ(server.requests().size(), 2u + 3u);
+  EXPECT_EQ(out.text(),
+            "+"
+            "+++");
+}
+
+TEST_F(StatusTest, ClockSetBackIsNotOvertime) {
+  job.overtime = 60;
+  StdoutCapture out;
+  auto count = std::make_shared<int>(0);
+  server.on("GET", kStatusPath, [this, count](const RecordedRequest&) {
+    if ((*count)++ == 0) clock.advanceTicks(-30 * kSecond);
+    return Answer::json(statusAnswer(*count < 3 ? "processing" : "success"));
+  });
+  EXPECT_TRUE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "before");
+}
+
+TEST_F(StatusTest, TokenIsRenewedInsideTheWait) {
+  job.accessToken.clear();
+  job.tokenExpiry = clock.nowTicks();
+  server.onSequence("POST", kTokenPath,
+                    {Answer::json(tokenAnswer("first", "2030-01-01 08:00:12")),
+                     Answer::json(tokenAnswer("second", "2030-01-01 09:00:00"))});
+  answerStatus({statusAnswer("processing"), statusAnswer("processing"), statusAnswer("processing"),
+                statusAnswer("success")});
+  StdoutCapture out;
+  EXPECT_TRUE(job.waitForTranslate());
+
+  // Polls at 5, 10, 15 and 20 s: the first token has 2 s left at 10 s and is gone at 15 s.
+  std::vector<std::string> bearers;
+  for (const RecordedRequest& request : server.requestsTo(kStatusPath)) {
+    bearers.push_back(request.header("Authorization"));
+  }
+  const std::vector<std::string> expected = {"Bearer first", "Bearer first", "Bearer second",
+                                             "Bearer second"};
+  EXPECT_EQ(bearers, expected);
+  EXPECT_EQ(server.requestsTo(kTokenPath).size(), 2u);
+
+  const std::string printed = out.text();
+  size_t firstRenewal = printed.find("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n");
+  size_t secondRenewal = printed.rfind("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n");
+  EXPECT_EQ(firstRenewal, 0u);
+  ASSERT_NE(secondRenewal, firstRenewal);
+  EXPECT_EQ(printed.substr(secondRenewal - 3, 3), "\n++");
+  EXPECT_EQ(printed.substr(printed.size() - 2), "\n+");
+}
+
+TEST_F(StatusTest, GatewayModeKeepsTheQueryAndTheFixedLinesFirst) {
+  job.tenantId = "tenant-1";
+  job.projectId = "42";
+  answerStatus({statusAnswer("success")});
+  EXPECT_EQ(job.getTranslateStatus(), kStatusFinished);
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, std::string(kStatusPath) + "?fileId=123");
+  std::vector<std::string> lines = ownHeaderLines(requests[0]);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Authorization:Bearer tok");
+  EXPECT_EQ(lines[1], "Content-Type: application/json");
+  for (size_t i = 2; i < lines.size(); ++i) EXPECT_TRUE(isGatewayLine(lines[i])) << lines[i];
+}
+
+TEST(StatusWaitRealClock, FirstQueryComesFiveSecondsIn) {
+  TestServer server;
+  TranslateJob job;
+  prepareJob(job, server, platform::nowTicks());
+  server.onAlways("GET", kStatusPath, Answer::json(statusAnswer("success")));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(job.waitForTranslate());
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(5000));
+  EXPECT_LT(waited, std::chrono::milliseconds(9000));
+  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(job.message, "before");
+}
