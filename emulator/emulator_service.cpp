@@ -151,8 +151,10 @@ EmulatorResponse EmulatorService::answer(const EmulatorRequest& request, int64_t
   bool signedEndpoint = routed.endpoint != Endpoint::kGatewayToken;
   if (GatewayVerifier::carriesGatewayHeaders(request) ||
       (signedEndpoint && !options_.tenant.empty())) {
+    // The lookup is how a client learns its project, so only it may come without one.
+    bool projectRequired = projectLookedUp_ && routed.endpoint != Endpoint::kProjects;
     std::string failed =
-        verifier_.verify(request, now, std::to_string(options_.projectId), projectLookedUp_);
+        verifier_.verify(request, now, std::to_string(options_.projectId), projectRequired);
     if (!failed.empty()) {
       log_.line("gateway check failed: " + failed + " (" + request.method + " " + request.path() +
                 ")");

@@ -247,6 +247,12 @@ TEST_F(EmulatorServiceTest, WithATenantEveryServiceRequestMustBeSigned) {
   tokenRequest.headers.emplace_back("Authorization", basic());
   EXPECT_EQ(service->handle(tokenRequest).body,
             R"({"code":401,"message":"gateway check failed: x-project-id missing"})");
+  // A second client run looks its project up again, still without one.
+  lookup =
+      clientSigned("GET", "/api/org-permission/v4/orgs/demo-org/projects?includeExtendData=false",
+                   {{"includeExtendData", "false"}}, job);
+  lookup.headers.emplace_back("Authorization", "bearer " + gateway);
+  EXPECT_EQ(service->handle(lookup).status, 200);
   job.projectId = "1024";
   tokenRequest = clientSigned("POST", "/oauth2/token?credential=" + credential,
                               {{"credential", credential}}, job);
