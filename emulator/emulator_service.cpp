@@ -276,16 +276,15 @@ EmulatorResponse EmulatorService::status(const EmulatorRequest& request, int64_t
 EmulatorResponse EmulatorService::gatewayToken(const EmulatorRequest& request, int64_t now) {
   // The client posts its form unencoded; a secret holding "&" or "=" only survives a
   // comparison with the whole body.
+  bool exact = request.body == "grant_type=client_credentials&client_id=" + options_.clientId +
+                                   "&client_secret=" + options_.clientSecret;
   QueryMap form = parseRawParameters(request.body);
-  std::string exact = "grant_type=client_credentials&client_id=" + options_.clientId +
-                      "&client_secret=" + options_.clientSecret;
-  bool known = request.body == exact || (form["client_id"] == options_.clientId &&
-                                         form["client_secret"] == options_.clientSecret);
-  if (request.body != exact && form["grant_type"] != "client_credentials") {
+  if (!exact && form["grant_type"] != "client_credentials") {
     lastNote_ = "unsupported grant";
     return oauthError(400, "unsupported_grant_type", "only client_credentials is supported");
   }
-  if (!known) {
+  if (!exact &&
+      (form["client_id"] != options_.clientId || form["client_secret"] != options_.clientSecret)) {
     lastNote_ = "wrong client credentials";
     return oauthError(401, "invalid_client", "bad client id or secret");
   }
