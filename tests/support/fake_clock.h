@@ -46,4 +46,13 @@ class ScopedTimeSource {
   ScopedTimeSource& operator=(const ScopedTimeSource&) = delete;
 };
 
+// A FakeClock that serves as the platform's clock for its own lifetime.
+class FakeTime : public FakeClock {
+ public:
+  explicit FakeTime(int64_t startTicks) : FakeClock(startTicks), scope_(this) {}
+
+ private:
+  ScopedTimeSource scope_;
+};
+
 }  // namespace testing_support

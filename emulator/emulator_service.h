@@ -1,0 +1,63 @@
+// The emulated service and API gateway behind one request handler: the service token,
+// translate and status endpoints, the gateway token and organisation endpoints, the
+// gateway checks and the injected faults. Independent of the HTTP server that feeds it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "emulator_log.h"
+#include "emulator_options.h"
+#include "emulator_request.h"
+#include "gateway_verifier.h"
+
+class EmulatorService {
+ public:
+  // Milliseconds since 1970-01-01 00:00:00 UTC.
+  using Clock = std::function<int64_t()>;
+  static int64_t systemMillis();
+
+  // `log` must outlive the service.
+  EmulatorService(const EmulatorOptions& options, EmulatorLog& log, Clock clock = systemMillis);
+
+  // The answer to one request; logs it, and each failed gateway check. Thread-safe.
+  EmulatorResponse handle(const EmulatorRequest& request);
+
+ private:
+  enum class Endpoint { kServiceToken, kTranslate, kStatus, kGatewayToken, kProjects, kNone };
+  struct Routed {
+    Endpoint endpoint = Endpoint::kNone;
+    const char* method = "";
+    std::string org;  // for kProjects
+  };
+  static Routed route(const std::string& path);
+
+  EmulatorResponse answer(const EmulatorRequest& request, int64_t now);
+  EmulatorResponse serviceToken(const EmulatorRequest& request, int64_t now);
+  EmulatorResponse translate(const EmulatorRequest& request, int64_t now);
+  EmulatorResponse status(const EmulatorRequest& request, int64_t now);
+  EmulatorResponse gatewayToken(const EmulatorRequest& request, int64_t now);
+  EmulatorResponse projects(const EmulatorRequest& request, const std::string& org, int64_t now);
+
+  // "" when `authorization` carries `scheme` and a known, unexpired token of `tokens`.
+  static std::string checkBearer(const std::map<std::string, int64_t>& tokens,
+                                 const std::string& authorization, const char* scheme, int64_t now);
+  std::string issueToken(std::map<std::string, int64_t>& tokens, const char* prefix, int64_t now);
+
+  const EmulatorOptions options_;
+  EmulatorLog& log_;
+  const Clock clock_;
+
+  std::mutex mutex_;
+  GatewayVerifier verifier_;
+  int64_t dropsLeft_;
+  int64_t errorsLeft_;
+  bool projectLookedUp_ = false;
+  std::map<std::string, int64_t> serviceTokens_;  // token -> expiry, milliseconds
+  std::map<std::string, int64_t> gatewayTokens_;  // token -> expiry, milliseconds
+  std::map<int64_t, int64_t> jobs_;               // file id -> start, milliseconds
+  std::string lastNote_;                          // what the current answer said, for the log
+};

@@ -1,0 +1,88 @@
+// marluneEmulator: the service and its API gateway on 127.0.0.1, for demonstrations and
+// end-to-end tests of the client. Runs until SIGTERM or SIGINT.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator_log.h"
+#include "emulator_options.h"
+#include "emulator_server.h"
+#include "emulator_service.h"
+
+namespace {
+
+const char kHost[] = "127.0.0.1";
+
+std::string describe(const EmulatorOptions& o) {
+  std::string text = "app key " + o.appKey + ", tenant " + (o.tenant.empty() ? "(none)" : o.tenant);
+  text += ", org " + o.org + ", project " + std::to_string(o.projectId);
+  text += ", token lifetime " + std::to_string(o.tokenLifetime) + " s";
+  text += ", job duration " + std::to_string(o.jobDuration) + " s";
+  text += ", failing files " + std::to_string(o.failFileIds.size());
+  text += ", dropped connections " + std::to_string(o.dropConnections);
+  text += ", error answers " + std::to_string(o.errorAnswers);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(emulatorUsage().c_str(), stdout);
+      return 0;
+    }
+  }
+  EmulatorOptions options;
+  std::string error;
+  if (!parseEmulatorOptions(args, options, error)) {
+    std::fprintf(stderr, "marluneEmulator: %s\n%s", error.c_str(), emulatorUsage().c_str());
+    return 2;
+  }
+
+  // The signals are taken by sigwait below; every thread started later inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  EmulatorLog log;
+  if (!options.logPath.empty() && !log.openFile(options.logPath)) {
+    std::fprintf(stderr, "marluneEmulator: cannot open log file %s\n", options.logPath.c_str());
+    return 1;
+  }
+  EmulatorService service(options, log);
+  EmulatorServer server(service);
+  int port = server.bind(kHost, options.port);
+  if (port < 0) {
+    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", kHost, options.port);
+    return 1;
+  }
+  log.line("listening on " + std::string(kHost) + ":" + std::to_string(port) + "; " +
+           describe(options));
+  std::printf("listening on %s:%d\n", kHost, port);
+  std::fflush(stdout);
+
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> served{true};
+  std::thread serving([&] {
+    served = server.listen();
+    if (!stopping) kill(getpid(), SIGTERM);  // wakes the main thread
+  });
+  int signalNumber = 0;
+  sigwait(&stopSignals, &signalNumber);
+  stopping = true;
+  log.line("stopping on signal " + std::to_string(signalNumber));
+  server.stop();
+  serving.join();
+  return served ? 0 : 1;
+}

@@ -1,0 +1,368 @@
+// The built client against the built emulator, both as real processes on 127.0.0.1:
+// every operation in plain and gateway mode, the error paths the emulator can provoke,
+// and the emulator's own gateway checks over HTTP. The client polls every five seconds
+// on the real clock, so the jobs here last only a few seconds.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "credentials/gateway_signer.h"
+#include "run/translate_job.h"
+#include "support/fake_clock.h"
+#include "support/file_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kKey[] = "e2e-key";
+const char kSecret[] = "top?\?\?>?";  // its Basic credential holds "/", "+" and "="
+const char kTenant[] = "tenant-e2e";
+const char kOrg[] = "org-e2e";
+
+// A running marluneEmulator with a free port and its log in its own directory; stopped
+// with SIGTERM when the object ends.
+class EmulatorProcess {
+ public:
+  explicit EmulatorProcess(std::vector<std::string> options) : dir_(makeTempDir()) {
+    std::vector<std::string> args = {MARLUNE_EMULATOR, "--port", "0", "--log", logPath()};
+    args.insert(args.end(), options.begin(), options.end());
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      int err = open((dir_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(err, STDERR_FILENO);
+      close(out[0]);
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(&arg[0]);
+      argv.push_back(nullptr);
+      char path[] = "PATH=/usr/bin:/bin";
+      char tz[] = "TZ=UTC";
+      char* env[] = {path, tz, nullptr};
+      execve(argv[0], argv.data(), env);
+      _exit(127);
+    }
+    close(out[1]);
+    port_ = readPort(out[0]);
+    close(out[0]);
+  }
+
+  ~EmulatorProcess() { stop(); }
+
+  // SIGTERM, then the exit status as a shell sees it (-1 when it did not exit normally).
+  int stop() {
+    if (pid_ <= 0) return exitStatus_;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exitStatus_;
+  }
+
+  int port() const { return port_; }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string logPath() const { return dir_ + "/emulator.log"; }
+  std::string log() const { return readFile(logPath()); }
+  size_t logCount(const std::string& text) const {
+    std::string all = log();
+    size_t count = 0;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++count;
+    return count;
+  }
+
+ private:
+  // The port from the "listening on 127.0.0.1:PORT" line, waiting up to ten seconds.
+  static int readPort(int fd) {
+    std::string line;
+    while (line.find('\n') == std::string::npos) {
+      pollfd ready{fd, POLLIN, 0};
+      if (poll(&ready, 1, 10000) <= 0) return 0;
+      char buffer[256];
+      ssize_t n = read(fd, buffer, sizeof(buffer));
+      if (n <= 0) return 0;
+      line.append(buffer, static_cast<size_t>(n));
+    }
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (line.compare(0, prefix.size(), prefix) != 0) return 0;
+    return std::atoi(line.c_str() + prefix.size());
+  }
+
+  std::string dir_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int exitStatus_ = -1;
+};
+
+class EmulatorE2E : public ::testing::Test {
+ protected:
+  // The client reads "expireTime" as local standard time: both processes run in UTC.
+  static void SetUpTestSuite() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+
+  // A configuration for `cmdtype` against `emulator`; gateway mode adds tenant,
+  // organisation and account URL. `extra` is spliced in as further members.
+  std::string writeConfig(const EmulatorProcess& emulator, const std::string& cmdtype,
+                          int64_t fileId, bool gateway, const std::string& extra = "") {
+    std::string config = R"({"cmdtype":")" + cmdtype + R"(","rooturl":")" + emulator.url() +
+                         R"(","appkey":")" + kKey + R"(","appsecret":")" + kSecret + R"(",)";
+    if (gateway) {
+      config += R"("accounturl":")" + emulator.url() + R"(","tenantid":")" + kTenant +
+                R"(","orgid":")" + kOrg + R"(",)";
+    }
+    config += extra;
+    config += R"("requestbody":{"source":{"fileId":)" + std::to_string(fileId) +
+              R"(},"targetLanguage":"de"},"output":")" + dir + R"(/result.json"})";
+    std::string path = dir + "/" + cmdtype + ".json";
+    writeFile(path, config);
+    return path;
+  }
+
+  ProcessResult runClient(const std::string& configPath) {
+    std::remove((dir + "/result.json").c_str());
+    return runProcess({MARLUNE_BINARY, "-cfg", configPath});
+  }
+
+  std::string result() const { return readFile(dir + "/result.json"); }
+
+  static std::string expected(const std::string& code, const std::string& message, int64_t fileId) {
+    return R"({"code":")" + code + R"(","message":")" + message + R"(","data":{"fileitemid":")" +
+           std::to_string(fileId) + R"("}})";
+  }
+
+  static std::vector<std::string> gatewayOptions(std::vector<std::string> more = {}) {
+    std::vector<std::string> options = {"--app-key",    kKey,    "--app-secret", kSecret,
+                                        "--tenant",     kTenant, "--org",        kOrg,
+                                        "--project-id", "7001"};
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
+  }
+
+  static std::vector<std::string> plainOptions(std::vector<std::string> more = {}) {
+    std::vector<std::string> options = {"--app-key", kKey, "--app-secret", kSecret};
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
+  }
+
+  std::string dir = makeTempDir();
+};
+
+TEST_F(EmulatorE2E, TranslatePlainAndGateway) {
+  ASSERT_NE(base64Encode(std::string(kKey) + ":" + kSecret).find_first_of("+"), std::string::npos);
+  {
+    EmulatorProcess emulator(plainOptions());
+    ASSERT_NE(emulator.port(), 0);
+    ProcessResult run = runClient(writeConfig(emulator, "translate", 101, false));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("success", "translate job accepted for file 101", 101));
+    EXPECT_EQ(emulator.logCount("PUT /v2/translate -> 200 (job for file 101 started)"), 1u)
+        << emulator.log();
+    EXPECT_EQ(emulator.stop(), 0);
+  }
+  {
+    EmulatorProcess emulator(gatewayOptions());
+    ProcessResult run = runClient(writeConfig(emulator, "translate", 102, true));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("success", "translate job accepted for file 102", 102));
+    std::string log = emulator.log();
+    EXPECT_NE(log.find("POST /api/uaa/oauth/token -> 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("GET /api/org-permission/v4/orgs/org-e2e/projects?includeExtendData=false"
+                       " -> 200 (project 7001)"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("POST /oauth2/token?credential=*** -> 200"), std::string::npos) << log;
+    EXPECT_EQ(log.find("gateway check failed"), std::string::npos) << log;
+  }
+}
+
+TEST_F(EmulatorE2E, WaitforPlainAndGateway) {
+  for (bool gateway : {false, true}) {
+    EmulatorProcess emulator(gateway ? gatewayOptions({"--job-duration", "1"})
+                                     : plainOptions({"--job-duration", "1"}));
+    ASSERT_EQ(runClient(writeConfig(emulator, "translate", 201, gateway)).exitStatus, 0);
+    ProcessResult run = runClient(writeConfig(emulator, "waitfor", 201, gateway));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    // A finished wait leaves the message where loading put it.
+    EXPECT_EQ(result(), expected("success", gateway ? "" : "account url is empty!", 201));
+    EXPECT_EQ(emulator.logCount("GET /translate?fileId=201 -> 200 (file 201 success)"), 1u)
+        << emulator.log();
+  }
+  // Waiting for a file that has no job fails with the service's reason.
+  EmulatorProcess emulator(plainOptions());
+  ProcessResult run = runClient(writeConfig(emulator, "waitfor", 202, false));
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(result(), expected("failed", "no translate job for file 202", 202));
+}
+
+TEST_F(EmulatorE2E, TranslatewaitforPlain) {
+  EmulatorProcess emulator(plainOptions({"--job-duration", "1"}));
+  ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 301, false));
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(result(), expected("success", "translate job accepted for file 301", 301));
+}
+
+TEST_F(EmulatorE2E, TranslatewaitforGatewayPollsWhileTheJobRuns) {
+  EmulatorProcess emulator(gatewayOptions({"--job-duration", "6"}));
+  ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 302, true));
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(result(), expected("success", "translate job accepted for file 302", 302));
+  EXPECT_NE(run.out.find("\n+"), std::string::npos) << run.out;
+  EXPECT_EQ(emulator.logCount("(file 302 processing)"), 1u) << emulator.log();
+  EXPECT_EQ(emulator.logCount("(file 302 success)"), 1u) << emulator.log();
+}
+
+TEST_F(EmulatorE2E, TheTokenIsRenewedDuringTheWait) {
+  EmulatorProcess emulator(gatewayOptions({"--token-lifetime", "2", "--job-duration", "6"}));
+  ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 303, true));
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(result(), expected("success", "translate job accepted for file 303", 303));
+  // One token for the commit, a fresh one for each of the two polls.
+  EXPECT_EQ(emulator.logCount("POST /oauth2/token?credential=*** -> 200"), 3u) << emulator.log();
+  EXPECT_EQ(emulator.logCount("token expired"), 0u) << emulator.log();
+}
+
+TEST_F(EmulatorE2E, AFailingJobAndOvertime) {
+  {
+    EmulatorProcess emulator(plainOptions({"--job-duration", "1", "--fail-file-ids", "7,401"}));
+    ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 401, false));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("failed", "translation failed for file 401", 401));
+    EXPECT_NE(run.out.find("*getTranslateStatus CURLOPT_WRITEFUNCTION out:\n"), std::string::npos)
+        << run.out;
+  }
+  {
+    EmulatorProcess emulator(gatewayOptions({"--job-duration", "60"}));
+    ProcessResult run =
+        runClient(writeConfig(emulator, "translatewaitfor", 402, true, R"("overtime":3,)"));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("failed", "overtime!", 402));
+  }
+}
+
+TEST_F(EmulatorE2E, AWrongApplicationSecret) {
+  {
+    EmulatorProcess emulator(plainOptions({"--app-secret", "other"}));
+    ProcessResult run = runClient(writeConfig(emulator, "translate", 501, false));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    // The token request's reason is overwritten by the commit's, sent with no token.
+    EXPECT_EQ(result(), expected("failed", "access token missing", 501));
+    EXPECT_NE(run.out.find(R"({"code":401,"message":"invalid application key or secret"})"),
+              std::string::npos)
+        << run.out;
+  }
+  {
+    EmulatorProcess emulator(gatewayOptions({"--app-secret", "other"}));
+    ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 502, true));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("failed", "gateway check failed: x-ca-signature mismatch", 502));
+    EXPECT_EQ(
+        emulator.logCount("gateway check failed: x-ca-signature mismatch (PUT /v2/translate)"), 1u)
+        << emulator.log();
+  }
+}
+
+TEST_F(EmulatorE2E, AWrongTenantIsRejectedByTheGateway) {
+  EmulatorProcess emulator(gatewayOptions());
+  std::string config = writeConfig(emulator, "translate", 503, true);
+  std::string text = readFile(config);
+  text.replace(text.find(kTenant), std::string(kTenant).size(), "tenant-other");
+  writeFile(config, text);
+  ProcessResult run = runClient(config);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(result(), expected("failed", "gateway check failed: x-tenant-id mismatch", 503));
+}
+
+TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
+  {
+    EmulatorProcess emulator(plainOptions({"--drop-connections", "2"}));
+    ProcessResult run = runClient(writeConfig(emulator, "translate", 601, false));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("success", "translate job accepted for file 601", 601));
+    EXPECT_NE(run.err.find("/oauth2/token connect failed!!! retry 2"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(emulator.logCount("POST /oauth2/token -> connection dropped"), 2u) << emulator.log();
+  }
+  {
+    EmulatorProcess emulator(plainOptions({"--error-answers", "1"}));
+    ProcessResult run = runClient(writeConfig(emulator, "translate", 602, false));
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(result(), expected("failed", "access token missing", 602));
+    EXPECT_NE(run.out.find("HTTP/1.1 500 Internal Server Error"), std::string::npos) << run.out;
+  }
+}
+
+// Requests the client would never send, over HTTP to the real emulator.
+class EmulatorChecks : public ::testing::Test {
+ protected:
+  static httplib::Headers signedHeaders(const std::string& method, const std::string& target) {
+    TranslateJob job;
+    job.appKey = kKey;
+    job.appSecret = kSecret;
+    job.tenantId = kTenant;
+    HeaderList lines;
+    addGatewayHeaders(job, "http://127.0.0.1" + target, method, {}, lines);
+    httplib::Headers headers;
+    for (curl_slist* line = lines.head(); line != nullptr; line = line->next) {
+      std::string text = line->data;
+      size_t colon = text.find(':');
+      if (colon + 1 < text.size()) headers.emplace(text.substr(0, colon), text.substr(colon + 1));
+    }
+    return headers;
+  }
+
+  static std::string put(const EmulatorProcess& emulator, const httplib::Headers& headers) {
+    httplib::Client client("127.0.0.1", emulator.port());
+    httplib::Result answer =
+        client.Put("/v2/translate", headers, R"({"source":{"fileId":1}})", "application/json");
+    if (!answer) return "no answer";
+    return std::to_string(answer->status) + " " + answer->body;
+  }
+};
+
+TEST_F(EmulatorChecks, TamperedReplayedAndStaleRequestsAreRejected) {
+  EmulatorProcess emulator({"--app-key", kKey, "--app-secret", kSecret, "--tenant", kTenant});
+  // Signed correctly, but without a token: the service itself answers.
+  httplib::Headers good = signedHeaders("PUT", "/v2/translate");
+  EXPECT_EQ(put(emulator, good), R"(401 {"code":401,"message":"access token missing"})");
+  EXPECT_EQ(put(emulator, good),
+            R"(401 {"code":401,"message":"gateway check failed: x-ca-nonce replayed"})");
+
+  httplib::Headers tampered = signedHeaders("PUT", "/v2/translate");
+  auto signature = tampered.find("x-ca-signature");
+  signature->second[0] = signature->second[0] == 'A' ? 'B' : 'A';
+  EXPECT_EQ(put(emulator, tampered),
+            R"(401 {"code":401,"message":"gateway check failed: x-ca-signature mismatch"})");
+
+  httplib::Headers stale;
+  {
+    FakeTime sixteenMinutesAgo(platform::nowTicks() - 16LL * 60 * 10000000);
+    stale = signedHeaders("PUT", "/v2/translate");
+  }
+  EXPECT_EQ(
+      put(emulator, stale),
+      R"(401 {"code":401,"message":"gateway check failed: x-ca-timestamp outside 15 minutes"})");
+
+  httplib::Headers forAnotherPath = signedHeaders("PUT", "/v2/translate2");
+  EXPECT_EQ(put(emulator, forAnotherPath),
+            R"(401 {"code":401,"message":"gateway check failed: x-ca-signature mismatch"})");
+
+  EXPECT_EQ(emulator.stop(), 0);
+  EXPECT_EQ(emulator.logCount("gateway check failed: "), 4u) << emulator.log();
+  EXPECT_NE(emulator.log().find("stopping on signal 15"), std::string::npos);
+}
+
+}  // namespace
