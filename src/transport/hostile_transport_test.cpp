@@ -1,0 +1,253 @@
+// Hostile peers at the transport level: an answer whose header line is too long for libcurl,
+// and an HTTPS endpoint with a self-signed certificate. Both must end as transport failures,
+// retried like any other, with nothing printed and nothing sent in the clear.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "run/translate_job.h"
+#include "support/capture.h"
+#include "support/curl_global.h"
+#include "support/fake_clock.h"
+#include "support/log_capture.h"
+#include "support/service_fixtures.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const int64_t kSecond = 10000000;
+
+template <typename T, void (*Free)(T*)>
+struct Freer {
+  void operator()(T* p) const { Free(p); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
+using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
+using ExtensionPtr = std::unique_ptr<X509_EXTENSION, Freer<X509_EXTENSION, X509_EXTENSION_free>>;
+using SslCtxPtr = std::unique_ptr<SSL_CTX, Freer<SSL_CTX, SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, Freer<SSL, SSL_free>>;
+
+// A server context whose certificate for 127.0.0.1 is signed by its own key, valid for an hour.
+SslCtxPtr makeSelfSignedContext() {
+  PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+  X509Ptr cert(X509_new());
+  X509_set_version(cert.get(), 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
+  X509_set_pubkey(cert.get(), key.get());
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(cert.get(), name);
+  X509V3_CTX v3;
+  X509V3_set_ctx_nodb(&v3);
+  X509V3_set_ctx(&v3, cert.get(), cert.get(), nullptr, nullptr, 0);
+  ExtensionPtr san(X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1"));
+  X509_add_ext(cert.get(), san.get(), -1);
+  X509_sign(cert.get(), key.get(), EVP_sha256());
+  SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
+  SSL_CTX_use_certificate(ctx.get(), cert.get());
+  SSL_CTX_use_PrivateKey(ctx.get(), key.get());
+  return ctx;
+}
+
+// A TLS endpoint on 127.0.0.1 presenting a self-signed certificate. The handshake runs over
+// memory buffers, so every byte a client sends is recorded exactly as it came off the socket.
+class SelfSignedTlsServer {
+ public:
+  SelfSignedTlsServer() : ctx_(makeSelfSignedContext()) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(listenFd_, 64);
+    socklen_t length = sizeof(address);
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread(&SelfSignedTlsServer::serve, this);
+  }
+  ~SelfSignedTlsServer() {
+    stopping_ = true;
+    thread_.join();
+    ::close(listenFd_);
+  }
+  SelfSignedTlsServer(const SelfSignedTlsServer&) = delete;
+  SelfSignedTlsServer& operator=(const SelfSignedTlsServer&) = delete;
+
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(port_); }
+  // Bytes received on each connection, in order.
+  std::vector<std::string> received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+  // Why each handshake ended, as OpenSSL names it ("" when it completed).
+  std::vector<std::string> handshakeEnds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return handshakeEnds_;
+  }
+
+ private:
+  void serve() {
+    while (!stopping_) {
+      pollfd p = {listenFd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      int fd = ::accept(listenFd_, nullptr, nullptr);
+      if (fd < 0) continue;
+      handshake(fd);
+      ::close(fd);
+    }
+  }
+
+  void handshake(int fd) {
+    SslPtr ssl(SSL_new(ctx_.get()));
+    BIO* in = BIO_new(BIO_s_mem());
+    BIO* out = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl.get(), in, out);  // the SSL object owns both
+    SSL_set_accept_state(ssl.get());
+    std::string bytes;
+    std::string end = "connection closed";
+    char chunk[16384];
+    for (;;) {
+      pollfd p = {fd, POLLIN, 0};
+      if (poll(&p, 1, 5000) <= 0) break;
+      ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
+      if (n <= 0) break;
+      bytes.append(chunk, static_cast<size_t>(n));
+      BIO_write(in, chunk, static_cast<int>(n));
+      int rc = SSL_do_handshake(ssl.get());
+      int error = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl.get(), rc);
+      if (rc == 1) end = "";
+      if (error != SSL_ERROR_NONE && error != SSL_ERROR_WANT_READ) {
+        const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+        end = reason != nullptr ? reason : "handshake failed";
+        ERR_clear_error();
+      }
+      int pending;
+      while ((pending = BIO_read(out, chunk, sizeof(chunk))) > 0) {
+        ::send(fd, chunk, static_cast<size_t>(pending), MSG_NOSIGNAL);
+      }
+      // A completed handshake means the client trusted the certificate: hang up at once.
+      if (error != SSL_ERROR_WANT_READ) break;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    received_.push_back(bytes);
+    handshakeEnds_.push_back(end);
+  }
+
+  SslCtxPtr ctx_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> received_;
+  std::vector<std::string> handshakeEnds_;
+  std::thread thread_;
+};
+
+// Every connection began a TLS handshake, the client refused the certificate, and none of
+// `secrets` crossed the wire readable.
+void expectRefusedWithoutPlainText(const SelfSignedTlsServer& server,
+                                   const std::vector<std::string>& secrets) {
+  std::vector<std::string> received = server.received();
+  std::vector<std::string> ends = server.handshakeEnds();
+  ASSERT_EQ(received.size(), 33u);
+  for (size_t i = 0; i < received.size(); ++i) {
+    ASSERT_GE(received[i].size(), 2u) << "connection " << i;
+    EXPECT_EQ(received[i].substr(0, 2), "\x16\x03") << "connection " << i;
+    EXPECT_EQ(ends[i], "tlsv1 alert unknown ca") << "connection " << i;
+    for (const std::string& secret : secrets) {
+      EXPECT_EQ(received[i].find(secret), std::string::npos) << secret << ", connection " << i;
+    }
+  }
+}
+
+class HostilePeer : public ::testing::Test {
+ protected:
+  HostilePeer() : clock(ticksAtNewYear2030()), timeSource(&clock) {
+    initCurlGlobal();
+    job.appKey = "key";
+    job.appSecret = "secret";
+    job.message = "before";
+    job.tokenExpiry = clock.nowTicks();
+  }
+
+  // True when the last log line says all 33 attempts failed.
+  static bool gaveUp(const LogCapture& log) {
+    std::vector<LogLine> lines = log.lines();
+    return lines.size() == 32 &&
+           lines.back().text.find(" connect failed!!! max retry 32") != std::string::npos;
+  }
+
+  FakeClock clock;
+  ScopedTimeSource timeSource;
+  TranslateJob job;
+};
+
+}  // namespace
+
+TEST_F(HostilePeer, AOneMiBHeaderLineIsATransportFailure) {
+  TestServer server;
+  Answer answer = Answer::json(tokenAnswer("T", "2030-01-01 09:00:00"));
+  answer.headers.push_back("X-Padding: " + std::string(1024 * 1024, 'p'));
+  server.onAlways("POST", "/oauth2/token", answer);
+  job.tokenUrl = server.url() + "/oauth2/token";
+  LogCapture log;
+  CoutCapture out;
+  EXPECT_EQ(job.getMarluneAccessToken(), "");
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(server.connectionCount(), 33u);
+  EXPECT_EQ(job.accessToken, "");
+  EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(clock.sleptMs(), 31u * 2000);
+  EXPECT_TRUE(gaveUp(log));
+}
+
+TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheTokenRequest) {
+  SelfSignedTlsServer server;
+  job.tokenUrl = server.url() + "/oauth2/token";
+  LogCapture log;
+  CoutCapture out;
+  EXPECT_EQ(job.getMarluneAccessToken(), "");
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(job.accessToken, "");
+  EXPECT_TRUE(gaveUp(log));
+  // "a2V5OnNlY3JldA==" is the Base64 credential of key:secret.
+  expectRefusedWithoutPlainText(server, {"POST ", "/oauth2", "Authorization", "a2V5OnNlY3JldA=="});
+}
+
+TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheCommit) {
+  SelfSignedTlsServer server;
+  job.accessToken = "kept-token";
+  job.tokenExpiry = clock.nowTicks() + 3600 * kSecond;
+  job.translateUrl = server.url() + "/v2/translate";
+  job.requestBody = R"({"source":{"fileId":4242}})";
+  LogCapture log;
+  CoutCapture out;
+  EXPECT_FALSE(job.commitTranslate());
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(job.message, "before");
+  EXPECT_TRUE(gaveUp(log));
+  expectRefusedWithoutPlainText(server,
+                                {"PUT ", "/v2/translate", "Authorization", "kept-token", "4242"});
+}
