@@ -86,6 +86,7 @@ const std::map<std::string, Setter>& setters() {
        [](const std::string& v, EmulatorOptions& o) { return parseIdList(v, o.failFileIds); }},
       {"--drop-connections", number(&EmulatorOptions::dropConnections, 0, 1000000)},
       {"--error-answers", number(&EmulatorOptions::errorAnswers, 0, 1000000)},
+      {"--message-bytes", number(&EmulatorOptions::messageBytes, 0, int64_t(1) << 30)},
       {"--log", text(&EmulatorOptions::logPath)},
   };
   return table;
@@ -142,5 +143,6 @@ std::string emulatorUsage() {
          "  --fail-file-ids LIST  comma-separated file ids whose jobs fail\n"
          "  --drop-connections N  close the first N connections without answering (0)\n"
          "  --error-answers N     then answer N requests with HTTP 500 (0)\n"
+         "  --message-bytes N     pad the translate answer's message to N bytes (0: no padding)\n"
          "  --log PATH            log file (standard error)\n";
 }

@@ -20,6 +20,7 @@ struct EmulatorOptions {
   std::set<int64_t> failFileIds;
   int64_t dropConnections = 0;  // close this many first connections without answering
   int64_t errorAnswers = 0;     // then answer this many requests with HTTP 500
+  int64_t messageBytes = 0;     // pad the translate answer's "message" to this size (load tests)
   std::string logPath;          // empty: standard error
 };
 

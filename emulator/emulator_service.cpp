@@ -242,7 +242,11 @@ EmulatorResponse EmulatorService::translate(const EmulatorRequest& request, int6
   int64_t id = fileId->GetInt64();
   jobs_[id] = now;
   lastNote_ = "job for file " + std::to_string(id) + " started";
-  return {200, envelope("translate job accepted for file " + std::to_string(id), nullptr)};
+  std::string accepted = "translate job accepted for file " + std::to_string(id);
+  if (options_.messageBytes > static_cast<int64_t>(accepted.size())) {
+    accepted.resize(static_cast<size_t>(options_.messageBytes), '.');
+  }
+  return {200, envelope(accepted, nullptr)};
 }
 
 EmulatorResponse EmulatorService::status(const EmulatorRequest& request, int64_t now) {
