@@ -18,6 +18,7 @@
 
 #include "credentials/gateway_signer.h"
 #include "run/translate_job.h"
+#include "support/emulator_process.h"
 #include "support/fake_clock.h"
 #include "support/file_util.h"
 
@@ -29,82 +30,6 @@ const char kKey[] = "e2e-key";
 const char kSecret[] = "top?\?\?>?";  // its Basic credential holds "/", "+" and "="
 const char kTenant[] = "tenant-e2e";
 const char kOrg[] = "org-e2e";
-
-// A running marluneEmulator with a free port and its log in its own directory; stopped
-// with SIGTERM when the object ends.
-class EmulatorProcess {
- public:
-  explicit EmulatorProcess(std::vector<std::string> options) : dir_(makeTempDir()) {
-    std::vector<std::string> args = {MARLUNE_EMULATOR, "--port", "0", "--log", logPath()};
-    args.insert(args.end(), options.begin(), options.end());
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      int err = open((dir_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(err, STDERR_FILENO);
-      close(out[0]);
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(&arg[0]);
-      argv.push_back(nullptr);
-      char path[] = "PATH=/usr/bin:/bin";
-      char tz[] = "TZ=UTC";
-      char* env[] = {path, tz, nullptr};
-      execve(argv[0], argv.data(), env);
-      _exit(127);
-    }
-    close(out[1]);
-    port_ = readPort(out[0]);
-    close(out[0]);
-  }
-
-  ~EmulatorProcess() { stop(); }
-
-  // SIGTERM, then the exit status as a shell sees it (-1 when it did not exit normally).
-  int stop() {
-    if (pid_ <= 0) return exitStatus_;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return exitStatus_;
-  }
-
-  int port() const { return port_; }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  std::string logPath() const { return dir_ + "/emulator.log"; }
-  std::string log() const { return readFile(logPath()); }
-  size_t logCount(const std::string& text) const {
-    std::string all = log();
-    size_t count = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++count;
-    return count;
-  }
-
- private:
-  // The port from the "listening on 127.0.0.1:PORT" line, waiting up to ten seconds.
-  static int readPort(int fd) {
-    std::string line;
-    while (line.find('\n') == std::string::npos) {
-      pollfd ready{fd, POLLIN, 0};
-      if (poll(&ready, 1, 10000) <= 0) return 0;
-      char buffer[256];
-      ssize_t n = read(fd, buffer, sizeof(buffer));
-      if (n <= 0) return 0;
-      line.append(buffer, static_cast<size_t>(n));
-    }
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (line.compare(0, prefix.size(), prefix) != 0) return 0;
-    return std::atoi(line.c_str() + prefix.size());
-  }
-
-  std::string dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-  int exitStatus_ = -1;
-};
 
 class EmulatorE2E : public ::testing::Test {
  protected:
@@ -164,7 +89,7 @@ class EmulatorE2E : public ::testing::Test {
 TEST_F(EmulatorE2E, TranslatePlainAndGateway) {
   ASSERT_NE(base64Encode(std::string(kKey) + ":" + kSecret).find_first_of("+"), std::string::npos);
   {
-    EmulatorProcess emulator(plainOptions());
+    EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions());
     ASSERT_NE(emulator.port(), 0);
     ProcessResult run = runClient(writeConfig(emulator, "translate", 101, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -174,7 +99,7 @@ TEST_F(EmulatorE2E, TranslatePlainAndGateway) {
     EXPECT_EQ(emulator.stop(), 0);
   }
   {
-    EmulatorProcess emulator(gatewayOptions());
+    EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions());
     ProcessResult run = runClient(writeConfig(emulator, "translate", 102, true));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(result(), expected("success", "translate job accepted for file 102", 102));
@@ -191,8 +116,8 @@ TEST_F(EmulatorE2E, TranslatePlainAndGateway) {
 
 TEST_F(EmulatorE2E, WaitforPlainAndGateway) {
   for (bool gateway : {false, true}) {
-    EmulatorProcess emulator(gateway ? gatewayOptions({"--job-duration", "1"})
-                                     : plainOptions({"--job-duration", "1"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, gateway ? gatewayOptions({"--job-duration", "1"})
+                                                       : plainOptions({"--job-duration", "1"}));
     ASSERT_EQ(runClient(writeConfig(emulator, "translate", 201, gateway)).exitStatus, 0);
     ProcessResult run = runClient(writeConfig(emulator, "waitfor", 201, gateway));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -202,21 +127,21 @@ TEST_F(EmulatorE2E, WaitforPlainAndGateway) {
         << emulator.log();
   }
   // Waiting for a file that has no job fails with the service's reason.
-  EmulatorProcess emulator(plainOptions());
+  EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions());
   ProcessResult run = runClient(writeConfig(emulator, "waitfor", 202, false));
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(result(), expected("failed", "no translate job for file 202", 202));
 }
 
 TEST_F(EmulatorE2E, TranslatewaitforPlain) {
-  EmulatorProcess emulator(plainOptions({"--job-duration", "1"}));
+  EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--job-duration", "1"}));
   ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 301, false));
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(result(), expected("success", "translate job accepted for file 301", 301));
 }
 
 TEST_F(EmulatorE2E, TranslatewaitforGatewayPollsWhileTheJobRuns) {
-  EmulatorProcess emulator(gatewayOptions({"--job-duration", "6"}));
+  EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions({"--job-duration", "6"}));
   ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 302, true));
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(result(), expected("success", "translate job accepted for file 302", 302));
@@ -226,7 +151,8 @@ TEST_F(EmulatorE2E, TranslatewaitforGatewayPollsWhileTheJobRuns) {
 }
 
 TEST_F(EmulatorE2E, TheTokenIsRenewedDuringTheWait) {
-  EmulatorProcess emulator(gatewayOptions({"--token-lifetime", "2", "--job-duration", "6"}));
+  EmulatorProcess emulator(MARLUNE_EMULATOR,
+                           gatewayOptions({"--token-lifetime", "2", "--job-duration", "6"}));
   ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 303, true));
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(result(), expected("success", "translate job accepted for file 303", 303));
@@ -237,7 +163,8 @@ TEST_F(EmulatorE2E, TheTokenIsRenewedDuringTheWait) {
 
 TEST_F(EmulatorE2E, AFailingJobAndOvertime) {
   {
-    EmulatorProcess emulator(plainOptions({"--job-duration", "1", "--fail-file-ids", "7,401"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR,
+                             plainOptions({"--job-duration", "1", "--fail-file-ids", "7,401"}));
     ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 401, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(result(), expected("failed", "translation failed for file 401", 401));
@@ -245,7 +172,7 @@ TEST_F(EmulatorE2E, AFailingJobAndOvertime) {
         << run.out;
   }
   {
-    EmulatorProcess emulator(gatewayOptions({"--job-duration", "60"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions({"--job-duration", "60"}));
     ProcessResult run =
         runClient(writeConfig(emulator, "translatewaitfor", 402, true, R"("overtime":3,)"));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -255,7 +182,7 @@ TEST_F(EmulatorE2E, AFailingJobAndOvertime) {
 
 TEST_F(EmulatorE2E, AWrongApplicationSecret) {
   {
-    EmulatorProcess emulator(plainOptions({"--app-secret", "other"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--app-secret", "other"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 501, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     // The token request's reason is overwritten by the commit's, sent with no token.
@@ -265,7 +192,7 @@ TEST_F(EmulatorE2E, AWrongApplicationSecret) {
         << run.out;
   }
   {
-    EmulatorProcess emulator(gatewayOptions({"--app-secret", "other"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions({"--app-secret", "other"}));
     ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 502, true));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(result(), expected("failed", "gateway check failed: x-ca-signature mismatch", 502));
@@ -276,7 +203,7 @@ TEST_F(EmulatorE2E, AWrongApplicationSecret) {
 }
 
 TEST_F(EmulatorE2E, AWrongTenantIsRejectedByTheGateway) {
-  EmulatorProcess emulator(gatewayOptions());
+  EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions());
   std::string config = writeConfig(emulator, "translate", 503, true);
   std::string text = readFile(config);
   text.replace(text.find(kTenant), std::string(kTenant).size(), "tenant-other");
@@ -288,7 +215,7 @@ TEST_F(EmulatorE2E, AWrongTenantIsRejectedByTheGateway) {
 
 TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
   {
-    EmulatorProcess emulator(plainOptions({"--drop-connections", "2"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--drop-connections", "2"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 601, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(result(), expected("success", "translate job accepted for file 601", 601));
@@ -297,7 +224,7 @@ TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
     EXPECT_EQ(emulator.logCount("POST /oauth2/token -> connection dropped"), 2u) << emulator.log();
   }
   {
-    EmulatorProcess emulator(plainOptions({"--error-answers", "1"}));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--error-answers", "1"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 602, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(result(), expected("failed", "access token missing", 602));
@@ -334,7 +261,8 @@ class EmulatorChecks : public ::testing::Test {
 };
 
 TEST_F(EmulatorChecks, TamperedReplayedAndStaleRequestsAreRejected) {
-  EmulatorProcess emulator({"--app-key", kKey, "--app-secret", kSecret, "--tenant", kTenant});
+  EmulatorProcess emulator(MARLUNE_EMULATOR,
+                           {"--app-key", kKey, "--app-secret", kSecret, "--tenant", kTenant});
   // Signed correctly, but without a token: the service itself answers.
   httplib::Headers good = signedHeaders("PUT", "/v2/translate");
   EXPECT_EQ(put(emulator, good), R"(401 {"code":401,"message":"access token missing"})");

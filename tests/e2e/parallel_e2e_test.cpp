@@ -1,0 +1,108 @@
+// Many clients at once against one emulator, sharing one logs directory, as a batch
+// script would start them: every run must get its own correct result and log file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <regex>
+
+#include "support/emulator_process.h"
+#include "support/file_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+const int kClients = 20;
+
+std::string logDir() {
+  std::string binary = MARLUNE_BINARY;
+  return binary.substr(0, binary.rfind('/') + 1) + "logs";
+}
+
+// Starts the client on `config` with its output in `dir`; returns its pid.
+pid_t startClient(const std::string& config, const std::string& dir) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen((dir + "/stdout").c_str(), "w", stdout);
+    freopen((dir + "/stderr").c_str(), "w", stderr);
+    char path[] = "PATH=/usr/bin:/bin";
+    char tz[] = "TZ=UTC";
+    char* env[] = {path, tz, nullptr};
+    std::string binary = MARLUNE_BINARY;
+    std::string option = "-cfg";
+    std::string file = config;
+    char* argv[] = {&binary[0], &option[0], &file[0], nullptr};
+    execve(argv[0], argv, env);
+    _exit(127);
+  }
+  return pid;
+}
+
+// True when every line of a log file is glog's header or a whole log line.
+bool isIntactLog(const std::string& log) {
+  static const std::regex line(
+      R"([IE]\d{8} \d\d:\d\d:\d\d\.\d{6} +\d+ marluneTranslate\.cpp:\d+\] .*)");
+  size_t start = 0;
+  bool header = true;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) return false;  // a cut-off last line
+    std::string text = log.substr(start, end - start);
+    if (header && text.rfind("Log line format:", 0) == 0) {
+      header = false;
+    } else if (!header && !std::regex_match(text, line)) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return !header;
+}
+
+TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
+  EmulatorProcess emulator(MARLUNE_EMULATOR, {"--tenant", "t-par", "--org", "org-par",
+                                              "--project-id", "77", "--job-duration", "3"});
+  ASSERT_NE(emulator.port(), 0);
+  std::map<pid_t, int> clients;  // pid to client number
+  std::vector<std::string> dirs;
+  for (int i = 0; i < kClients; ++i) {
+    dirs.push_back(makeTempDir());
+    std::string config = dirs[i] + "/job.json";
+    writeFile(config, R"({"cmdtype":"translatewaitfor","tenantid":"t-par","orgid":"org-par",)"
+                      R"("accounturl":")" + emulator.url() + R"(","rooturl":")" + emulator.url() +
+                          R"(","appkey":"demo-app-key","appsecret":"demo-app-secret",)"
+                          R"("requestbody":{"source":{"fileId":)" + std::to_string(1000 + i) +
+                          R"(}},"output":")" + dirs[i] + R"(/result.json","overtime":60})");
+    clients[startClient(config, dirs[i])] = i;
+  }
+  for (const auto& client : clients) {
+    int status = 0;
+    waitpid(client.first, &status, 0);
+    int i = client.second;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "client " << i;
+    EXPECT_EQ(readFile(dirs[i] + "/result.json"),
+              R"({"code":"success","message":"translate job accepted for file )" +
+                  std::to_string(1000 + i) + R"(","data":{"fileitemid":")" +
+                  std::to_string(1000 + i) + "\"}}")
+        << "client " << i << ": " << readFile(dirs[i] + "/stderr");
+    // Its log file is named after its pid and holds whole lines only.
+    std::string suffix = "." + std::to_string(client.first);
+    int found = 0;
+    for (const std::string& name : listDir(logDir())) {
+      if (name.size() < suffix.size() ||
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        continue;
+      }
+      std::string log = readFile(logDir() + "/" + name);
+      EXPECT_TRUE(isIntactLog(log)) << name << ":\n" << log;
+      EXPECT_NE(log.find(" load config success.\n"), std::string::npos) << name;
+      EXPECT_NE(log.find("] spend time: "), std::string::npos) << name;
+      ++found;
+    }
+    EXPECT_EQ(found, 1) << "client " << i;
+  }
+  EXPECT_EQ(emulator.logCount("gateway check failed"), 0u) << emulator.log();
+}
+
+}  // namespace
