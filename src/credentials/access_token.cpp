@@ -11,8 +11,6 @@
 
 namespace {
 
-const long kTokenTimeoutSeconds = 20;
-
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -44,7 +42,8 @@ void keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& 
   std::string token;
   // The token goes into the header lines of later requests; a line break in it would
   // start a header of the answerer's choosing, so such a token is not taken.
-  if (getStringMember(data, "token", token) && token.find_first_of("\r\n") == std::string::npos) {
+  if (getLocalStringMember(data, "token", token) &&
+      token.find_first_of("\r\n") == std::string::npos) {
     accessToken = token;
   }
   std::string expireTime;
@@ -90,7 +89,7 @@ std::string TranslateJob::getMarluneAccessToken() {
   if (!request.valid()) return std::string();
   CURL* handle = request.handle();
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTokenTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, kRequestTimeLimitSeconds);
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "POST");
   request.headers().append("Authorization:Basic " + credential);
   request.headers().append("Content-Type: application/json");
@@ -104,11 +103,11 @@ std::string TranslateJob::getMarluneAccessToken() {
 
 std::string TranslateJob::readTokenAnswer(const std::string& answer) {
   rapidjson::Document doc;
-  if (!parseJson(answer, doc) || !doc.IsObject()) return accessToken;
+  if (!parseLocalJson(answer, doc) || !doc.IsObject()) return accessToken;
   const rapidjson::Value* code = findMember(doc, "code");
   if (code == nullptr) return accessToken;
   if (code->IsInt()) {
-    getStringMember(doc, "message", message);
+    getLocalStringMember(doc, "message", message);
     return std::string();
   }
   std::string verdict;

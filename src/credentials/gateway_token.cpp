@@ -28,8 +28,8 @@ std::string TranslateJob::getGatewayToken() const {
 std::string gatewayTokenFromAnswer(const std::string& answer) {
   rapidjson::Document doc;
   std::string token;
-  if (!parseJsonSkippingBom(answer, doc) || !doc.IsObject()) return std::string();
-  if (!getStringMember(doc, "access_token", token)) return std::string();
+  if (!parseLocalJson(answer, doc, true) || !doc.IsObject()) return std::string();
+  if (!getLocalStringMember(doc, "access_token", token)) return std::string();
   // The token goes into a header line; a line break in it would start a header of the
   // answerer's choosing, so such a token is unusable.
   if (token.find_first_of("\r\n") != std::string::npos) return std::string();

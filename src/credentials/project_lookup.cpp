@@ -39,7 +39,7 @@ std::string TranslateJob::lookupProjectId() const {
   HttpRequest request;
   if (!request.valid()) return std::string();
   curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_TIMEOUT, 20L);
+  curl_easy_setopt(request.handle(), CURLOPT_TIMEOUT, kRequestTimeLimitSeconds);
   curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, method.c_str());
   curl_easy_setopt(request.handle(), CURLOPT_DEFAULT_PROTOCOL, "https");
   request.headers().append(authorization);
@@ -57,7 +57,7 @@ std::string TranslateJob::lookupProjectId() const {
 
 std::string projectIdFromAnswer(const std::string& answer) {
   rapidjson::Document doc;
-  if (!parseJsonSkippingBom(answer, doc) || !doc.IsObject()) return std::string();
+  if (!parseLocalJson(answer, doc, true) || !doc.IsObject()) return std::string();
   const rapidjson::Value* project = findMember(doc, "project");
   if (project == nullptr || !project->IsObject()) return std::string();
   const rapidjson::Value* id = findMember(*project, "id");

@@ -35,10 +35,10 @@ bool TranslateJob::commitTranslate() {
 
 bool TranslateJob::readCommitAnswer(const std::string& answer) {
   rapidjson::Document doc;
-  if (!parseJson(answer, doc) || !doc.IsObject()) return false;
+  if (!parseLocalJson(answer, doc) || !doc.IsObject()) return false;
   std::string code;
   const bool accepted =
       getStringMember(doc, "code", code) && platform::equalsIgnoreCase(code, "success");
-  getStringMember(doc, "message", message);
+  getLocalStringMember(doc, "message", message);
   return accepted;
 }

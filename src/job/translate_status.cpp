@@ -50,13 +50,13 @@ int TranslateJob::getTranslateStatus() {
 int TranslateJob::parseTranslateStatus(const std::string& answer) {
   if (answer.empty()) return kStatusFailed;
   rapidjson::Document doc;
-  if (!parseJson(answer, doc) || !doc.IsObject()) {
+  if (!parseLocalJson(answer, doc) || !doc.IsObject()) {
     std::cout << '*';
     return kStatusFailed;
   }
   const rapidjson::Value* code = findMember(doc, "code");
   if (code != nullptr && code->IsInt()) {
-    getStringMember(doc, "message", message);
+    getLocalStringMember(doc, "message", message);
     return kStatusFailed;
   }
   std::string verdict;
@@ -70,7 +70,7 @@ int TranslateJob::parseTranslateStatus(const std::string& answer) {
     }
     if (status == "success") return kStatusFinished;
   }
-  getStringMember(doc, "message", message);
+  getLocalStringMember(doc, "message", message);
   std::cout << '*';
   return kStatusFailed;
 }

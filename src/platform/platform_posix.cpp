@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <uuid/uuid.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -95,28 +96,34 @@ std::string makeUuid() {
 
 bool convertCharset(const char* from, const char* to, const std::string& in, std::string& out) {
   out.clear();
-  if (in.empty()) return true;
+  // Plain ASCII reads the same in every charset used here; most answers are just that.
+  if (std::all_of(in.begin(), in.end(), [](char c) { return (c & 0x80) == 0; })) {
+    out = in;
+    return true;
+  }
   iconv_t raw = iconv_open(to, from);
   if (raw == reinterpret_cast<iconv_t>(-1)) return false;
   std::unique_ptr<void, IconvCloser> cd(raw);
 
   char* inPtr = const_cast<char*>(in.data());
   size_t inLeft = in.size();
-  std::string converted;
-  char block[16384];
+  std::string converted(in.size() + in.size() / 2 + 16, '\0');
+  size_t used = 0;
   for (;;) {
-    char* outPtr = block;
-    size_t outLeft = sizeof(block);
-    // A null input flushes the shift state once everything has been read.
-    size_t rc = inLeft != 0 ? iconv(raw, &inPtr, &inLeft, &outPtr, &outLeft)
-                            : iconv(raw, nullptr, nullptr, &outPtr, &outLeft);
-    converted.append(block, sizeof(block) - outLeft);
-    if (rc != static_cast<size_t>(-1)) {
-      if (inLeft == 0 && outPtr == block) break;
-      continue;
-    }
-    if (errno != E2BIG) return false;
+    char* outPtr = &converted[used];
+    size_t outLeft = converted.size() - used;
+    size_t rc = iconv(raw, &inPtr, &inLeft, &outPtr, &outLeft);
+    int error = errno;
+    used = converted.size() - outLeft;
+    if (rc != static_cast<size_t>(-1)) break;  // everything read
+    if (error != E2BIG) return false;
+    converted.resize(converted.size() * 2);
   }
+  // Flush any shift state; the charsets used here have none, so this writes nothing.
+  char* outPtr = &converted[used];
+  size_t outLeft = converted.size() - used;
+  if (iconv(raw, nullptr, nullptr, &outPtr, &outLeft) == static_cast<size_t>(-1)) return false;
+  converted.resize(converted.size() - outLeft);
   out.swap(converted);
   return true;
 }

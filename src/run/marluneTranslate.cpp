@@ -36,7 +36,7 @@ void writeString(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::
 
 std::string buildResultDocument(bool succeeded, const std::string& message,
                                 const std::string& fileId) {
-  rapidjson::StringBuffer buffer;
+  rapidjson::StringBuffer buffer(nullptr, message.size() + fileId.size() + 64);
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
   writer.StartObject();
   writer.Key("code");

@@ -10,7 +10,7 @@ enum : int { kStatusFinished = 0, kStatusProcessing = 1, kStatusFailed = -1 };
 
 class TranslateJob {
  public:
-  // --- Configuration (translate_job_config.cpp) ---
+  // --- Configuration (config.cpp) ---
 
   // Reads and checks the configuration file at `path` and fills the job. False when the
   // job cannot run; `message` then holds the reason unless the file was unreadable or

@@ -2,6 +2,7 @@
 // rule, and the procedure every request shares.
 #include "transport/http_exchange.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -33,20 +34,15 @@ std::string maskCredentials(const std::string& url) {
   const size_t nameLength = sizeof(kName) - 1;
   std::string masked = url;
   size_t query = masked.find('?');
-  size_t pos = query;
-  while (pos != std::string::npos && pos < masked.size()) {
-    size_t start = pos + 1;
-    if (masked.compare(start, nameLength, kName) == 0) {
-      size_t valueStart = start + nameLength;
-      size_t valueEnd = masked.find_first_of("&#", valueStart);
-      if (valueEnd == std::string::npos) valueEnd = masked.size();
-      masked.replace(valueStart, valueEnd - valueStart, "***");
-      valueEnd = valueStart + 3;
-      pos = valueEnd < masked.size() && masked[valueEnd] == '&' ? valueEnd : std::string::npos;
-    } else {
-      pos = masked.find_first_of("&#", start);
-      if (pos != std::string::npos && masked[pos] == '#') pos = std::string::npos;
-    }
+  if (query == std::string::npos) return masked;
+  // Every parameter after the first "?", whether it follows "&" or a further "?".
+  for (size_t pos = masked.find(kName, query); pos != std::string::npos;
+       pos = masked.find(kName, pos + 1)) {
+    if (masked[pos - 1] != '?' && masked[pos - 1] != '&') continue;
+    size_t valueStart = pos + nameLength;
+    size_t valueEnd = masked.find_first_of("&?#", valueStart);
+    if (valueEnd == std::string::npos) valueEnd = masked.size();
+    masked.replace(valueStart, valueEnd - valueStart, "***");
   }
   return masked;
 }
@@ -111,8 +107,9 @@ bool HttpRequest::perform(const std::string& url) {
   if (result != CURLE_OK) return false;
   body_ = utf8ToLocal(bodyBuffer_.text);
   headerText_ = utf8ToLocal(headerBuffer_.text);
-  bodyBuffer_.text.clear();
-  headerBuffer_.text.clear();
+  // Large answers: give the received copies back now rather than at the end of the request.
+  std::string().swap(bodyBuffer_.text);
+  std::string().swap(headerBuffer_.text);
   return true;
 }
 

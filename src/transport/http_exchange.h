@@ -14,6 +14,9 @@ struct ResponseBuffer {
   std::string text;
 };
 
+// Time limit of the requests that have one (service token, project lookup), in seconds.
+const long kRequestTimeLimitSeconds = 20;
+
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
 // ResponseBuffer at `userdata`, and reports the whole chunk consumed.
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata);

@@ -64,6 +64,8 @@ TEST(MaskCredentials, HidesOnlyTheCredentialValue) {
   EXPECT_EQ(maskCredentials("http://h/t?fileId=5"), "http://h/t?fileId=5");
   EXPECT_EQ(maskCredentials("http://h/credential=abc"), "http://h/credential=abc");
   EXPECT_EQ(maskCredentials("http://h/t?mycredential=abc"), "http://h/t?mycredential=abc");
+  // A token URL configured with its own query gets the credential after a second "?".
+  EXPECT_EQ(maskCredentials("http://h/t?v=1?credential=a+b/c=="), "http://h/t?v=1?credential=***");
 }
 
 TEST(PerformWithRetry, OneFailureIsRetriedAtOnceWithoutLogging) {

@@ -3,11 +3,20 @@
 
 #include <cstring>
 
+#include "transport/text_encoding.h"
+
 namespace {
 
 bool parseFrom(const char* text, rapidjson::Document& doc) {
   doc.Parse<rapidjson::kParseIterativeFlag>(text);
   return !doc.HasParseError();
+}
+
+const char* afterBom(const char* p) {
+  if (static_cast<unsigned char>(*p) == 0xEF) ++p;
+  if (static_cast<unsigned char>(*p) == 0xBB) ++p;
+  if (static_cast<unsigned char>(*p) == 0xBF) ++p;
+  return p;
 }
 
 }  // namespace
@@ -17,11 +26,23 @@ bool parseJson(const std::string& text, rapidjson::Document& doc) {
 }
 
 bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc) {
-  const char* p = text.c_str();
-  if (static_cast<unsigned char>(*p) == 0xEF) ++p;
-  if (static_cast<unsigned char>(*p) == 0xBB) ++p;
-  if (static_cast<unsigned char>(*p) == 0xBF) ++p;
-  return parseFrom(p, doc);
+  return parseFrom(afterBom(text.c_str()), doc);
+}
+
+bool parseLocalJson(const std::string& localText, rapidjson::Document& doc, bool skipBom) {
+  const char* start = skipBom ? afterBom(localText.c_str()) : localText.c_str();
+  std::string utf8 = localToUtf8(start);
+  if (utf8.empty() && *start != '\0') return false;
+  return parseFrom(utf8.c_str(), doc);
+}
+
+bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out) {
+  std::string utf8;
+  if (!getStringMember(object, name, utf8)) return false;
+  // An escaped character the local code page lacks leaves the text as it was decoded.
+  std::string local = utf8ToLocal(utf8);
+  out = local.empty() ? utf8 : local;
+  return true;
 }
 
 const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name) {

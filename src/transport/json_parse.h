@@ -13,6 +13,16 @@ bool parseJson(const std::string& text, rapidjson::Document& doc);
 // then a BF, each skipped when it comes next.
 bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc);
 
+// Parses an answer already converted to the local code page. The JSON is read from the
+// answer's UTF-8 form: in the local code page the second byte of many characters is a
+// backslash or a quotation mark, which a JSON parser would take as syntax. `skipBom`
+// drops a leading EF, BB, BF byte by byte first.
+bool parseLocalJson(const std::string& localText, rapidjson::Document& doc, bool skipBom = false);
+
+// The member `name` as local-code-page text when it is a string (up to its first NUL);
+// false otherwise. Use it on documents from parseLocalJson.
+bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out);
+
 // The member `name` of `object` when `object` is an object holding it (first occurrence), else
 // nullptr.
 const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name);

@@ -8,3 +8,9 @@ std::string utf8ToLocal(const std::string& utf8) {
   platform::convertCharset("UTF-8", "CP936", utf8, local);
   return local;
 }
+
+std::string localToUtf8(const std::string& local) {
+  std::string utf8;
+  platform::convertCharset("CP936", "UTF-8", local, utf8);
+  return utf8;
+}

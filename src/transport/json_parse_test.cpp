@@ -1,0 +1,60 @@
+#include "transport/json_parse.h"
+
+#include <gtest/gtest.h>
+
+#include "run/translate_job.h"
+#include "support/capture.h"
+#include "transport/text_encoding.h"
+
+namespace {
+
+// U+8AA0 and U+4E57: in the local code page their second byte is a backslash (D5 5C, 81 5C).
+const char kBackslashCharacters[] = "\xE8\xAA\xA0\xE4\xB9\x97";
+
+TEST(ParseLocalJson, CharactersEndingInABackslashByteStayCharacters) {
+  std::string local = utf8ToLocal(std::string("{\"message\":\"") + kBackslashCharacters + "\"}");
+  ASSERT_EQ(local, "{\"message\":\"\xD5\x5C\x81\x5C\"}");
+  rapidjson::Document doc;
+  ASSERT_TRUE(parseLocalJson(local, doc));
+  std::string message;
+  ASSERT_TRUE(getLocalStringMember(doc, "message", message));
+  EXPECT_EQ(message, "\xD5\x5C\x81\x5C");
+}
+
+TEST(ParseLocalJson, EscapesAreDecodedIntoTheLocalCodePage) {
+  rapidjson::Document doc;
+  ASSERT_TRUE(parseLocalJson("{\"a\":\"\\u4e2d\",\"b\":\"\\uD55C\",\"c\":\"x\\u0000y\"}", doc));
+  std::string text;
+  ASSERT_TRUE(getLocalStringMember(doc, "a", text));
+  EXPECT_EQ(text, "\xD6\xD0");
+  ASSERT_TRUE(getLocalStringMember(doc, "b", text));
+  EXPECT_EQ(text, "\xED\x95\x9C");  // no local form: kept as decoded
+  ASSERT_TRUE(getLocalStringMember(doc, "c", text));
+  EXPECT_EQ(text, "x");
+  EXPECT_FALSE(getLocalStringMember(doc, "missing", text));
+}
+
+TEST(ParseLocalJson, ByteOrderMarkOnlyWhenAsked) {
+  rapidjson::Document doc;
+  EXPECT_TRUE(parseLocalJson("\xEF\xBB\xBF{}", doc, true));
+  EXPECT_TRUE(parseLocalJson("\xBB\xBF{}", doc, true));
+  EXPECT_FALSE(parseLocalJson("\xEF\xBB\xBF{}", doc));
+  EXPECT_FALSE(parseLocalJson("\x81", doc));  // not GBK
+  EXPECT_FALSE(parseLocalJson("", doc));
+}
+
+TEST(AnswerReaders, AcceptAnswersWhoseMessageEndsInABackslashByte) {
+  std::string message = std::string("\"message\":\"") + kBackslashCharacters + "\"";
+  TranslateJob job;
+  testing_support::CoutCapture out;
+  EXPECT_TRUE(job.readCommitAnswer(utf8ToLocal("{\"code\":\"success\"," + message + "}")));
+  EXPECT_EQ(job.message, "\xD5\x5C\x81\x5C");
+  job.message.clear();
+  EXPECT_EQ(job.parseTranslateStatus(utf8ToLocal("{\"code\":\"success\"," + message +
+                                                 ",\"data\":{\"status\":\"processing\"}}")),
+            kStatusProcessing);
+  EXPECT_EQ(job.readTokenAnswer(utf8ToLocal("{\"code\":401," + message + "}")), "");
+  EXPECT_EQ(job.message, "\xD5\x5C\x81\x5C");
+}
+
+}  // namespace
