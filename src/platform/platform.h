@@ -48,7 +48,7 @@ int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, i
 // A new random UUID: 36 characters, lower-case hexadecimal, hyphens after 8, 12, 16, 20 digits.
 std::string makeUuid();
 
-// Converts `in` between two ASCII-compatible character sets known to iconv, failing on any
+// Converts `in` between two character sets known to iconv, failing on any
 // character that is malformed or has no form in the target. Returns false and clears `out` on
 // failure.
 bool convertCharset(const char* from, const char* to, const std::string& in, std::string& out);

@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <uuid/uuid.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -96,11 +95,7 @@ std::string makeUuid() {
 
 bool convertCharset(const char* from, const char* to, const std::string& in, std::string& out) {
   out.clear();
-  // Plain ASCII reads the same in every charset used here; most answers are just that.
-  if (std::all_of(in.begin(), in.end(), [](char c) { return (c & 0x80) == 0; })) {
-    out = in;
-    return true;
-  }
+  if (in.empty()) return true;
   iconv_t raw = iconv_open(to, from);
   if (raw == reinterpret_cast<iconv_t>(-1)) return false;
   std::unique_ptr<void, IconvCloser> cd(raw);

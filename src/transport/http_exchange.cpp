@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "platform/platform.h"
 #include "run/log.h"
@@ -105,9 +106,9 @@ bool HttpRequest::perform(const std::string& url) {
   handle_.reset();
   headers_.release();
   if (result != CURLE_OK) return false;
-  body_ = utf8ToLocal(bodyBuffer_.text);
-  headerText_ = utf8ToLocal(headerBuffer_.text);
-  // Large answers: give the received copies back now rather than at the end of the request.
+  body_ = utf8ToLocal(std::move(bodyBuffer_.text));
+  headerText_ = utf8ToLocal(std::move(headerBuffer_.text));
+  // Large answers: give back what the conversion did not take over.
   std::string().swap(bodyBuffer_.text);
   std::string().swap(headerBuffer_.text);
   return true;

@@ -2,6 +2,7 @@
 #include "transport/json_parse.h"
 
 #include <cstring>
+#include <utility>
 
 #include "transport/text_encoding.h"
 
@@ -31,8 +32,11 @@ bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc) {
 
 bool parseLocalJson(const std::string& localText, rapidjson::Document& doc, bool skipBom) {
   const char* start = skipBom ? afterBom(localText.c_str()) : localText.c_str();
-  std::string utf8 = localToUtf8(start);
-  if (utf8.empty() && *start != '\0') return false;
+  const char* end = localText.c_str() + strlen(localText.c_str());
+  // Plain ASCII is the same text in UTF-8: no copy needed.
+  if (isAscii(start, end)) return parseFrom(start, doc);
+  std::string utf8 = localToUtf8(std::string(start, end));
+  if (utf8.empty()) return false;
   return parseFrom(utf8.c_str(), doc);
 }
 
@@ -40,8 +44,12 @@ bool getLocalStringMember(const rapidjson::Value& object, const char* name, std:
   std::string utf8;
   if (!getStringMember(object, name, utf8)) return false;
   // An escaped character the local code page lacks leaves the text as it was decoded.
+  if (isAscii(utf8.data(), utf8.data() + utf8.size())) {
+    out = std::move(utf8);
+    return true;
+  }
   std::string local = utf8ToLocal(utf8);
-  out = local.empty() ? utf8 : local;
+  out = std::move(local.empty() ? utf8 : local);
   return true;
 }
 

@@ -1,15 +1,32 @@
 // Conversion of received texts into the local code page (GBK, code page 936).
 #include "transport/text_encoding.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "platform/platform.h"
 
-std::string utf8ToLocal(const std::string& utf8) {
+bool isAscii(const char* begin, const char* end) {
+  // Eight bytes at a time: answers can be tens of megabytes.
+  uint64_t highBits = 0;
+  for (; end - begin >= 8; begin += 8) {
+    uint64_t word;
+    std::memcpy(&word, begin, sizeof(word));
+    highBits |= word;
+  }
+  for (; begin != end; ++begin) highBits |= static_cast<unsigned char>(*begin);
+  return (highBits & 0x8080808080808080ULL) == 0;
+}
+
+std::string utf8ToLocal(std::string utf8) {
+  if (isAscii(utf8.data(), utf8.data() + utf8.size())) return utf8;
   std::string local;
   platform::convertCharset("UTF-8", "CP936", utf8, local);
   return local;
 }
 
-std::string localToUtf8(const std::string& local) {
+std::string localToUtf8(std::string local) {
+  if (isAscii(local.data(), local.data() + local.size())) return local;
   std::string utf8;
   platform::convertCharset("CP936", "UTF-8", local, utf8);
   return utf8;
