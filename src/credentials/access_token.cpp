@@ -102,8 +102,9 @@ std::string TranslateJob::getMarluneAccessToken() {
 }
 
 std::string TranslateJob::readTokenAnswer(const std::string& answer) {
-  rapidjson::Document doc;
-  if (!parseLocalJson(answer, doc) || !doc.IsObject()) return accessToken;
+  LocalJson json;
+  const rapidjson::Document& doc = json.doc();
+  if (!json.parse(answer) || !doc.IsObject()) return accessToken;
   const rapidjson::Value* code = findMember(doc, "code");
   if (code == nullptr) return accessToken;
   if (code->IsInt()) {

@@ -26,9 +26,10 @@ std::string TranslateJob::getGatewayToken() const {
 }
 
 std::string gatewayTokenFromAnswer(const std::string& answer) {
-  rapidjson::Document doc;
+  LocalJson json;
+  const rapidjson::Document& doc = json.doc();
   std::string token;
-  if (!parseLocalJson(answer, doc, true) || !doc.IsObject()) return std::string();
+  if (!json.parse(answer, true) || !doc.IsObject()) return std::string();
   if (!getLocalStringMember(doc, "access_token", token)) return std::string();
   // The token goes into a header line; a line break in it would start a header of the
   // answerer's choosing, so such a token is unusable.

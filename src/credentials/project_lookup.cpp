@@ -56,8 +56,9 @@ std::string TranslateJob::lookupProjectId() const {
 }
 
 std::string projectIdFromAnswer(const std::string& answer) {
-  rapidjson::Document doc;
-  if (!parseLocalJson(answer, doc, true) || !doc.IsObject()) return std::string();
+  LocalJson json;
+  const rapidjson::Document& doc = json.doc();
+  if (!json.parse(answer, true) || !doc.IsObject()) return std::string();
   const rapidjson::Value* project = findMember(doc, "project");
   if (project == nullptr || !project->IsObject()) return std::string();
   const rapidjson::Value* id = findMember(*project, "id");

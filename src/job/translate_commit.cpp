@@ -34,8 +34,9 @@ bool TranslateJob::commitTranslate() {
 }
 
 bool TranslateJob::readCommitAnswer(const std::string& answer) {
-  rapidjson::Document doc;
-  if (!parseLocalJson(answer, doc) || !doc.IsObject()) return false;
+  LocalJson json;
+  const rapidjson::Document& doc = json.doc();
+  if (!json.parse(answer) || !doc.IsObject()) return false;
   std::string code;
   const bool accepted =
       getStringMember(doc, "code", code) && platform::equalsIgnoreCase(code, "success");

@@ -49,8 +49,9 @@ int TranslateJob::getTranslateStatus() {
 
 int TranslateJob::parseTranslateStatus(const std::string& answer) {
   if (answer.empty()) return kStatusFailed;
-  rapidjson::Document doc;
-  if (!parseLocalJson(answer, doc) || !doc.IsObject()) {
+  LocalJson json;
+  const rapidjson::Document& doc = json.doc();
+  if (!json.parse(answer) || !doc.IsObject()) {
     std::cout << '*';
     return kStatusFailed;
   }

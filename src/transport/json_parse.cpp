@@ -30,14 +30,12 @@ bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc) {
   return parseFrom(afterBom(text.c_str()), doc);
 }
 
-bool parseLocalJson(const std::string& localText, rapidjson::Document& doc, bool skipBom) {
+bool LocalJson::parse(const std::string& localText, bool skipBom) {
   const char* start = skipBom ? afterBom(localText.c_str()) : localText.c_str();
-  const char* end = localText.c_str() + strlen(localText.c_str());
-  // Plain ASCII is the same text in UTF-8: no copy needed.
-  if (isAscii(start, end)) return parseFrom(start, doc);
-  std::string utf8 = localToUtf8(std::string(start, end));
-  if (utf8.empty()) return false;
-  return parseFrom(utf8.c_str(), doc);
+  buffer_ = localToUtf8(std::string(start, strlen(start)));
+  if (buffer_.empty() && *start != '\0') return false;
+  doc_.ParseInsitu<rapidjson::kParseIterativeFlag>(&buffer_[0]);
+  return !doc_.HasParseError();
 }
 
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out) {

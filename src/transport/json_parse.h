@@ -13,14 +13,24 @@ bool parseJson(const std::string& text, rapidjson::Document& doc);
 // then a BF, each skipped when it comes next.
 bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc);
 
-// Parses an answer already converted to the local code page. The JSON is read from the
+// An answer already converted to the local code page, parsed. The JSON is read from the
 // answer's UTF-8 form: in the local code page the second byte of many characters is a
-// backslash or a quotation mark, which a JSON parser would take as syntax. `skipBom`
-// drops a leading EF, BB, BF byte by byte first.
-bool parseLocalJson(const std::string& localText, rapidjson::Document& doc, bool skipBom = false);
+// backslash or a quotation mark, which a JSON parser would take as syntax. The document
+// is parsed in place, so its strings live in this object.
+class LocalJson {
+ public:
+  // Parses `localText` up to its first NUL; `skipBom` drops a leading EF, BB, BF byte by
+  // byte first. True when it is one strict JSON document.
+  bool parse(const std::string& localText, bool skipBom = false);
+  const rapidjson::Document& doc() const { return doc_; }
+
+ private:
+  std::string buffer_;
+  rapidjson::Document doc_;
+};
 
 // The member `name` as local-code-page text when it is a string (up to its first NUL);
-// false otherwise. Use it on documents from parseLocalJson.
+// false otherwise. Use it on documents from LocalJson.
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out);
 
 // The member `name` of `object` when `object` is an object holding it (first occurrence), else

@@ -14,16 +14,18 @@ const char kBackslashCharacters[] = "\xE8\xAA\xA0\xE4\xB9\x97";
 TEST(ParseLocalJson, CharactersEndingInABackslashByteStayCharacters) {
   std::string local = utf8ToLocal(std::string("{\"message\":\"") + kBackslashCharacters + "\"}");
   ASSERT_EQ(local, "{\"message\":\"\xD5\x5C\x81\x5C\"}");
-  rapidjson::Document doc;
-  ASSERT_TRUE(parseLocalJson(local, doc));
+  LocalJson json;
+  ASSERT_TRUE(json.parse(local));
+  const rapidjson::Document& doc = json.doc();
   std::string message;
   ASSERT_TRUE(getLocalStringMember(doc, "message", message));
   EXPECT_EQ(message, "\xD5\x5C\x81\x5C");
 }
 
 TEST(ParseLocalJson, EscapesAreDecodedIntoTheLocalCodePage) {
-  rapidjson::Document doc;
-  ASSERT_TRUE(parseLocalJson("{\"a\":\"\\u4e2d\",\"b\":\"\\uD55C\",\"c\":\"x\\u0000y\"}", doc));
+  LocalJson json;
+  ASSERT_TRUE(json.parse("{\"a\":\"\\u4e2d\",\"b\":\"\\uD55C\",\"c\":\"x\\u0000y\"}"));
+  const rapidjson::Document& doc = json.doc();
   std::string text;
   ASSERT_TRUE(getLocalStringMember(doc, "a", text));
   EXPECT_EQ(text, "\xD6\xD0");
@@ -35,12 +37,12 @@ TEST(ParseLocalJson, EscapesAreDecodedIntoTheLocalCodePage) {
 }
 
 TEST(ParseLocalJson, ByteOrderMarkOnlyWhenAsked) {
-  rapidjson::Document doc;
-  EXPECT_TRUE(parseLocalJson("\xEF\xBB\xBF{}", doc, true));
-  EXPECT_TRUE(parseLocalJson("\xBB\xBF{}", doc, true));
-  EXPECT_FALSE(parseLocalJson("\xEF\xBB\xBF{}", doc));
-  EXPECT_FALSE(parseLocalJson("\x81", doc));  // not GBK
-  EXPECT_FALSE(parseLocalJson("", doc));
+  LocalJson json;
+  EXPECT_TRUE(json.parse("\xEF\xBB\xBF{}", true));
+  EXPECT_TRUE(json.parse("\xBB\xBF{}", true));
+  EXPECT_FALSE(json.parse("\xEF\xBB\xBF{}"));
+  EXPECT_FALSE(json.parse("\x81"));  // not GBK
+  EXPECT_FALSE(json.parse(""));
 }
 
 TEST(AnswerReaders, AcceptAnswersWhoseMessageEndsInABackslashByte) {
