@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator_request.h"
+#include "transport/http_exchange.h"
 
 namespace {
 
@@ -68,9 +69,9 @@ TEST(EmulatorRequest, ReadsParametersWithoutDecoding) {
   EXPECT_FALSE(takeCredential("Bearerabc", "Bearer", token));
   EXPECT_FALSE(takeCredential("Basic abc", "Bearer", token));
 
-  EXPECT_EQ(maskTarget("/oauth2/token?credential=a+b==&credentials=x&credential=y"),
+  EXPECT_EQ(maskCredentials("/oauth2/token?credential=a+b==&credentials=x&credential=y"),
             "/oauth2/token?credential=***&credentials=x&credential=***");
-  EXPECT_EQ(maskTarget("/credential=x"), "/credential=x");
+  EXPECT_EQ(maskCredentials("/credential=x"), "/credential=x");
 }
 
 }  // namespace

@@ -53,20 +53,3 @@ bool takeCredential(const std::string& authorization, const std::string& scheme,
   token = authorization.substr(scheme.size() + 1);
   return true;
 }
-
-std::string maskTarget(const std::string& target) {
-  static const std::string kName = "credential=";
-  std::string masked = target;
-  size_t at = masked.find('?');
-  while (at != std::string::npos && at < masked.size()) {
-    size_t start = at + 1;
-    if (masked.compare(start, kName.size(), kName) == 0) {
-      size_t valueStart = start + kName.size();
-      size_t end = masked.find('&', valueStart);
-      if (end == std::string::npos) end = masked.size();
-      masked.replace(valueStart, end - valueStart, "***");
-    }
-    at = masked.find('&', start);
-  }
-  return masked;
-}

@@ -37,6 +37,3 @@ QueryMap parseRawParameters(const std::string& text);
 // regard to case); false when the value has another scheme.
 bool takeCredential(const std::string& authorization, const std::string& scheme,
                     std::string& token);
-
-// `target` with the value of every "credential" parameter replaced by "***", for logging.
-std::string maskTarget(const std::string& target);

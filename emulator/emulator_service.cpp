@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 
 namespace {
@@ -119,7 +120,7 @@ EmulatorResponse EmulatorService::handle(const EmulatorRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
   lastNote_.clear();
   EmulatorResponse response = answer(request, clock_());
-  std::string line = request.method + " " + maskTarget(request.target) + " -> ";
+  std::string line = request.method + " " + maskCredentials(request.target) + " -> ";
   line +=
       response.dropConnection ? std::string("connection dropped") : std::to_string(response.status);
   if (!lastNote_.empty()) line += " (" + lastNote_ + ")";

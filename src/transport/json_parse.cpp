@@ -41,11 +41,12 @@ bool LocalJson::parse(const std::string& localText, bool skipBom) {
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out) {
   std::string utf8;
   if (!getStringMember(object, name, utf8)) return false;
-  // An escaped character the local code page lacks leaves the text as it was decoded.
+  // Plain ASCII is moved, not copied: a message can be tens of megabytes.
   if (isAscii(utf8.data(), utf8.data() + utf8.size())) {
     out = std::move(utf8);
     return true;
   }
+  // An escaped character the local code page lacks leaves the text as it was decoded.
   std::string local = utf8ToLocal(utf8);
   out = std::move(local.empty() ? utf8 : local);
   return true;
