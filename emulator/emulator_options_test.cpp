@@ -48,14 +48,14 @@ TEST(EmulatorOptions, RejectsWhatItCannotUse) {
   }
 }
 
-TEST(EmulatorRequest, ReadsParametersWithoutDecoding) {
+TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_EQ(parseRawParameters("credential=a+b/c==&&flag&x=%2B&credential=second"),
-            (QueryMap{{"credential", "a+b/c=="}, {"flag", ""}, {"x", "%2B"}}));
+            (ParameterMap{{"credential", "a+b/c=="}, {"flag", ""}, {"x", "%2B"}}));
   EXPECT_TRUE(parseRawParameters("").empty());
 
-  EmulatorRequest request;
+  RecordedRequest request;
   request.target = "/translate?fileId=4?5";
-  request.headers = {{"authorization", "Bearer t"}};
+  request.headers = {"authorization:  Bearer t"};
   EXPECT_EQ(request.path(), "/translate");
   EXPECT_EQ(request.query(), "fileId=4?5");
   EXPECT_EQ(request.header("Authorization"), "Bearer t");

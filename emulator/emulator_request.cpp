@@ -1,31 +1,12 @@
 // Reading requests byte for byte, the way the gateway and the service see them.
 #include "emulator_request.h"
 
-#include "platform/platform.h"
+#include <openssl/evp.h>
 
-std::string EmulatorRequest::header(const std::string& name) const {
-  for (const auto& line : headers) {
-    if (platform::equalsIgnoreCase(line.first, name)) return line.second;
-  }
-  return std::string();
-}
+#include "util/ascii.h"
 
-bool EmulatorRequest::hasHeader(const std::string& name) const {
-  for (const auto& line : headers) {
-    if (platform::equalsIgnoreCase(line.first, name)) return true;
-  }
-  return false;
-}
-
-std::string EmulatorRequest::path() const { return target.substr(0, target.find('?')); }
-
-std::string EmulatorRequest::query() const {
-  size_t mark = target.find('?');
-  return mark == std::string::npos ? std::string() : target.substr(mark + 1);
-}
-
-QueryMap parseRawParameters(const std::string& text) {
-  QueryMap parameters;
+ParameterMap parseRawParameters(const std::string& text) {
+  ParameterMap parameters;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('&', start);
@@ -49,7 +30,16 @@ bool takeCredential(const std::string& authorization, const std::string& scheme,
   if (authorization.size() < scheme.size() + 1 || authorization[scheme.size()] != ' ') {
     return false;
   }
-  if (!platform::equalsIgnoreCase(authorization.substr(0, scheme.size()), scheme)) return false;
+  if (!equalsIgnoreCase(authorization.substr(0, scheme.size()), scheme)) return false;
   token = authorization.substr(scheme.size() + 1);
   return true;
+}
+
+std::string encodeBase64(const std::string& bytes) {
+  std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&text[0]),
+                               reinterpret_cast<const unsigned char*>(bytes.data()),
+                               static_cast<int>(bytes.size()));
+  text.resize(length < 0 ? 0 : static_cast<size_t>(length));
+  return text;
 }

@@ -1,65 +1,70 @@
 // httplib glue. Every method and path reaches the service, which routes by the raw target.
 #include "emulator_server.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
+#ifndef _WIN32
+#include <poll.h>
+#endif
 
-#include <cstdlib>
+#include <atomic>
 
 namespace {
 
-int portOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET) {
-    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-  }
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  }
-  return -1;
+#ifdef _WIN32
+int pollSockets(WSAPOLLFD* fds, unsigned long count, int timeoutMs) {
+  return WSAPoll(fds, count, timeoutMs);
+}
+using PollEntry = WSAPOLLFD;
+void closeSocket(socket_t sock) {
+  shutdown(sock, SD_BOTH);
+  closesocket(sock);
+}
+#else
+int pollSockets(pollfd* fds, nfds_t count, int timeoutMs) { return poll(fds, count, timeoutMs); }
+using PollEntry = pollfd;
+void closeSocket(socket_t sock) {
+  shutdown(sock, SHUT_RDWR);
+  close(sock);
+}
+#endif
+
+// True when `sock` has something to read within `timeoutMs`.
+bool readable(socket_t sock, int timeoutMs) {
+  PollEntry entry{};
+  entry.fd = sock;
+  entry.events = POLLIN;
+  return pollSockets(&entry, 1, timeoutMs) > 0;
 }
 
-// True when `fd` is the TCP socket between `localPort` here and `remotePort` there.
-bool isConnection(int fd, int localPort, int remotePort) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
-  sockaddr_storage local{};
-  sockaddr_storage peer{};
-  socklen_t localSize = sizeof(local);
-  socklen_t peerSize = sizeof(peer);
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0) return false;
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) return false;
-  return portOf(local) == localPort && portOf(peer) == remotePort;
-}
-
-// httplib gives a handler no access to its socket, so the connection is found among the
-// process's descriptors by its two ports and shut down; httplib's own write then fails and
-// it closes the descriptor as usual. The client sees the connection end without an answer.
-void shutDownConnection(const httplib::Request& request) {
-  struct DirClose {
-    void operator()(DIR* dir) const { closedir(dir); }
-  };
-  std::unique_ptr<DIR, DirClose> dir(opendir("/proc/self/fd"));
-  if (!dir) return;
-  while (dirent* entry = readdir(dir.get())) {
-    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-    int fd = std::atoi(entry->d_name);
-    if (fd == dirfd(dir.get())) continue;
-    if (isConnection(fd, request.local_port, request.remote_port)) {
-      shutdown(fd, SHUT_RDWR);
-      return;
-    }
+// The request line of what arrives on `sock` within a few seconds, read up to the end of
+// the request head.
+RecordedRequest readRequestHead(socket_t sock) {
+  std::string head;
+  char buffer[4096];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+         readable(sock, 5000)) {
+    auto got = recv(sock, buffer, sizeof(buffer), 0);
+    if (got <= 0) break;
+    head.append(buffer, static_cast<size_t>(got));
   }
+  RecordedRequest request;
+  std::string line = head.substr(0, head.find("\r\n"));
+  size_t first = line.find(' ');
+  size_t last = line.rfind(' ');
+  if (first != std::string::npos && last > first) {
+    request.method = line.substr(0, first);
+    request.target = line.substr(first + 1, last - first - 1);
+  }
+  return request;
 }
 
-EmulatorRequest toEmulatorRequest(const httplib::Request& request) {
-  EmulatorRequest converted;
+RecordedRequest toRecordedRequest(const httplib::Request& request) {
+  RecordedRequest converted;
   converted.method = request.method;
   converted.target = request.target;
-  for (const auto& header : request.headers) converted.headers.push_back(header);
+  for (const auto& header : request.headers) {
+    converted.headers.push_back(header.first + ":" + header.second);
+  }
   converted.body = request.body;
   return converted;
 }
@@ -74,20 +79,32 @@ bool announcesBody(const httplib::Request& request) {
 }  // namespace
 
 struct EmulatorServer::Impl {
-  explicit Impl(EmulatorService& s) : service(s) {}
+  Impl(EmulatorService& s, int64_t drops) : service(s), dropsLeft(drops) {}
+
+  // Closes connections without an answer while drops are left, before httplib serves.
+  void dropConnections() {
+    while (dropsLeft > 0 && !stopping) {
+      if (!readable(listenSocket, 100)) continue;
+      socket_t connection = accept(listenSocket, nullptr, nullptr);
+      if (connection == INVALID_SOCKET) continue;
+      service.noteDropped(readRequestHead(connection));
+      closeSocket(connection);
+      --dropsLeft;
+    }
+  }
+
   EmulatorService& service;
   httplib::Server server;
+  socket_t listenSocket = INVALID_SOCKET;
+  int64_t dropsLeft;
+  std::atomic<bool> stopping{false};
 };
 
-EmulatorServer::EmulatorServer(EmulatorService& service) : impl_(new Impl(service)) {
+EmulatorServer::EmulatorServer(EmulatorService& service, int64_t dropConnections)
+    : impl_(new Impl(service, dropConnections)) {
   httplib::Server::Handler handler = [this](const httplib::Request& request,
                                             httplib::Response& response) {
-    EmulatorResponse answer = impl_->service.handle(toEmulatorRequest(request));
-    if (answer.dropConnection) {
-      shutDownConnection(request);
-      response.status = 500;
-      return;
-    }
+    EmulatorResponse answer = impl_->service.handle(toRecordedRequest(request));
     response.status = answer.status;
     response.set_content(answer.body, "application/json");
   };
@@ -103,15 +120,40 @@ EmulatorServer::EmulatorServer(EmulatorService& service) : impl_(new Impl(servic
   impl_->server.Delete(".*", handler);
   impl_->server.Patch(".*", handler);
   impl_->server.Options(".*", handler);
+  // httplib hands its own listening socket to this hook before binding it; keep it. Unlike
+  // httplib's default, no SO_REUSEPORT: a second emulator must not share a taken port.
+  impl_->server.set_socket_options([this](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    impl_->listenSocket = sock;
+  });
 }
 
 EmulatorServer::~EmulatorServer() = default;
 
 int EmulatorServer::bind(const std::string& host, int port) {
-  if (port == 0) return impl_->server.bind_to_any_port(host);
-  return impl_->server.bind_to_port(host, port) ? port : -1;
+  if (!impl_->server.bind_to_port(host, port) || impl_->listenSocket == INVALID_SOCKET) return -1;
+  sockaddr_storage address{};
+  socklen_t size = sizeof(address);
+  if (getsockname(impl_->listenSocket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    return -1;
+  }
+  if (address.ss_family == AF_INET) {
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  }
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
+  return -1;
 }
 
-bool EmulatorServer::listen() { return impl_->server.listen_after_bind(); }
+bool EmulatorServer::listen() {
+  impl_->dropConnections();
+  if (impl_->stopping) return true;
+  return impl_->server.listen_after_bind();
+}
 
-void EmulatorServer::stop() { impl_->server.stop(); }
+void EmulatorServer::stop() {
+  impl_->stopping = true;
+  impl_->server.stop();
+}

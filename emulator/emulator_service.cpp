@@ -54,7 +54,7 @@ EmulatorResponse errorAnswer(int status, const std::string& message) {
   json.Int(status);
   addString(json, "message", message);
   json.EndObject();
-  return {status, buffer.GetString(), false};
+  return {status, buffer.GetString()};
 }
 
 EmulatorResponse oauthError(int status, const std::string& error, const std::string& text) {
@@ -64,7 +64,7 @@ EmulatorResponse oauthError(int status, const std::string& error, const std::str
   addString(json, "error", error);
   addString(json, "error_description", text);
   json.EndObject();
-  return {status, buffer.GetString(), false};
+  return {status, buffer.GetString()};
 }
 
 std::string localTimeText(int64_t seconds) {
@@ -98,7 +98,6 @@ EmulatorService::EmulatorService(const EmulatorOptions& options, EmulatorLog& lo
       log_(log),
       clock_(std::move(clock)),
       verifier_(options.appKey, options.appSecret, options.tenant),
-      dropsLeft_(options.dropConnections),
       errorsLeft_(options.errorAnswers) {}
 
 EmulatorService::Routed EmulatorService::route(const std::string& path) {
@@ -116,23 +115,22 @@ EmulatorService::Routed EmulatorService::route(const std::string& path) {
   return {};
 }
 
-EmulatorResponse EmulatorService::handle(const EmulatorRequest& request) {
+void EmulatorService::noteDropped(const RecordedRequest& request) {
+  log_.line(request.method + " " + maskCredentials(request.target) + " -> connection dropped");
+}
+
+EmulatorResponse EmulatorService::handle(const RecordedRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
   lastNote_.clear();
   EmulatorResponse response = answer(request, clock_());
   std::string line = request.method + " " + maskCredentials(request.target) + " -> ";
-  line +=
-      response.dropConnection ? std::string("connection dropped") : std::to_string(response.status);
+  line += std::to_string(response.status);
   if (!lastNote_.empty()) line += " (" + lastNote_ + ")";
   log_.line(line);
   return response;
 }
 
-EmulatorResponse EmulatorService::answer(const EmulatorRequest& request, int64_t now) {
-  if (dropsLeft_ > 0) {
-    --dropsLeft_;
-    return {0, std::string(), true};
-  }
+EmulatorResponse EmulatorService::answer(const RecordedRequest& request, int64_t now) {
   if (errorsLeft_ > 0) {
     --errorsLeft_;
     lastNote_ = "injected error";
@@ -202,14 +200,14 @@ std::string EmulatorService::checkBearer(const std::map<std::string, int64_t>& t
   return std::string();
 }
 
-EmulatorResponse EmulatorService::serviceToken(const EmulatorRequest& request, int64_t now) {
-  std::string credential = base64Encode(options_.appKey + ":" + options_.appSecret);
+EmulatorResponse EmulatorService::serviceToken(const RecordedRequest& request, int64_t now) {
+  std::string credential = encodeBase64(options_.appKey + ":" + options_.appSecret);
   std::string sent;
   if (!takeCredential(request.header("Authorization"), "Basic", sent) || sent != credential) {
     lastNote_ = "wrong application credential";
     return errorAnswer(401, "invalid application key or secret");
   }
-  QueryMap query = parseRawParameters(request.query());
+  ParameterMap query = parseRawParameters(request.query());
   auto parameter = query.find("credential");
   if (parameter != query.end() && parameter->second != sent) {
     lastNote_ = "credential parameter differs";
@@ -224,7 +222,7 @@ EmulatorResponse EmulatorService::serviceToken(const EmulatorRequest& request, i
           })};
 }
 
-EmulatorResponse EmulatorService::translate(const EmulatorRequest& request, int64_t now) {
+EmulatorResponse EmulatorService::translate(const RecordedRequest& request, int64_t now) {
   std::string problem = checkBearer(serviceTokens_, request.header("Authorization"), "Bearer", now);
   if (!problem.empty()) {
     lastNote_ = "access " + problem;
@@ -250,13 +248,13 @@ EmulatorResponse EmulatorService::translate(const EmulatorRequest& request, int6
   return {200, envelope(accepted, nullptr)};
 }
 
-EmulatorResponse EmulatorService::status(const EmulatorRequest& request, int64_t now) {
+EmulatorResponse EmulatorService::status(const RecordedRequest& request, int64_t now) {
   std::string problem = checkBearer(serviceTokens_, request.header("Authorization"), "Bearer", now);
   if (!problem.empty()) {
     lastNote_ = "access " + problem;
     return errorAnswer(401, "access " + problem);
   }
-  QueryMap query = parseRawParameters(request.query());
+  ParameterMap query = parseRawParameters(request.query());
   int64_t id = 0;
   if (query.count("fileId") == 0 || !parseFileId(query["fileId"], id)) {
     lastNote_ = "bad fileId";
@@ -278,12 +276,12 @@ EmulatorResponse EmulatorService::status(const EmulatorRequest& request, int64_t
   return {200, envelope(message, [&](JsonWriter& json) { addString(json, "status", state); })};
 }
 
-EmulatorResponse EmulatorService::gatewayToken(const EmulatorRequest& request, int64_t now) {
+EmulatorResponse EmulatorService::gatewayToken(const RecordedRequest& request, int64_t now) {
   // The client posts its form unencoded; a secret holding "&" or "=" only survives a
   // comparison with the whole body.
   bool exact = request.body == "grant_type=client_credentials&client_id=" + options_.clientId +
                                    "&client_secret=" + options_.clientSecret;
-  QueryMap form = parseRawParameters(request.body);
+  ParameterMap form = parseRawParameters(request.body);
   if (!exact && form["grant_type"] != "client_credentials") {
     lastNote_ = "unsupported grant";
     return oauthError(400, "unsupported_grant_type", "only client_credentials is supported");
@@ -306,7 +304,7 @@ EmulatorResponse EmulatorService::gatewayToken(const EmulatorRequest& request, i
   return {200, buffer.GetString()};
 }
 
-EmulatorResponse EmulatorService::projects(const EmulatorRequest& request, const std::string& org,
+EmulatorResponse EmulatorService::projects(const RecordedRequest& request, const std::string& org,
                                            int64_t now) {
   std::string problem = checkBearer(gatewayTokens_, request.header("Authorization"), "bearer", now);
   if (!problem.empty()) {

@@ -1,6 +1,7 @@
 // The emulated service and API gateway behind one request handler: the service token,
 // translate and status endpoints, the gateway token and organisation endpoints, the
-// gateway checks and the injected faults. Independent of the HTTP server that feeds it.
+// gateway checks and the injected error answers. Independent of the HTTP server that feeds
+// it, which drops connections on its own.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,10 @@ class EmulatorService {
   EmulatorService(const EmulatorOptions& options, EmulatorLog& log, Clock clock = systemMillis);
 
   // The answer to one request; logs it, and each failed gateway check. Thread-safe.
-  EmulatorResponse handle(const EmulatorRequest& request);
+  EmulatorResponse handle(const RecordedRequest& request);
+
+  // Logs a request whose connection was closed without an answer.
+  void noteDropped(const RecordedRequest& request);
 
  private:
   enum class Endpoint { kServiceToken, kTranslate, kStatus, kGatewayToken, kProjects, kNone };
@@ -35,12 +39,12 @@ class EmulatorService {
   };
   static Routed route(const std::string& path);
 
-  EmulatorResponse answer(const EmulatorRequest& request, int64_t now);
-  EmulatorResponse serviceToken(const EmulatorRequest& request, int64_t now);
-  EmulatorResponse translate(const EmulatorRequest& request, int64_t now);
-  EmulatorResponse status(const EmulatorRequest& request, int64_t now);
-  EmulatorResponse gatewayToken(const EmulatorRequest& request, int64_t now);
-  EmulatorResponse projects(const EmulatorRequest& request, const std::string& org, int64_t now);
+  EmulatorResponse answer(const RecordedRequest& request, int64_t now);
+  EmulatorResponse serviceToken(const RecordedRequest& request, int64_t now);
+  EmulatorResponse translate(const RecordedRequest& request, int64_t now);
+  EmulatorResponse status(const RecordedRequest& request, int64_t now);
+  EmulatorResponse gatewayToken(const RecordedRequest& request, int64_t now);
+  EmulatorResponse projects(const RecordedRequest& request, const std::string& org, int64_t now);
 
   // "" when `authorization` carries `scheme` and a known, unexpired token of `tokens`.
   static std::string checkBearer(const std::map<std::string, int64_t>& tokens,
@@ -53,7 +57,6 @@ class EmulatorService {
 
   std::mutex mutex_;
   GatewayVerifier verifier_;
-  int64_t dropsLeft_;
   int64_t errorsLeft_;
   bool projectLookedUp_ = false;
   std::map<std::string, int64_t> serviceTokens_;  // token -> expiry, milliseconds

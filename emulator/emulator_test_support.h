@@ -1,58 +1,48 @@
 // Helpers for the emulator's tests: requests signed by the client's own signer.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <string>
+#include <vector>
 
 #include "credentials/gateway_signer.h"
-#include "emulator_request.h"
-#include "run/translate_job.h"
+#include "recorded_request.h"
 
 namespace emulator_test {
 
-// A job as a gateway-mode client holds it.
-inline TranslateJob gatewayJob(const std::string& projectId = "") {
-  TranslateJob job;
-  job.appKey = "key-1";
-  job.appSecret = "secret+/=&1";
-  job.tenantId = "tenant-7";
-  job.projectId = projectId;
-  return job;
+// The identity a gateway-mode client signs with.
+inline GatewayIdentity gatewayIdentity(const std::string& projectId = "") {
+  return GatewayIdentity{"key-1", "secret+/=&1", "tenant-7", projectId};
 }
 
-// `method` `target` with the headers that the client's addGatewayHeaders gives it at the
-// platform clock's current time. Lines with an empty value are left out, as libcurl does.
-inline EmulatorRequest clientSigned(const std::string& method, const std::string& target,
-                                    const QueryMap& query, const TranslateJob& job) {
-  EmulatorRequest request;
+// `method` `target` with the header lines that the client's addGatewayHeaders gives it at
+// the platform clock's current time. Lines with an empty value are left out, as libcurl does.
+inline RecordedRequest clientSigned(const std::string& method, const std::string& target,
+                                    const QueryMap& query, const GatewayIdentity& identity) {
+  RecordedRequest request;
   request.method = method;
   request.target = target;
-  HeaderList lines;
-  addGatewayHeaders(job, "http://127.0.0.1:8080" + target, method, query, lines);
-  for (curl_slist* line = lines.head(); line != nullptr; line = line->next) {
-    std::string text = line->data;
-    size_t colon = text.find(':');
-    if (colon + 1 < text.size())
-      request.headers.emplace_back(text.substr(0, colon), text.substr(colon + 1));
+  std::vector<std::string> lines;
+  addGatewayHeaders(identity, "http://127.0.0.1:8080" + target, method, query, lines);
+  for (const std::string& line : lines) {
+    if (line.back() != ':') request.headers.push_back(line);
   }
   return request;
 }
 
 // `request` with the header `name` set to `value` (added when absent, removed when empty).
-inline EmulatorRequest withHeader(EmulatorRequest request, const std::string& name,
+inline RecordedRequest withHeader(RecordedRequest request, const std::string& name,
                                   const std::string& value) {
   for (auto it = request.headers.begin(); it != request.headers.end(); ++it) {
-    if (it->first == name) {
+    if (it->compare(0, name.size() + 1, name + ":") == 0) {
       if (value.empty()) {
         request.headers.erase(it);
       } else {
-        it->second = value;
+        *it = name + ":" + value;
       }
       return request;
     }
   }
-  if (!value.empty()) request.headers.emplace_back(name, value);
+  if (!value.empty()) request.headers.push_back(name + ":" + value);
   return request;
 }
 

@@ -1,11 +1,14 @@
-// Gateway checks. The signature is rebuilt with the client's own signing primitives, so
-// the emulator and the client cannot drift apart on what "the string to sign" is.
+// Gateway checks, written from the gateway's signing rules.
 #include "gateway_verifier.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include <cstdlib>
+#include <map>
 #include <vector>
+
+#include "util/ascii.h"
 
 namespace {
 
@@ -32,10 +35,9 @@ std::vector<std::string> splitList(const std::string& text) {
 GatewayVerifier::GatewayVerifier(std::string appKey, std::string appSecret, std::string tenant)
     : appKey_(std::move(appKey)), appSecret_(std::move(appSecret)), tenant_(std::move(tenant)) {}
 
-bool GatewayVerifier::carriesGatewayHeaders(const EmulatorRequest& request) {
-  for (const auto& line : request.headers) {
-    std::string name;
-    for (char c : line.first) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+bool GatewayVerifier::carriesGatewayHeaders(const RecordedRequest& request) {
+  for (const std::string& line : request.headers) {
+    std::string name = toLowerAscii(line.substr(0, line.find(':')));
     if (name.rfind("x-ca-", 0) == 0 || name == "x-tenant-id" || name == "x-project-id") {
       return true;
     }
@@ -43,8 +45,13 @@ bool GatewayVerifier::carriesGatewayHeaders(const EmulatorRequest& request) {
   return false;
 }
 
-std::string GatewayVerifier::rebuildStringToSign(const EmulatorRequest& request) {
-  HeaderMap signedHeaders;
+// The gateway signs: the method and a line feed; for each header named in
+// "x-ca-signature-headers", in byte-wise order of the names, the name in lower case, ":",
+// the value and a line feed; then the path and, when the request has query parameters,
+// "?" and the parameters in byte-wise order of their names as "name=value", or the bare
+// name for an empty value, joined by "&". Nothing is decoded.
+std::string GatewayVerifier::rebuildStringToSign(const RecordedRequest& request) {
+  std::map<std::string, std::string> signedHeaders;
   for (const std::string& name : splitList(request.header("x-ca-signature-headers"))) {
     if (!request.hasHeader(name)) return std::string();
     signedHeaders[name] = request.header(name);
@@ -52,12 +59,33 @@ std::string GatewayVerifier::rebuildStringToSign(const EmulatorRequest& request)
   for (const char* name : kSignedNames) {
     if (signedHeaders.count(name) == 0) return std::string();
   }
-  std::string canonical = buildCanonicalHeaders(signedHeaders);
-  std::string pathAndQuery = buildPathAndQuery(request.path(), parseRawParameters(request.query()));
-  return buildStringToSign(request.method, canonical, pathAndQuery);
+  std::string text = request.method + "\n";
+  for (const auto& entry : signedHeaders) {
+    text += toLowerAscii(entry.first) + ":" + entry.second + "\n";
+  }
+  text += request.path();
+  const ParameterMap parameters = parseRawParameters(request.query());
+  char separator = '?';
+  for (const auto& parameter : parameters) {
+    text += separator + parameter.first;
+    if (!parameter.second.empty()) text += "=" + parameter.second;
+    separator = '&';
+  }
+  return text;
 }
 
-std::string GatewayVerifier::verify(const EmulatorRequest& request, int64_t nowMillis,
+std::string GatewayVerifier::signature(const std::string& secret, const std::string& stringToSign) {
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  size_t length = 0;
+  if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, secret.data(), secret.size(),
+                reinterpret_cast<const unsigned char*>(stringToSign.data()), stringToSign.size(),
+                mac, sizeof(mac), &length) == nullptr) {
+    return std::string();
+  }
+  return encodeBase64(std::string(reinterpret_cast<const char*>(mac), length));
+}
+
+std::string GatewayVerifier::verify(const RecordedRequest& request, int64_t nowMillis,
                                     const std::string& projectId, bool projectRequired) {
   for (const char* name : {"x-ca-key", "x-ca-nonce", "x-ca-signature", "x-ca-signature-headers",
                            "x-ca-timestamp", "x-project-id", "x-tenant-id"}) {
@@ -70,8 +98,8 @@ std::string GatewayVerifier::verify(const EmulatorRequest& request, int64_t nowM
 
   std::string toSign = rebuildStringToSign(request);
   if (toSign.empty()) return "x-ca-signature-headers incomplete";
-  std::string expected = base64Encode(hmacSign(appSecret_, toSign));
-  if (!equalInConstantTime(expected, request.header("x-ca-signature"))) {
+  std::string expected = signature(appSecret_, toSign);
+  if (expected.empty() || !equalInConstantTime(expected, request.header("x-ca-signature"))) {
     return "x-ca-signature mismatch";
   }
 

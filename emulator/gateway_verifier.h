@@ -1,5 +1,7 @@
 // The API gateway's checks of a signed request: the seven header lines, the key, the
 // timestamp window, the signature rebuilt from the request, the nonce, tenant and project.
+// The signature is recomputed here from the gateway's rules with code of the emulator's
+// own, so a fault in the client's signer cannot hide behind the same fault in the check.
 #pragma once
 
 #include <cstdint>
@@ -19,16 +21,19 @@ class GatewayVerifier {
   // "x-ca-nonce replayed". "x-project-id" must equal `projectId` when sent, and must be
   // sent when `projectRequired`. A request whose signature is right uses up its nonce.
   // Not thread-safe.
-  std::string verify(const EmulatorRequest& request, int64_t nowMillis,
+  std::string verify(const RecordedRequest& request, int64_t nowMillis,
                      const std::string& projectId, bool projectRequired);
 
   // True when `request` carries any "x-ca-" line, "x-tenant-id" or "x-project-id".
-  static bool carriesGatewayHeaders(const EmulatorRequest& request);
+  static bool carriesGatewayHeaders(const RecordedRequest& request);
 
   // The string to sign for `request`, rebuilt from its method, the headers named in its
   // "x-ca-signature-headers", its path and its raw query; "" when that list does not name
   // "x-ca-key", "x-ca-nonce" and "x-ca-timestamp" or names a header the request lacks.
-  static std::string rebuildStringToSign(const EmulatorRequest& request);
+  static std::string rebuildStringToSign(const RecordedRequest& request);
+
+  // Base64 of the HMAC-SHA256 of `stringToSign` keyed with `secret`.
+  static std::string signature(const std::string& secret, const std::string& stringToSign);
 
  private:
   std::string checkTimestamp(const std::string& text, int64_t nowMillis) const;

@@ -7,7 +7,7 @@
 #include "support/fake_clock.h"
 
 using emulator_test::clientSigned;
-using emulator_test::gatewayJob;
+using emulator_test::gatewayIdentity;
 using emulator_test::withHeader;
 
 namespace {
@@ -21,7 +21,7 @@ GatewayVerifier verifier() { return GatewayVerifier("key-1", "secret+/=&1", "ten
 TEST(GatewayVerifier, AcceptsEachRequestTheClientSigns) {
   testing_support::FakeTime time(kStartTicks);
   GatewayVerifier gateway = verifier();
-  TranslateJob job = gatewayJob();
+  GatewayIdentity job = gatewayIdentity();
   std::string credential = base64Encode("key-1:secret+/=&1");  // holds "+", "/" and "="
   ASSERT_NE(credential.find_first_of("+/="), std::string::npos);
 
@@ -44,29 +44,65 @@ TEST(GatewayVerifier, AcceptsEachRequestTheClientSigns) {
             "");
 }
 
+// Requests signed by hand with signatures computed by an independent tool:
+//   printf '%s' "<string to sign>" | openssl dgst -sha256 -hmac 'secret+/=&1' -binary | base64
+// with the string to sign "<method>\nx-ca-key:key-1\nx-ca-nonce:0f8fad5b-d9cb-469f-a165-
+// 70867728950e\nx-ca-timestamp:1700000000123\n<path and query>" (OpenSSL 3.0).
+TEST(GatewayVerifier, AcceptsKnownAnswerSignatures) {
+  struct Vector {
+    const char* method;
+    const char* target;
+    const char* signature;
+  };
+  const Vector vectors[] = {
+      {"GET", "/translate?fileId=-42", "5WZquZVYTGE8I0H56cYtLSd2javzE0WuZtincaDBzfY="},
+      {"PUT", "/v2/translate", "xKgXfh8B86eqP4gBJx0P9U2q34/hSn5ISMbLTT2Gkvs="},
+      {"POST", "/oauth2/token?credential=a2V5LTE6c2VjcmV0Ky89JjE=",
+       "hSb0CJmMF6vgPsNLwDxkeZ7pUH/8SaSUZVQ4ci2UWi0="},
+      {"GET", "/api/org-permission/v4/orgs/o/projects?includeExtendData=false",
+       "+88hbiAEv1uMM3w0Mbo/wbngLyAkaHz2XYakQzZMNBI="},
+  };
+  for (const Vector& v : vectors) {
+    RecordedRequest request;
+    request.method = v.method;
+    request.target = v.target;
+    request.headers = {"x-ca-key:key-1",
+                       "x-ca-nonce:0f8fad5b-d9cb-469f-a165-70867728950e",
+                       std::string("x-ca-signature:") + v.signature,
+                       "x-ca-signature-headers:x-ca-key,x-ca-nonce,x-ca-timestamp",
+                       "x-ca-timestamp:1700000000123",
+                       "x-project-id:1024",
+                       "x-tenant-id:tenant-7"};
+    GatewayVerifier gateway = verifier();
+    EXPECT_EQ(gateway.verify(request, kStartMillis, "1024", true), "") << v.target;
+    EXPECT_EQ(
+        GatewayVerifier::signature("secret+/=&1", GatewayVerifier::rebuildStringToSign(request)),
+        v.signature)
+        << v.target;
+  }
+}
+
 TEST(GatewayVerifier, RebuildsTheStringToSignFromTheRawRequest) {
-  EmulatorRequest request;
+  RecordedRequest request;
   request.method = "GET";
   request.target = "/p/q?b=&a=1+2/3==&C=x";
-  request.headers = {{"X-Ca-Nonce", "n-1"},
-                     {"x-ca-key", "k"},
-                     {"x-ca-timestamp", "1700000000000"},
-                     {"x-ca-signature-headers", "x-ca-key,x-ca-nonce,x-ca-timestamp"}};
+  request.headers = {"X-Ca-Nonce:n-1", "x-ca-key:k", "x-ca-timestamp:1700000000000",
+                     "x-ca-signature-headers:x-ca-key,x-ca-nonce,x-ca-timestamp"};
   // Query sorted byte-wise, a bare name for the empty value, nothing decoded.
   EXPECT_EQ(GatewayVerifier::rebuildStringToSign(request),
             "GET\nx-ca-key:k\nx-ca-nonce:n-1\nx-ca-timestamp:1700000000000\n"
             "/p/q?C=x&a=1+2/3==&b");
 
-  request.headers.back().second = "x-ca-key,x-ca-timestamp";
+  request.headers.back() = "x-ca-signature-headers:x-ca-key,x-ca-timestamp";
   EXPECT_EQ(GatewayVerifier::rebuildStringToSign(request), "");
-  request.headers.back().second = "x-ca-key,x-ca-nonce,x-ca-timestamp,x-ca-other";
+  request.headers.back() = "x-ca-signature-headers:x-ca-key,x-ca-nonce,x-ca-timestamp,x-ca-other";
   EXPECT_EQ(GatewayVerifier::rebuildStringToSign(request), "");
 }
 
 TEST(GatewayVerifier, NamesTheFirstMissingLine) {
   testing_support::FakeTime time(kStartTicks);
-  TranslateJob job = gatewayJob("1024");
-  EmulatorRequest good = clientSigned("PUT", "/v2/translate", {}, job);
+  GatewayIdentity job = gatewayIdentity("1024");
+  RecordedRequest good = clientSigned("PUT", "/v2/translate", {}, job);
   for (const char* name : {"x-ca-key", "x-ca-nonce", "x-ca-signature", "x-ca-signature-headers",
                            "x-ca-timestamp", "x-project-id", "x-tenant-id"}) {
     GatewayVerifier gateway = verifier();
@@ -80,9 +116,9 @@ TEST(GatewayVerifier, NamesTheFirstMissingLine) {
 
 TEST(GatewayVerifier, RejectsTamperedRequests) {
   testing_support::FakeTime time(kStartTicks);
-  TranslateJob job = gatewayJob("1024");
-  EmulatorRequest good = clientSigned("GET", "/translate?fileId=42", {{"fileId", "42"}}, job);
-  auto check = [&](const EmulatorRequest& request) {
+  GatewayIdentity job = gatewayIdentity("1024");
+  RecordedRequest good = clientSigned("GET", "/translate?fileId=42", {{"fileId", "42"}}, job);
+  auto check = [&](const RecordedRequest& request) {
     GatewayVerifier gateway = verifier();
     return gateway.verify(request, kStartMillis, "1024", true);
   };
@@ -92,10 +128,10 @@ TEST(GatewayVerifier, RejectsTamperedRequests) {
   signature[3] = signature[3] == 'A' ? 'B' : 'A';
   EXPECT_EQ(check(withHeader(good, "x-ca-signature", signature)), "x-ca-signature mismatch");
 
-  EmulatorRequest otherFile = good;
+  RecordedRequest otherFile = good;
   otherFile.target = "/translate?fileId=43";
   EXPECT_EQ(check(otherFile), "x-ca-signature mismatch");
-  EmulatorRequest otherMethod = good;
+  RecordedRequest otherMethod = good;
   otherMethod.method = "PUT";
   EXPECT_EQ(check(otherMethod), "x-ca-signature mismatch");
   EXPECT_EQ(check(withHeader(good, "x-ca-nonce", "another-nonce")), "x-ca-signature mismatch");
@@ -107,7 +143,7 @@ TEST(GatewayVerifier, RejectsTamperedRequests) {
             "x-ca-signature-headers incomplete");
   EXPECT_EQ(check(withHeader(good, "x-ca-timestamp", "17000000000x0")), "x-ca-timestamp malformed");
 
-  TranslateJob wrongSecret = job;
+  GatewayIdentity wrongSecret = job;
   wrongSecret.appSecret = "secret+/=&2";
   EXPECT_EQ(check(clientSigned("GET", "/translate?fileId=42", {{"fileId", "42"}}, wrongSecret)),
             "x-ca-signature mismatch");
@@ -116,11 +152,11 @@ TEST(GatewayVerifier, RejectsTamperedRequests) {
 TEST(GatewayVerifier, ANonceIsGoodForOneRequest) {
   testing_support::FakeTime time(kStartTicks);
   GatewayVerifier gateway = verifier();
-  EmulatorRequest request = clientSigned("PUT", "/v2/translate", {}, gatewayJob());
+  RecordedRequest request = clientSigned("PUT", "/v2/translate", {}, gatewayIdentity());
   EXPECT_EQ(gateway.verify(request, kStartMillis, "1024", false), "");
   EXPECT_EQ(gateway.verify(request, kStartMillis + 1000, "1024", false), "x-ca-nonce replayed");
   // A request that failed its signature check does not use its nonce up.
-  EmulatorRequest fresh = clientSigned("PUT", "/v2/translate", {}, gatewayJob());
+  RecordedRequest fresh = clientSigned("PUT", "/v2/translate", {}, gatewayIdentity());
   EXPECT_EQ(
       gateway.verify(withHeader(fresh, "x-ca-signature", "AAAA"), kStartMillis, "1024", false),
       "x-ca-signature mismatch");
@@ -133,7 +169,7 @@ TEST(GatewayVerifier, ANonceIsGoodForOneRequest) {
 TEST(GatewayVerifier, TimestampsMustLieWithinFifteenMinutes) {
   testing_support::FakeTime time(kStartTicks);
   GatewayVerifier gateway = verifier();
-  auto signedNow = [] { return clientSigned("PUT", "/v2/translate", {}, gatewayJob()); };
+  auto signedNow = [] { return clientSigned("PUT", "/v2/translate", {}, gatewayIdentity()); };
   EXPECT_EQ(gateway.verify(signedNow(), kStartMillis + 15 * kMinuteMillis, "1", false), "");
   EXPECT_EQ(gateway.verify(signedNow(), kStartMillis - 15 * kMinuteMillis, "1", false), "");
   EXPECT_EQ(gateway.verify(signedNow(), kStartMillis + 15 * kMinuteMillis + 1, "1", false),
@@ -143,12 +179,12 @@ TEST(GatewayVerifier, TimestampsMustLieWithinFifteenMinutes) {
 }
 
 TEST(GatewayVerifier, TellsSignedRequestsFromPlainOnes) {
-  EmulatorRequest plain;
-  plain.headers = {{"Authorization", "Bearer t"}, {"Content-Type", "application/json"}};
+  RecordedRequest plain;
+  plain.headers = {"Authorization:Bearer t", "Content-Type: application/json"};
   EXPECT_FALSE(GatewayVerifier::carriesGatewayHeaders(plain));
   for (const char* name : {"X-Ca-Nonce", "x-tenant-id", "X-Project-Id"}) {
-    EmulatorRequest marked = plain;
-    marked.headers.emplace_back(name, "v");
+    RecordedRequest marked = plain;
+    marked.headers.push_back(std::string(name) + ":v");
     EXPECT_TRUE(GatewayVerifier::carriesGatewayHeaders(marked)) << name;
   }
 }

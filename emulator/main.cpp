@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   EmulatorService service(options, log);
-  EmulatorServer server(service);
+  EmulatorServer server(service, options.dropConnections);
   int port = server.bind(kHost, options.port);
   if (port < 0) {
     std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", kHost, options.port);

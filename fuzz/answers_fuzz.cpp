@@ -4,9 +4,11 @@
 #include <sstream>
 #include <string>
 
+#include "credentials/access_token.h"
 #include "credentials/gateway_token.h"
 #include "credentials/project_lookup.h"
-#include "run/translate_job.h"
+#include "job/translate_commit.h"
+#include "job/translate_status.h"
 #include "transport/text_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,12 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string raw(reinterpret_cast<const char*>(data), size);
   const std::string answer = utf8ToLocal(raw);
   for (const std::string* text : {&raw, &answer}) {
-    TranslateJob job;
-    job.accessToken = "kept";
-    std::string token = job.readTokenAnswer(*text);
-    if (token != job.accessToken && !token.empty()) __builtin_trap();
-    job.readCommitAnswer(*text);
-    int outcome = job.parseTranslateStatus(*text);
+    std::string kept = "kept";
+    std::string message;
+    int64_t expiry = 0;
+    std::string token = readTokenAnswer(*text, kept, expiry, message);
+    if (token != kept && !token.empty()) __builtin_trap();
+    readCommitAnswer(*text, message);
+    int outcome = parseTranslateStatus(*text, message);
     if (outcome < kStatusFailed || outcome > kStatusProcessing) __builtin_trap();
     if (gatewayTokenFromAnswer(*text).find_first_of("\r\n") != std::string::npos) __builtin_trap();
     std::string id = projectIdFromAnswer(*text);

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "run/log.h"
 #include "run/translate_job.h"
+#include "util/log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool quiet = (FLAGS_minloglevel = google::GLOG_FATAL, true);

@@ -3,9 +3,7 @@
 
 #include <rapidjson/document.h>
 
-#include "credentials/gateway_signer.h"
 #include "platform/platform.h"
-#include "run/translate_job.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 
@@ -74,34 +72,31 @@ bool parseExpireTime(const std::string& text, int64_t& seconds) {
   return true;
 }
 
-std::string TranslateJob::getMarluneAccessToken() {
+std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentity& identity,
+                               std::string& accessToken, int64_t& tokenExpiry,
+                               std::string& message) {
   if ((tokenExpiry - platform::nowTicks()) / platform::kTicksPerSecond > 0 &&
       !accessToken.empty()) {
     return accessToken;
   }
-  const std::string credential = base64Encode(appKey + ":" + appSecret);
-  const bool gateway = !tenantId.empty();
-  const std::string url = gateway ? tokenUrl + "?credential=" + credential : tokenUrl;
+  const std::string credential = base64Encode(identity.appKey + ":" + identity.appSecret);
+  HttpRequest request("getMarluneAccessToken", "POST", tokenUrl);
   QueryMap query;
-  if (gateway) query["credential"] = credential;
+  if (identity.gatewayMode()) {
+    request.url += "?credential=" + credential;
+    query["credential"] = credential;
+  }
+  request.timeLimitSeconds = kRequestTimeLimitSeconds;
+  request.headerLines = {"Authorization:Basic " + credential, "Content-Type: application/json"};
+  signForGateway(identity, query, request);
 
-  HttpRequest request;
-  if (!request.valid()) return std::string();
-  CURL* handle = request.handle();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT, kRequestTimeLimitSeconds);
-  curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "POST");
-  request.headers().append("Authorization:Basic " + credential);
-  request.headers().append("Content-Type: application/json");
-  if (gateway) addGatewayHeaders(*this, url, "POST", query, request.headers());
-  request.setHeaderOption();
-  request.setCallbackOptions();
-  if (!request.perform(url)) return std::string();
-  request.printBlocks("getMarluneAccessToken");
-  return readTokenAnswer(request.body());
+  HttpAnswer answer;
+  if (!performAndPrint(request, answer)) return std::string();
+  return readTokenAnswer(answer.body, accessToken, tokenExpiry, message);
 }
 
-std::string TranslateJob::readTokenAnswer(const std::string& answer) {
+std::string readTokenAnswer(const std::string& answer, std::string& accessToken,
+                            int64_t& tokenExpiry, std::string& message) {
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
   if (!json.parse(answer) || !doc.IsObject()) return accessToken;

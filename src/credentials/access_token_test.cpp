@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
@@ -14,16 +13,28 @@ using namespace testing_support;
 
 namespace {
 
-const int64_t kSecond = 10000000;
 const char kTokenPath[] = "/oauth2/token";
+
+// The token fields of a job, asking for tokens the way the job does.
+struct TokenHolder {
+  std::string getMarluneAccessToken() {
+    return obtainServiceToken(tokenUrl, identity, accessToken, tokenExpiry, message);
+  }
+
+  std::string tokenUrl;
+  GatewayIdentity identity;
+  std::string accessToken;
+  int64_t tokenExpiry = 0;
+  std::string message;
+};
 
 class AccessTokenTest : public ::testing::Test {
  protected:
   AccessTokenTest() : clock(ticksAtNewYear2030()), timeSource(&clock) {
     initCurlGlobal();
     job.tokenUrl = server.url() + kTokenPath;
-    job.appKey = "key";
-    job.appSecret = "secret";
+    job.identity.appKey = "key";
+    job.identity.appSecret = "secret";
     job.tokenExpiry = clock.nowTicks();  // as at the start of a run
   }
 
@@ -36,7 +47,7 @@ class AccessTokenTest : public ::testing::Test {
   TestServer server;
   FakeClock clock;
   ScopedTimeSource timeSource;
-  TranslateJob job;
+  TokenHolder job;
 };
 
 }  // namespace
@@ -216,10 +227,10 @@ TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextAndKeepsEverything) {
 }
 
 TEST_F(AccessTokenTest, GatewayModeSendsTheCredentialUnencodedInTheQuery) {
-  job.tenantId = "tenant-1";
-  job.projectId = "42";
-  job.appKey = "???";
-  job.appSecret = "?>?";  // "???:?>?" encodes as Pz8/Oj8+Pw==
+  job.identity.tenantId = "tenant-1";
+  job.identity.projectId = "42";
+  job.identity.appKey = "???";
+  job.identity.appSecret = "?>?";  // "???:?>?" encodes as Pz8/Oj8+Pw==
   EXPECT_EQ(fetchWith(tokenAnswer("gw", "2030-01-01 09:00:00")), "gw");
   std::vector<RecordedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "run/translate_job.h"
+#include "util/ascii.h"
 
 namespace {
 
@@ -31,13 +31,6 @@ struct BioChainFree {
 };
 using BioPtr = std::unique_ptr<BIO, BioChainFree>;
 
-std::string lowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
@@ -47,25 +40,26 @@ std::string makeTimestamp() { return std::to_string(platform::nowTicks() / 10000
 
 }  // namespace
 
-void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
-                       const QueryMap& query, HeaderList& headers) {
-  addGatewayHeaders(job, url, std::move(method), query, headers, makeNonce());
+void signForGateway(const GatewayIdentity& identity, const QueryMap& query, HttpRequest& request) {
+  if (!identity.gatewayMode()) return;
+  addGatewayHeaders(identity, request.url, request.method, query, request.headerLines);
 }
 
-void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
-                       const QueryMap& query, HeaderList& headers, const std::string& nonce) {
+void addGatewayHeaders(const GatewayIdentity& identity, const std::string& url, std::string method,
+                       const QueryMap& query, std::vector<std::string>& headerLines,
+                       const std::string& nonce) {
   HeaderMap signedHeaders;
-  signedHeaders["x-ca-key"] = job.appKey;
+  signedHeaders["x-ca-key"] = identity.appKey;
   signedHeaders["x-ca-timestamp"] = makeTimestamp();
   signedHeaders["x-ca-nonce"] = nonce;
   std::string canonical = buildCanonicalHeaders(signedHeaders);
   std::string pathAndQuery = buildPathAndQuery(extractUrlPath(url), query);
   std::string toSign = buildStringToSign(method, canonical, pathAndQuery);
 
-  signedHeaders["x-ca-signature"] = base64Encode(hmacSign(job.appSecret, toSign));
-  signedHeaders["x-project-id"] = job.projectId;
-  signedHeaders["x-tenant-id"] = job.tenantId;
-  for (const auto& entry : signedHeaders) headers.append(entry.first + ":" + entry.second);
+  signedHeaders["x-ca-signature"] = base64Encode(hmacSign(identity.appSecret, toSign));
+  signedHeaders["x-project-id"] = identity.projectId;
+  signedHeaders["x-tenant-id"] = identity.tenantId;
+  for (const auto& entry : signedHeaders) headerLines.push_back(entry.first + ":" + entry.second);
 }
 
 std::string buildCanonicalHeaders(HeaderMap& headers) {
@@ -74,7 +68,7 @@ std::string buildCanonicalHeaders(HeaderMap& headers) {
   std::string names;
   for (const auto& entry : snapshot) {
     if (!startsWith(entry.first, kSignedPrefix)) continue;
-    text += lowerAscii(entry.first) + ":" + entry.second + "\n";
+    text += toLowerAscii(entry.first) + ":" + entry.second + "\n";
     if (!names.empty()) names += ",";
     names += entry.first;
   }

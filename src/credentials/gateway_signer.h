@@ -4,24 +4,39 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "transport/http_exchange.h"
-
-class TranslateJob;
 
 // Name-to-value maps ordered byte-wise by name (std::string compares as unsigned bytes).
 using HeaderMap = std::map<std::string, std::string>;
 using QueryMap = std::map<std::string, std::string>;
 
-// Appends the seven gateway lines, "x-ca-key" to "x-tenant-id" in name order, to `headers`.
-// `url` is the URL as sent; `method` the HTTP method in capitals; `query` the parameters
-// the caller also wrote into its URL.
-void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
-                       const QueryMap& query, HeaderList& headers);
+// Who a request is made for: the application's key and secret (also its service
+// credential), and the tenant and project it acts in. Requests are signed for the gateway
+// when `tenantId` is set.
+struct GatewayIdentity {
+  std::string appKey;
+  std::string appSecret;
+  std::string tenantId;
+  std::string projectId;
 
-// The same with a given nonce instead of a fresh one, so a signature can be reproduced.
-void addGatewayHeaders(const TranslateJob& job, const std::string& url, std::string method,
-                       const QueryMap& query, HeaderList& headers, const std::string& nonce);
+  bool gatewayMode() const { return !tenantId.empty(); }
+};
+
+// A fresh lower-case 36-character UUID text.
+std::string makeNonce();
+
+// Appends the seven gateway lines, "x-ca-key" to "x-tenant-id" in name order, to `request`'s
+// header lines, signing its method and URL with `query`, the parameters the caller also
+// wrote into the URL. Does nothing outside gateway mode.
+void signForGateway(const GatewayIdentity& identity, const QueryMap& query, HttpRequest& request);
+
+// Appends the seven gateway lines to `headerLines`. `url` is the URL as sent; `method` the
+// HTTP method in capitals; `nonce` a fresh one unless given, so a signature can be reproduced.
+void addGatewayHeaders(const GatewayIdentity& identity, const std::string& url, std::string method,
+                       const QueryMap& query, std::vector<std::string>& headerLines,
+                       const std::string& nonce = makeNonce());
 
 // The canonical text of the "x-ca-" entries ("name:value\n" each, name lower-cased);
 // records their names, joined by ",", as "x-ca-signature-headers" in `headers`.
@@ -33,15 +48,12 @@ std::string extractUrlPath(const std::string& url);
 // `path` cut at "?", followed by "?name=value&..." from `query` (bare name for an empty value).
 std::string buildPathAndQuery(const std::string& path, const QueryMap& query);
 
+// The string the gateway signs: method, canonical header text, path and query.
+std::string buildStringToSign(const std::string& method, const std::string& canonicalHeaders,
+                              const std::string& pathAndQuery);
+
 // Raw HMAC-SHA256 of `data` with `key`.
 std::string hmacSign(const std::string& key, const std::string& data);
 
 // Standard Base64 on one line, no line breaks.
 std::string base64Encode(const std::string& bytes);
-
-// A fresh lower-case 36-character UUID text.
-std::string makeNonce();
-
-// The string the gateway signs: method, canonical header text, path and query.
-std::string buildStringToSign(const std::string& method, const std::string& canonicalHeaders,
-                              const std::string& pathAndQuery);

@@ -9,20 +9,9 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "run/translate_job.h"
-#include "support/capture.h"
-#include "support/curl_global.h"
 #include "support/fake_clock.h"
 
 namespace {
-
-std::vector<std::string> lines(const HeaderList& list) {
-  std::vector<std::string> result;
-  for (const curl_slist* item = list.head(); item != nullptr; item = item->next) {
-    result.push_back(item->data);
-  }
-  return result;
-}
 
 std::string hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -34,13 +23,8 @@ std::string hex(const std::string& bytes) {
   return out;
 }
 
-TranslateJob signingJob() {
-  TranslateJob job;
-  job.appKey = "204046851";
-  job.appSecret = "s3cr+t/=&key";
-  job.projectId = "1024";
-  job.tenantId = "tenant-7";
-  return job;
+GatewayIdentity signingIdentity() {
+  return GatewayIdentity{"204046851", "s3cr+t/=&key", "tenant-7", "1024"};
 }
 
 }  // namespace
@@ -118,12 +102,9 @@ TEST(Base64Encode, MatchesRfc4648VectorsOnOneLine) {
 TEST(AddGatewayHeaders, AppendsSevenLinesAfterTheCallersLinesWithAKnownSignature) {
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);
-  TranslateJob job = signingJob();
-  HeaderList list;
-  list.append("Authorization:Bearer T");
-  list.append("Content-Type: application/json");
-  addGatewayHeaders(job, "http://127.0.0.1:1/translate?fileId=42", "GET", {{"fileId", "42"}}, list,
-                    "0f8fad5b-d9cb-469f-a165-70867728950e");
+  std::vector<std::string> list = {"Authorization:Bearer T", "Content-Type: application/json"};
+  addGatewayHeaders(signingIdentity(), "http://127.0.0.1:1/translate?fileId=42", "GET",
+                    {{"fileId", "42"}}, list, "0f8fad5b-d9cb-469f-a165-70867728950e");
   // Expected signature computed independently with openssl dgst -sha256 -hmac.
   std::vector<std::string> expected = {
       "Authorization:Bearer T",
@@ -136,17 +117,14 @@ TEST(AddGatewayHeaders, AppendsSevenLinesAfterTheCallersLinesWithAKnownSignature
       "x-project-id:1024",
       "x-tenant-id:tenant-7",
   };
-  EXPECT_EQ(lines(list), expected);
+  EXPECT_EQ(list, expected);
 }
 
 TEST(AddGatewayHeaders, UsesAFreshNonceAndMillisecondTimestampEachTime) {
-  TranslateJob job = signingJob();
-  HeaderList first;
-  HeaderList second;
-  addGatewayHeaders(job, "https://gw/translate", "GET", {}, first);
-  addGatewayHeaders(job, "https://gw/translate", "GET", {}, second);
-  std::vector<std::string> a = lines(first);
-  std::vector<std::string> b = lines(second);
+  std::vector<std::string> a;
+  std::vector<std::string> b;
+  addGatewayHeaders(signingIdentity(), "https://gw/translate", "GET", {}, a);
+  addGatewayHeaders(signingIdentity(), "https://gw/translate", "GET", {}, b);
   ASSERT_EQ(a.size(), 7u);
   ASSERT_EQ(b.size(), 7u);
   EXPECT_NE(a[1], b[1]);  // nonce

@@ -1,28 +1,19 @@
-// The gateway token, by the OAuth2 client-credentials grant. It authorises only the
-// project lookup and is never kept; the token request itself is never signed.
+// The gateway token, by the OAuth2 client-credentials grant.
+#include "credentials/gateway_token.h"
+
 #include <rapidjson/document.h>
 
-#include "credentials/gateway_token.h"
-#include "run/translate_job.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 
-std::string TranslateJob::getGatewayToken() const {
-  const std::string url = accountUrl + gatewayTokenUrl;
+std::string fetchGatewayToken(const std::string& url, const std::string& clientId,
+                              const std::string& clientSecret) {
+  HttpRequest request("getGatewayToken", "POST", url);
   // The gateway reads the form fields as they are; they are not percent-encoded.
-  const std::string body =
-      "grant_type=client_credentials&client_id=" + appKey + "&client_secret=" + appSecret;
-
-  HttpRequest request;
-  if (!request.valid()) return std::string();
-  // No header list: libcurl's form content type and length go out with the body.
-  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_POSTFIELDS, body.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, "POST");
-  request.setCallbackOptions();
-  if (!request.perform(url)) return std::string();
-  request.printBlocks("getGatewayToken");
-  return gatewayTokenFromAnswer(request.body());
+  request.body =
+      "grant_type=client_credentials&client_id=" + clientId + "&client_secret=" + clientSecret;
+  HttpAnswer answer;
+  return performAndPrint(request, answer) ? gatewayTokenFromAnswer(answer.body) : std::string();
 }
 
 std::string gatewayTokenFromAnswer(const std::string& answer) {
@@ -31,8 +22,7 @@ std::string gatewayTokenFromAnswer(const std::string& answer) {
   std::string token;
   if (!json.parse(answer, true) || !doc.IsObject()) return std::string();
   if (!getLocalStringMember(doc, "access_token", token)) return std::string();
-  // The token goes into a header line; a line break in it would start a header of the
-  // answerer's choosing, so such a token is unusable.
+  // A line break in the token would start a header of the answerer's choosing.
   if (token.find_first_of("\r\n") != std::string::npos) return std::string();
   return token;
 }

@@ -1,8 +1,15 @@
-// Reading the gateway's token answer.
+// The gateway token, by the OAuth2 client-credentials grant. It authorises only the
+// project lookup and is never kept; the token request itself is never signed.
 #pragma once
 
 #include <string>
 
+// POSTs the unencoded form "grant_type=client_credentials&client_id=..&client_secret=.." to
+// `url` with libcurl's default form headers, prints the answer's console blocks and returns
+// gatewayTokenFromAnswer of it; empty when the exchange failed.
+std::string fetchGatewayToken(const std::string& url, const std::string& clientId,
+                              const std::string& clientSecret);
+
 // The string "access_token" of an answer object (local code page), or empty; a token
-// holding a line break is refused.
+// holding a line break is refused, as it is sent in a header line.
 std::string gatewayTokenFromAnswer(const std::string& answer);

@@ -1,17 +1,17 @@
 // The gateway token request against a recording server on 127.0.0.1.
+#include "credentials/gateway_token.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/test_server.h"
 
 using testing_support::Answer;
-using testing_support::RecordedRequest;
 using testing_support::TestServer;
 
 namespace {
@@ -22,20 +22,15 @@ class GatewayTokenTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { testing_support::initCurlGlobal(); }
 
-  TranslateJob job() const {
-    TranslateJob job;
-    job.accountUrl = server.url();
-    job.gatewayTokenUrl = kTokenPath;
-    job.appKey = "key";
-    job.appSecret = "secret";
-    return job;
+  std::string fetch(const std::string& clientId = "key", const std::string& secret = "secret") {
+    return fetchGatewayToken(server.url() + kTokenPath, clientId, secret);
   }
 
   // The token for an answer with `body`, and what went to standard output.
   std::string tokenFor(const std::string& body, std::string* out = nullptr) {
     server.onAlways("POST", kTokenPath, Answer::json(body));
     testing_support::CoutCapture capture;
-    std::string token = job().getGatewayToken();
+    std::string token = fetch();
     if (out != nullptr) *out = capture.text();
     return token;
   }
@@ -47,13 +42,8 @@ class GatewayTokenTest : public ::testing::Test {
 
 TEST_F(GatewayTokenTest, PostsTheUnencodedFormWithoutJsonOrGatewayHeaders) {
   server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"tok\"}"));
-  TranslateJob request = job();
-  request.appKey = "k&e=y+1";
-  request.appSecret = "s+e&c=r/t";
-  request.tenantId = "tenant";  // a tenant never makes this request signed
-  request.projectId = "7";
   testing_support::CoutCapture capture;
-  EXPECT_EQ(request.getGatewayToken(), "tok");
+  EXPECT_EQ(fetch("k&e=y+1", "s+e&c=r/t"), "tok");
 
   std::vector<RecordedRequest> sent = server.requestsTo(kTokenPath);
   ASSERT_EQ(sent.size(), 1u);
@@ -110,7 +100,7 @@ TEST_F(GatewayTokenTest, TransportFailureGivesAnEmptyTokenAndPrintsNothing) {
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);
   testing_support::CoutCapture capture;
-  EXPECT_EQ(job().getGatewayToken(), "");
+  EXPECT_EQ(fetch(), "");
   EXPECT_EQ(capture.text(), "");
   EXPECT_EQ(server.requestsTo(kTokenPath).size(), 33u);
   EXPECT_EQ(clock.sleeps(), 31);

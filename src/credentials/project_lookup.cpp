@@ -1,10 +1,9 @@
-// The organisation's project id, looked up through the gateway while the configuration
-// loads. Signed requests later send it as "x-project-id".
+// The organisation's project id, looked up through the gateway.
+#include "credentials/project_lookup.h"
+
 #include <rapidjson/document.h>
 
-#include "credentials/gateway_signer.h"
-#include "credentials/project_lookup.h"
-#include "run/translate_job.h"
+#include "credentials/gateway_token.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 
@@ -25,34 +24,24 @@ std::string replaceOrgId(std::string text, const std::string& value) {
 
 }  // namespace
 
-std::string TranslateJob::lookupProjectId() const {
-  if (!projectId.empty()) return projectId;
-  if (orgId.empty() || accountUrl.empty() || gatewayTokenUrl.empty() || projectUrl.empty()) {
+std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity) {
+  if (!identity.projectId.empty()) return identity.projectId;
+  if (lookup.orgId.empty() || lookup.accountUrl.empty() || lookup.gatewayTokenUrl.empty() ||
+      lookup.projectUrl.empty()) {
     return std::string();
   }
-  const std::string authorization = "Authorization:bearer " + getGatewayToken();
-  const std::string url = replaceOrgId(accountUrl + projectUrl, orgId);
+  const std::string gatewayToken = fetchGatewayToken(lookup.accountUrl + lookup.gatewayTokenUrl,
+                                                     identity.appKey, identity.appSecret);
+  HttpRequest request("getMarluneAccessToken", "GET",
+                      replaceOrgId(lookup.accountUrl + lookup.projectUrl, lookup.orgId));
+  request.timeLimitSeconds = kRequestTimeLimitSeconds;
+  request.assumeHttps = true;
+  request.headerLines = {"Authorization:bearer " + gatewayToken, "Content-Type: application/json"};
   // The gateway signs the query it expects; the URL keeps whatever query was configured.
-  const QueryMap query = {{"includeExtendData", "false"}};
-  const std::string method = "GET";
+  signForGateway(identity, {{"includeExtendData", "false"}}, request);
 
-  HttpRequest request;
-  if (!request.valid()) return std::string();
-  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_TIMEOUT, kRequestTimeLimitSeconds);
-  curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, method.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_DEFAULT_PROTOCOL, "https");
-  request.headers().append(authorization);
-  request.headers().append("Content-Type: application/json");
-  request.setHeaderOption();
-  if (!tenantId.empty()) {
-    addGatewayHeaders(*this, url, method, query, request.headers());
-    request.setHeaderOption();
-  }
-  request.setCallbackOptions();
-  if (!request.perform(url)) return std::string();
-  request.printBlocks("getMarluneAccessToken");
-  return projectIdFromAnswer(request.body());
+  HttpAnswer answer;
+  return performAndPrint(request, answer) ? projectIdFromAnswer(answer.body) : std::string();
 }
 
 std::string projectIdFromAnswer(const std::string& answer) {

@@ -1,7 +1,23 @@
-// Reading the gateway's project answer.
+// The organisation's project id, looked up through the gateway while the configuration
+// loads. Signed requests later send it as "x-project-id".
 #pragma once
 
 #include <string>
+
+#include "credentials/gateway_signer.h"
+
+// Where the project is looked up: the gateway's account side and the organisation.
+struct ProjectLookup {
+  std::string accountUrl;       // base of both URLs below
+  std::string gatewayTokenUrl;  // path of the gateway token endpoint
+  std::string projectUrl;       // path and query of the project list, with "{org-id}"
+  std::string orgId;
+};
+
+// The project id as decimal text: `identity.projectId` when already set; otherwise, when no
+// input is missing, a gateway token is fetched and the project list GET (20 s limit, signed
+// in gateway mode) is read with projectIdFromAnswer. Empty when none was obtained.
+std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity);
 
 // "project"."id" of an answer object (local code page) as unsigned decimal text when it is
 // an integer from 0 to 2^64-1; empty otherwise.

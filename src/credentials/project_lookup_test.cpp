@@ -1,26 +1,42 @@
 // The project lookup against a recording server on 127.0.0.1 that plays both the
 // gateway's token endpoint and its organisation API.
+#include "credentials/project_lookup.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "credentials/gateway_signer.h"
-#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/test_server.h"
 
 using testing_support::Answer;
-using testing_support::RecordedRequest;
 using testing_support::TestServer;
 
 namespace {
 
 const char kTokenPath[] = "/api/uaa/oauth/token";
 const char kProjectsPath[] = "/api/org-permission/v4/orgs/org-9/projects";
+
+// The fields of a job that the lookup reads.
+struct LookupJob {
+  std::string lookupProjectId() const {
+    return findProjectId(ProjectLookup{accountUrl, gatewayTokenUrl, projectUrl, orgId},
+                         GatewayIdentity{appKey, appSecret, tenantId, projectId});
+  }
+
+  std::string accountUrl;
+  std::string gatewayTokenUrl;
+  std::string projectUrl;
+  std::string orgId;
+  std::string appKey;
+  std::string appSecret;
+  std::string tenantId;
+  std::string projectId;
+};
 
 class ProjectLookupTest : public ::testing::Test {
  protected:
@@ -30,8 +46,8 @@ class ProjectLookupTest : public ::testing::Test {
     server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"gw-token\"}"));
   }
 
-  TranslateJob job() const {
-    TranslateJob job;
+  LookupJob job() const {
+    LookupJob job;
     job.accountUrl = server.url();
     job.gatewayTokenUrl = kTokenPath;
     job.projectUrl = "/api/org-permission/v4/orgs/{org-id}/projects?includeExtendData=false";
@@ -108,7 +124,7 @@ TEST_F(ProjectLookupTest, AnUnusableGatewayTokenLeavesTheBearerEmpty) {
 
 TEST_F(ProjectLookupTest, PutsTheOrgIdIntoEveryPlaceholderOnce) {
   server.onAlways("GET", "/orgs/{org-id}x/sub/{org-id}x", Answer::json("{\"project\":{\"id\":7}}"));
-  TranslateJob request = job();
+  LookupJob request = job();
   request.projectUrl = "/orgs/{org-id}/sub/{org-id}";
   request.orgId = "{org-id}x";
   testing_support::CoutCapture capture;
@@ -117,15 +133,15 @@ TEST_F(ProjectLookupTest, PutsTheOrgIdIntoEveryPlaceholderOnce) {
 }
 
 TEST_F(ProjectLookupTest, MakesNoRequestWithoutItsInputsOrWhenTheIdIsKnown) {
-  TranslateJob known = job();
+  LookupJob known = job();
   known.projectId = "99";
-  TranslateJob noOrg = job();
+  LookupJob noOrg = job();
   noOrg.orgId.clear();
-  TranslateJob noAccount = job();
+  LookupJob noAccount = job();
   noAccount.accountUrl.clear();
-  TranslateJob noTokenPath = job();
+  LookupJob noTokenPath = job();
   noTokenPath.gatewayTokenUrl.clear();
-  TranslateJob noProjectUrl = job();
+  LookupJob noProjectUrl = job();
   noProjectUrl.projectUrl.clear();
 
   testing_support::CoutCapture capture;
@@ -141,7 +157,7 @@ TEST_F(ProjectLookupTest, MakesNoRequestWithoutItsInputsOrWhenTheIdIsKnown) {
 TEST_F(ProjectLookupTest, SignsTheFixedQueryAndDropsTheEmptyProjectLine) {
   const std::string path = "/orgs/org-9/projects";
   server.onAlways("GET", path, Answer::json("{\"project\":{\"id\":8}}"));
-  TranslateJob request = job();
+  LookupJob request = job();
   request.projectUrl = "/orgs/{org-id}/projects?page=2&includeExtendData=true";
   request.tenantId = "tenant-1";
   testing_support::CoutCapture capture;

@@ -6,9 +6,11 @@
 
 #include <string>
 
+#include "credentials/access_token.h"
 #include "credentials/gateway_token.h"
 #include "credentials/project_lookup.h"
-#include "run/translate_job.h"
+#include "job/translate_commit.h"
+#include "job/translate_status.h"
 #include "support/capture.h"
 #include "transport/http_exchange.h"
 #include "transport/text_encoding.h"
@@ -20,8 +22,8 @@ namespace {
 const size_t kMiB = 1024 * 1024;
 const size_t kChunk = 16 * 1024;  // libcurl's largest body chunk
 
-// What the five readers made of one answer. Token, commit and status readers start from a
-// job that keeps the token "kept" and the message "before".
+// What the five readers made of one answer. Token, commit and status readers start from
+// the token "kept" and the message "before".
 struct Readings {
   std::string token;
   std::string keptToken;
@@ -35,28 +37,17 @@ struct Readings {
   std::string statusMarks;
 };
 
-TranslateJob jobWithHistory() {
-  TranslateJob job;
-  job.accessToken = "kept";
-  job.message = "before";
-  return job;
-}
-
 Readings readAll(const std::string& answer) {
   Readings r;
-  TranslateJob tokenJob = jobWithHistory();
-  r.token = tokenJob.readTokenAnswer(answer);
-  r.keptToken = tokenJob.accessToken;
-  r.tokenMessage = tokenJob.message;
+  r.keptToken = "kept";
+  r.tokenMessage = r.commitMessage = r.statusMessage = "before";
+  int64_t tokenExpiry = 0;
+  r.token = readTokenAnswer(answer, r.keptToken, tokenExpiry, r.tokenMessage);
   r.gatewayToken = gatewayTokenFromAnswer(answer);
   r.projectId = projectIdFromAnswer(answer);
-  TranslateJob commitJob = jobWithHistory();
-  r.committed = commitJob.readCommitAnswer(answer);
-  r.commitMessage = commitJob.message;
-  TranslateJob statusJob = jobWithHistory();
+  r.committed = readCommitAnswer(answer, r.commitMessage);
   CoutCapture marks;
-  r.status = statusJob.parseTranslateStatus(answer);
-  r.statusMessage = statusJob.message;
+  r.status = parseTranslateStatus(answer, r.statusMessage);
   r.statusMarks = marks.text();
   return r;
 }
@@ -250,4 +241,23 @@ TEST(HostileAnswers, ProjectIdIsAnUnsignedSixtyFourBitNumber) {
   EXPECT_EQ(idOf("99999999999999999999999"), "");
   EXPECT_EQ(idOf("-1"), "");
   EXPECT_EQ(idOf("-9223372036854775808"), "");
+}
+
+TEST(HostileAnswers, MessagesEndingInABackslashByteKeepTheAnswerUsable) {
+  // U+8AA0 and U+4E57: in the local code page their second byte is a backslash (D5 5C, 81 5C).
+  const std::string message = "\"message\":\"\xE8\xAA\xA0\xE4\xB9\x97\"";
+  std::string text;
+  CoutCapture out;
+  EXPECT_TRUE(readCommitAnswer(utf8ToLocal("{\"code\":\"success\"," + message + "}"), text));
+  EXPECT_EQ(text, "\xD5\x5C\x81\x5C");
+  text.clear();
+  EXPECT_EQ(parseTranslateStatus(utf8ToLocal("{\"code\":\"success\"," + message +
+                                             ",\"data\":{\"status\":\"processing\"}}"),
+                                 text),
+            kStatusProcessing);
+  std::string token = "kept";
+  int64_t expiry = 0;
+  EXPECT_EQ(readTokenAnswer(utf8ToLocal("{\"code\":401," + message + "}"), token, expiry, text),
+            "");
+  EXPECT_EQ(text, "\xD5\x5C\x81\x5C");
 }

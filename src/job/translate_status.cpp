@@ -1,12 +1,12 @@
-// Querying the job's status and waiting for its end.
+// Querying the translate job's status and waiting for its end.
+#include "job/translate_status.h"
+
 #include <rapidjson/document.h>
 
 #include <iostream>
 
-#include "credentials/gateway_signer.h"
+#include "job/service_request.h"
 #include "platform/platform.h"
-#include "run/translate_job.h"
-#include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 
 namespace {
@@ -21,33 +21,20 @@ uint64_t secondsSince(int64_t start) {
 
 }  // namespace
 
-int TranslateJob::getTranslateStatus() {
-  const std::string url = statusUrl + "?fileId=" + fileId;
-  const std::string authorization = "Authorization:Bearer " + getMarluneAccessToken();
-  const std::string method = "GET";
-  QueryMap query;
-  query["fileId"] = fileId;
-
-  HttpRequest request;
-  if (!request.valid()) return kStatusFailed;
-  CURL* handle = request.handle();
-  curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  request.setFollowRedirects();
-  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "https");
-  request.headers().append(authorization);
-  request.headers().append("Content-Type: application/json");
-  if (!tenantId.empty()) addGatewayHeaders(*this, url, method, query, request.headers());
-  request.setHeaderOption();
-  request.setCallbackOptions();
-  if (!request.perform(url)) return kStatusFailed;
-
-  int outcome = parseTranslateStatus(request.body());
-  if (outcome == kStatusFailed) request.printBlocks("getTranslateStatus");
+int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId,
+                         const std::string& token, const GatewayIdentity& identity,
+                         std::string& message) {
+  const HttpRequest request =
+      serviceRequest("getTranslateStatus", "GET", statusUrl + "?fileId=" + fileId, token, identity,
+                     {{"fileId", fileId}});
+  HttpAnswer answer;
+  if (!performRequest(request, answer)) return kStatusFailed;
+  int outcome = parseTranslateStatus(answer.body, message);
+  if (outcome == kStatusFailed) printAnswerBlocks(request.label, answer);
   return outcome;
 }
 
-int TranslateJob::parseTranslateStatus(const std::string& answer) {
+int parseTranslateStatus(const std::string& answer, std::string& message) {
   if (answer.empty()) return kStatusFailed;
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
@@ -76,12 +63,13 @@ int TranslateJob::parseTranslateStatus(const std::string& answer) {
   return kStatusFailed;
 }
 
-bool TranslateJob::waitForTranslate() {
+bool waitForOutcome(uint64_t overtime, const std::function<int()>& queryOnce,
+                    std::string& message) {
   const int64_t start = platform::nowTicks();
   int outcome = kStatusFailed;
   for (;;) {
     platform::sleepMillis(kPollPauseMs);
-    outcome = getTranslateStatus();
+    outcome = queryOnce();
     if (secondsSince(start) > overtime) {
       message = "overtime!";
       return false;

@@ -1,8 +1,9 @@
+#include "job/translate_status.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
@@ -13,29 +14,44 @@ using namespace testing_support;
 
 namespace {
 
-const int64_t kSecond = 10000000;
 const char kStatusPath[] = "/translate";
-const char kTokenPath[] = "/oauth2/token";
 const char kWriteLabel[] = "getTranslateStatus CURLOPT_WRITEFUNCTION out:\n";
 const char kHeaderLabel[] = "getTranslateStatus CURLOPT_HEADERFUNCTION out:\n";
 
-void prepareJob(TranslateJob& job, const TestServer& server, int64_t now) {
+// The fields of a job that the status query and the wait read and write, with the token
+// already obtained.
+struct StatusJob {
+  int getTranslateStatus() {
+    return queryTranslateStatus(statusUrl, fileId, accessToken,
+                                GatewayIdentity{"key", "secret", tenantId, projectId}, message);
+  }
+  int parseTranslateStatus(const std::string& answer) {
+    return ::parseTranslateStatus(answer, message);
+  }
+  bool waitForTranslate() {
+    return waitForOutcome(
+        overtime, [this] { return getTranslateStatus(); }, message);
+  }
+
+  std::string statusUrl;
+  std::string fileId = "123";
+  std::string accessToken = "tok";
+  std::string tenantId;
+  std::string projectId;
+  std::string message = "before";
+  uint64_t overtime = 3600;
+};
+
+StatusJob prepareJob(const TestServer& server) {
   initCurlGlobal();
-  job.tokenUrl = server.url() + kTokenPath;
+  StatusJob job;
   job.statusUrl = server.url() + kStatusPath;
-  job.fileId = "123";
-  job.appKey = "key";
-  job.appSecret = "secret";
-  job.accessToken = "tok";
-  job.tokenExpiry = now + 3600 * kSecond;
-  job.message = "before";
+  return job;
 }
 
 class StatusTest : public ::testing::Test {
  protected:
-  StatusTest() : clock(ticksAtNewYear2030()), timeSource(&clock) {
-    prepareJob(job, server, clock.nowTicks());
-  }
+  StatusTest() : clock(ticksAtNewYear2030()), timeSource(&clock) { job = prepareJob(server); }
 
   // The status endpoint answers `bodies` in turn, the last one repeating.
   void answerStatus(const std::vector<std::string>& bodies) {
@@ -47,7 +63,7 @@ class StatusTest : public ::testing::Test {
   TestServer server;
   FakeClock clock;
   ScopedTimeSource timeSource;
-  TranslateJob job;
+  StatusJob job;
 };
 
 struct StatusRow {
@@ -208,36 +224,6 @@ TEST_F(StatusTest, ClockSetBackIsNotOvertime) {
   EXPECT_EQ(job.message, "before");
 }
 
-TEST_F(StatusTest, TokenIsRenewedInsideTheWait) {
-  job.accessToken.clear();
-  job.tokenExpiry = clock.nowTicks();
-  server.onSequence("POST", kTokenPath,
-                    {Answer::json(tokenAnswer("first", "2030-01-01 08:00:12")),
-                     Answer::json(tokenAnswer("second", "2030-01-01 09:00:00"))});
-  answerStatus({statusAnswer("processing"), statusAnswer("processing"), statusAnswer("processing"),
-                statusAnswer("success")});
-  CoutCapture out;
-  EXPECT_TRUE(job.waitForTranslate());
-
-  // Polls at 5, 10, 15 and 20 s: the first token has 2 s left at 10 s and is gone at 15 s.
-  std::vector<std::string> bearers;
-  for (const RecordedRequest& request : server.requestsTo(kStatusPath)) {
-    bearers.push_back(request.header("Authorization"));
-  }
-  const std::vector<std::string> expected = {"Bearer first", "Bearer first", "Bearer second",
-                                             "Bearer second"};
-  EXPECT_EQ(bearers, expected);
-  EXPECT_EQ(server.requestsTo(kTokenPath).size(), 2u);
-
-  const std::string printed = out.text();
-  size_t firstRenewal = printed.find("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n");
-  size_t secondRenewal = printed.rfind("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n");
-  EXPECT_EQ(firstRenewal, 0u);
-  ASSERT_NE(secondRenewal, firstRenewal);
-  EXPECT_EQ(printed.substr(secondRenewal - 3, 3), "\n++");
-  EXPECT_EQ(printed.substr(printed.size() - 2), "\n+");
-}
-
 TEST_F(StatusTest, GatewayModeKeepsTheQueryAndTheFixedLinesFirst) {
   job.tenantId = "tenant-1";
   job.projectId = "42";
@@ -255,8 +241,7 @@ TEST_F(StatusTest, GatewayModeKeepsTheQueryAndTheFixedLinesFirst) {
 
 TEST(StatusWaitRealClock, FirstQueryComesFiveSecondsIn) {
   TestServer server;
-  TranslateJob job;
-  prepareJob(job, server, platform::nowTicks());
+  StatusJob job = prepareJob(server);
   server.onAlways("GET", kStatusPath, Answer::json(statusAnswer("success")));
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(job.waitForTranslate());

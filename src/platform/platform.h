@@ -1,5 +1,6 @@
-// The operating-system services the client needs, behind one small interface.
-// Only platform_posix.cpp includes system headers for these jobs.
+// The operating-system services the client needs, behind one small interface. Each system
+// has one implementation file (platform_posix.cpp, platform_windows.cpp); what is the same
+// on every system lives in clock.cpp.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 
 namespace platform {
 
-// Full path of the running program; `argv0` when the system cannot tell.
+// Full path of the running program, links resolved; `argv0` when the system cannot tell.
 std::string programPath(const char* argv0);
 
 // Separator between the directory and the name in a path.
@@ -17,7 +18,7 @@ extern const char kPathSeparator[];
 // True when something exists at `path`.
 bool pathExists(const std::string& path);
 
-// Creates the directory `path` (mode 0755); failure is silently ignored.
+// Creates the directory `path`; failure is silently ignored.
 void makeDirectory(const std::string& path);
 
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
@@ -35,11 +36,12 @@ class TimeSource {
   virtual void sleepMillis(unsigned ms) = 0;
 };
 
-// Routes nowTicks and sleepMillis to `source`; nullptr restores the real clock.
+// Routes nowTicks and sleepMillis to `source`; nullptr restores the system's clock.
 void setTimeSourceForTesting(TimeSource* source);
 
-// ASCII case-insensitive equality; bytes outside A-Z/a-z must match exactly.
-bool equalsIgnoreCase(const std::string& a, const std::string& b);
+// The system's own clock and sleep, which nowTicks and sleepMillis use by default.
+int64_t systemNowTicks();
+void systemSleepMillis(unsigned ms);
 
 // Seconds since the epoch of a local calendar time taken as standard time
 // (no daylight saving), or -1 when it cannot be represented.
@@ -48,13 +50,16 @@ int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, i
 // A new random UUID: 36 characters, lower-case hexadecimal, hyphens after 8, 12, 16, 20 digits.
 std::string makeUuid();
 
-// Converts `in` between two character sets known to iconv, failing on any
-// character that is malformed or has no form in the target. Returns false and clears `out` on
-// failure.
-bool convertCharset(const char* from, const char* to, const std::string& in, std::string& out);
+// UTF-8 to the local code page (GBK, code page 936), strictly: false and `out` empty when
+// `utf8` is malformed or holds a character the code page cannot represent.
+bool utf8ToLocalCodePage(const std::string& utf8, std::string& out);
 
-// Opens for writing (created or truncated) a file whose path is held in the local
-// code page; nullptr when the path has no file-system form or the open fails.
+// The local code page back to UTF-8, strictly: false and `out` empty when `local` is not
+// valid in the code page.
+bool localCodePageToUtf8(const std::string& local, std::string& out);
+
+// Opens for writing (created or truncated) a file whose name is held in the local code
+// page, so that it gets the name the caller wrote; nullptr when the open fails.
 std::FILE* openForWriting(const std::string& localPath);
 
 }  // namespace platform

@@ -1,6 +1,4 @@
-// POSIX implementation of the platform layer.
-#include "platform/platform.h"
-
+// The platform layer on POSIX systems: glibc's iconv for the code page, libuuid for UUIDs.
 #include <errno.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -11,89 +9,25 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 const char kPathSeparator[] = "/";
 
 namespace {
 
-TimeSource* g_timeSource = nullptr;
-
-// Name the file system uses for the local code page's texts.
+// iconv's names of the local code page and of the file system's encoding.
 const char kLocalCodePage[] = "CP936";
-const char kFileSystemCharset[] = "UTF-8";
+const char kUtf8[] = "UTF-8";
 
 struct IconvCloser {
-  void operator()(iconv_t cd) const { iconv_close(cd); }
+  void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
 };
 
-}  // namespace
-
-std::string programPath(const char* argv0) {
-  char buffer[4096];
-  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  if (length <= 0) return argv0 != nullptr ? std::string(argv0) : std::string();
-  return std::string(buffer, static_cast<size_t>(length));
-}
-
-bool pathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-void makeDirectory(const std::string& path) { mkdir(path.c_str(), 0755); }
-
-int64_t nowTicks() {
-  if (g_timeSource != nullptr) return g_timeSource->nowTicks();
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
-
-void sleepMillis(unsigned ms) {
-  if (g_timeSource != nullptr) {
-    g_timeSource->sleepMillis(ms);
-    return;
-  }
-  struct timespec pause = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
-
-void setTimeSourceForTesting(TimeSource* source) { g_timeSource = source; }
-
-bool equalsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, int second) {
-  struct tm calendar;
-  std::memset(&calendar, 0, sizeof(calendar));
-  calendar.tm_year = year - 1900;
-  calendar.tm_mon = month - 1;
-  calendar.tm_mday = day;
-  calendar.tm_hour = hour;
-  calendar.tm_min = minute;
-  calendar.tm_sec = second;
-  calendar.tm_isdst = 0;
-  time_t seconds = mktime(&calendar);
-  return seconds == static_cast<time_t>(-1) ? -1 : static_cast<int64_t>(seconds);
-}
-
-std::string makeUuid() {
-  uuid_t uuid;
-  uuid_generate_random(uuid);
-  char text[37];
-  uuid_unparse_lower(uuid, text);
-  return std::string(text, 36);
-}
-
-bool convertCharset(const char* from, const char* to, const std::string& in, std::string& out) {
+// Converts `in` between two iconv character sets, failing on any character that is
+// malformed or has no form in the target. Returns false and clears `out` on failure.
+bool convert(const char* from, const char* to, const std::string& in, std::string& out) {
   out.clear();
   if (in.empty()) return true;
   iconv_t raw = iconv_open(to, from);
@@ -123,12 +57,65 @@ bool convertCharset(const char* from, const char* to, const std::string& in, std
   return true;
 }
 
+}  // namespace
+
+std::string programPath(const char* argv0) {
+  char buffer[4096];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (length <= 0) return argv0 != nullptr ? std::string(argv0) : std::string();
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+bool pathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+void makeDirectory(const std::string& path) { mkdir(path.c_str(), 0755); }
+
+int64_t systemNowTicks() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100;
+}
+
+void systemSleepMillis(unsigned ms) {
+  struct timespec pause = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, int second) {
+  struct tm calendar;
+  std::memset(&calendar, 0, sizeof(calendar));
+  calendar.tm_year = year - 1900;
+  calendar.tm_mon = month - 1;
+  calendar.tm_mday = day;
+  calendar.tm_hour = hour;
+  calendar.tm_min = minute;
+  calendar.tm_sec = second;
+  calendar.tm_isdst = 0;
+  time_t seconds = mktime(&calendar);
+  return seconds == static_cast<time_t>(-1) ? -1 : static_cast<int64_t>(seconds);
+}
+
+std::string makeUuid() {
+  uuid_t uuid;
+  uuid_generate_random(uuid);
+  char text[37];
+  uuid_unparse_lower(uuid, text);
+  return std::string(text, 36);
+}
+
+bool utf8ToLocalCodePage(const std::string& utf8, std::string& out) {
+  return convert(kUtf8, kLocalCodePage, utf8, out);
+}
+
+bool localCodePageToUtf8(const std::string& local, std::string& out) {
+  return convert(kLocalCodePage, kUtf8, local, out);
+}
+
+// File names on this system are UTF-8, so the local-code-page name is converted back.
 std::FILE* openForWriting(const std::string& localPath) {
   std::string fileSystemPath;
-  if (localPath.empty() ||
-      !convertCharset(kLocalCodePage, kFileSystemCharset, localPath, fileSystemPath)) {
-    return nullptr;
-  }
+  if (localPath.empty() || !localCodePageToUtf8(localPath, fileSystemPath)) return nullptr;
   return std::fopen(fileSystemPath.c_str(), "w");
 }
 

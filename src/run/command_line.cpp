@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "platform/platform.h"
-#include "run/log.h"
+#include "util/log.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "run/log.h"
 #include "run/translate_job.h"
 #include "transport/json_parse.h"
 #include "transport/text_encoding.h"
+#include "util/log.h"
 
 const char kDefaultGatewayTokenUrl[] = "/api/uaa/oauth/token";
 const char kDefaultProjectUrl[] =

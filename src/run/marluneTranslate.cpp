@@ -10,8 +10,9 @@
 
 #include "platform/platform.h"
 #include "run/command_line.h"
-#include "run/log.h"
 #include "run/translate_job.h"
+#include "util/ascii.h"
+#include "util/log.h"
 
 namespace {
 
@@ -68,11 +69,11 @@ bool TranslateJob::run() {
   int64_t start = platform::nowTicks();
 
   bool succeeded = false;
-  if (platform::equalsIgnoreCase(cmdType, "translate")) {
+  if (equalsIgnoreCase(cmdType, "translate")) {
     succeeded = commitTranslate();
-  } else if (platform::equalsIgnoreCase(cmdType, "waitfor")) {
+  } else if (equalsIgnoreCase(cmdType, "waitfor")) {
     succeeded = waitForTranslate();
-  } else if (platform::equalsIgnoreCase(cmdType, "translatewaitfor")) {
+  } else if (equalsIgnoreCase(cmdType, "translatewaitfor")) {
     succeeded = commitTranslate() && waitForTranslate();
   }
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// Status outcomes of one status query.
-enum : int { kStatusFinished = 0, kStatusProcessing = 1, kStatusFailed = -1 };
+#include "credentials/gateway_signer.h"
+#include "job/translate_status.h"
 
 class TranslateJob {
  public:
@@ -25,7 +25,11 @@ class TranslateJob {
   // Does the configured work and writes the result document. True when the file was written.
   bool run();
 
-  // --- Credentials ---
+  // --- Credentials and translation: thin adapters (translate_job.cpp) over the request
+  // functions of credentials/ and job/, reading and writing the fields below. ---
+
+  // The application's identity for signing, as the fields now hold it.
+  GatewayIdentity gatewayIdentity() const;
 
   // The service bearer token: the kept one while at least a whole second of it remains,
   // otherwise a new one from the token endpoint. Possibly empty.
@@ -41,8 +45,6 @@ class TranslateJob {
 
   // The organisation's project id as decimal text, or empty; `projectId` when already set.
   std::string lookupProjectId() const;
-
-  // --- Translation ---
 
   // Submits the translate request. True when the service accepted it.
   bool commitTranslate();

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -21,19 +22,17 @@
 #include <thread>
 #include <vector>
 
-#include "run/translate_job.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/service_fixtures.h"
 #include "support/test_server.h"
+#include "transport/http_exchange.h"
 
 using namespace testing_support;
 
 namespace {
-
-const int64_t kSecond = 10000000;
 
 template <typename T, void (*Free)(T*)>
 struct Freer {
@@ -169,6 +168,10 @@ class SelfSignedTlsServer {
 // `secrets` crossed the wire readable.
 void expectRefusedWithoutPlainText(const SelfSignedTlsServer& server,
                                    const std::vector<std::string>& secrets) {
+  // The server thread may still be recording the last connection the client gave up on.
+  for (int wait = 0; wait < 100 && server.handshakeEnds().size() < 33; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   std::vector<std::string> received = server.received();
   std::vector<std::string> ends = server.handshakeEnds();
   ASSERT_EQ(received.size(), 33u);
@@ -184,12 +187,32 @@ void expectRefusedWithoutPlainText(const SelfSignedTlsServer& server,
 
 class HostilePeer : public ::testing::Test {
  protected:
-  HostilePeer() : clock(ticksAtNewYear2030()), timeSource(&clock) {
-    initCurlGlobal();
-    job.appKey = "key";
-    job.appSecret = "secret";
-    job.message = "before";
-    job.tokenExpiry = clock.nowTicks();
+  HostilePeer() : clock(ticksAtNewYear2030()), timeSource(&clock) { initCurlGlobal(); }
+
+  // A request shaped like the service token request: "a2V5OnNlY3JldA==" is the Base64
+  // credential of key:secret.
+  static HttpRequest tokenRequest(const std::string& url) {
+    HttpRequest request;
+    request.label = "getMarluneAccessToken";
+    request.method = "POST";
+    request.url = url;
+    request.timeLimitSeconds = kRequestTimeLimitSeconds;
+    request.headerLines = {"Authorization:Basic a2V5OnNlY3JldA==",
+                           "Content-Type: application/json"};
+    return request;
+  }
+
+  // A request shaped like the translate commit.
+  static HttpRequest commitRequest(const std::string& url) {
+    HttpRequest request;
+    request.label = "commitTranslate";
+    request.method = "PUT";
+    request.url = url;
+    request.followRedirects = true;
+    request.assumeHttps = true;
+    request.headerLines = {"Authorization:Bearer kept-token", "Content-Type: application/json"};
+    request.body = R"({"source":{"fileId":4242}})";
+    return request;
   }
 
   // True when the last log line says all 33 attempts failed.
@@ -201,7 +224,7 @@ class HostilePeer : public ::testing::Test {
 
   FakeClock clock;
   ScopedTimeSource timeSource;
-  TranslateJob job;
+  HttpAnswer received;
 };
 
 }  // namespace
@@ -211,42 +234,31 @@ TEST_F(HostilePeer, AOneMiBHeaderLineIsATransportFailure) {
   Answer answer = Answer::json(tokenAnswer("T", "2030-01-01 09:00:00"));
   answer.headers.push_back("X-Padding: " + std::string(1024 * 1024, 'p'));
   server.onAlways("POST", "/oauth2/token", answer);
-  job.tokenUrl = server.url() + "/oauth2/token";
   LogCapture log;
   CoutCapture out;
-  EXPECT_EQ(job.getMarluneAccessToken(), "");
+  EXPECT_FALSE(performRequest(tokenRequest(server.url() + "/oauth2/token"), received));
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(server.connectionCount(), 33u);
-  EXPECT_EQ(job.accessToken, "");
-  EXPECT_EQ(job.message, "before");
   EXPECT_EQ(clock.sleptMs(), 31u * 2000);
   EXPECT_TRUE(gaveUp(log));
 }
 
 TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheTokenRequest) {
   SelfSignedTlsServer server;
-  job.tokenUrl = server.url() + "/oauth2/token";
   LogCapture log;
   CoutCapture out;
-  EXPECT_EQ(job.getMarluneAccessToken(), "");
+  EXPECT_FALSE(performRequest(tokenRequest(server.url() + "/oauth2/token"), received));
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.accessToken, "");
   EXPECT_TRUE(gaveUp(log));
-  // "a2V5OnNlY3JldA==" is the Base64 credential of key:secret.
   expectRefusedWithoutPlainText(server, {"POST ", "/oauth2", "Authorization", "a2V5OnNlY3JldA=="});
 }
 
 TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheCommit) {
   SelfSignedTlsServer server;
-  job.accessToken = "kept-token";
-  job.tokenExpiry = clock.nowTicks() + 3600 * kSecond;
-  job.translateUrl = server.url() + "/v2/translate";
-  job.requestBody = R"({"source":{"fileId":4242}})";
   LogCapture log;
   CoutCapture out;
-  EXPECT_FALSE(job.commitTranslate());
+  EXPECT_FALSE(performRequest(commitRequest(server.url() + "/v2/translate"), received));
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "before");
   EXPECT_TRUE(gaveUp(log));
   expectRefusedWithoutPlainText(server,
                                 {"PUT ", "/v2/translate", "Authorization", "kept-token", "4242"});

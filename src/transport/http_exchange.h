@@ -1,21 +1,60 @@
-// One HTTP exchange through libcurl: the buffers, the collecting callback, the retry
-// rule, and the procedure every request shares. A request states only its own URL,
-// method, header lines, options and how it reads the answer.
+// One HTTP exchange through libcurl. A request is described as data (HttpRequest);
+// performRequest sends it with the shared retry rule and hands back the answer converted
+// to the local code page. Nothing outside this unit talks to libcurl's easy interface.
 #pragma once
 
 #include <curl/curl.h>
 
 #include <initializer_list>
-#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+// What one request is.
+struct HttpRequest {
+  HttpRequest() = default;
+  HttpRequest(std::string label, std::string method, std::string url)
+      : label(std::move(label)), method(std::move(method)), url(std::move(url)) {}
+
+  std::string label;   // names the request: its console blocks begin with it
+  std::string method;  // sent as the request's method name, also "GET" and "POST"
+  std::string url;     // the full URL, query included
+  // Complete header lines in the order sent ("Name:value"). None: no list is handed to
+  // libcurl, so its own defaults apply (a posted form's content type).
+  std::vector<std::string> headerLines;
+  std::optional<std::string> body;  // sent as text up to its first NUL; none: no body
+  bool followRedirects = false;     // at most 30 in a row
+  bool assumeHttps = false;         // "https" for a URL without a scheme
+  long timeLimitSeconds = 0;        // for the whole transfer; 0: none
+};
+
+// The texts of a completed exchange, converted to the local code page (empty when the
+// received text is not convertible).
+struct HttpAnswer {
+  std::string body;
+  std::string headerText;  // every header line received, each with its line end
+};
+
+// Time limit of the requests that have one (service token, project lookup), in seconds.
+const long kRequestTimeLimitSeconds = 20;
+
+// Sends `request`, retrying failed transfers as performWithRetry does. True with `answer`
+// filled when an exchange completed, whatever its HTTP status; false when libcurl could not
+// create a transfer or every attempt failed.
+bool performRequest(const HttpRequest& request, HttpAnswer& answer);
+
+// performRequest, then the answer's console blocks when an exchange completed.
+bool performAndPrint(const HttpRequest& request, HttpAnswer& answer);
+
+// Writes the two console blocks of an answer, "<label> CURLOPT_WRITEFUNCTION out:" with the
+// body and "<label> CURLOPT_HEADERFUNCTION out:" with the header text, flushing each.
+void printAnswerBlocks(const std::string& label, const HttpAnswer& answer);
 
 // Growable text that collects a response body or the response header lines.
 struct ResponseBuffer {
   std::string text;
 };
-
-// Time limit of the requests that have one (service token, project lookup), in seconds.
-const long kRequestTimeLimitSeconds = 20;
 
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
 // ResponseBuffer at `userdata`, and reports the whole chunk consumed.
@@ -30,65 +69,3 @@ int performWithRetry(CURL* handle, const std::string& url,
 
 // `url` with the value of any "credential" query parameter replaced by "***".
 std::string maskCredentials(const std::string& url);
-
-// A libcurl header list that frees itself.
-class HeaderList {
- public:
-  HeaderList() = default;
-  ~HeaderList();
-  HeaderList(const HeaderList&) = delete;
-  HeaderList& operator=(const HeaderList&) = delete;
-
-  // Appends one complete header line ("Name:value").
-  void append(const std::string& line);
-  curl_slist* head() const { return head_; }
-  // Frees the list now; the list is empty afterwards.
-  void release();
-
- private:
-  curl_slist* head_ = nullptr;
-};
-
-// One request: owns the transfer handle, its header list and both buffers.
-class HttpRequest {
- public:
-  HttpRequest();
-  HttpRequest(const HttpRequest&) = delete;
-  HttpRequest& operator=(const HttpRequest&) = delete;
-
-  // False when libcurl could not create a transfer; the request then fails at once.
-  bool valid() const { return handle_ != nullptr; }
-  CURL* handle() const { return handle_.get(); }
-  HeaderList& headers() { return headers_; }
-
-  // Follows redirects (CURLOPT_FOLLOWLOCATION), at most 30 in a row (CURLOPT_MAXREDIRS).
-  void setFollowRedirects();
-  // Sets CURLOPT_HTTPHEADER to the header list as it now stands.
-  void setHeaderOption();
-  // Sets the body and header callbacks with their buffers, the last options of every request.
-  void setCallbackOptions();
-
-  // Runs the exchange with retries, then releases the handle and the header list.
-  // On success the body and header texts are converted to the local code page.
-  bool perform(const std::string& url);
-
-  // Texts of a performed exchange, in the local code page (empty when not convertible).
-  const std::string& body() const { return body_; }
-  const std::string& headerText() const { return headerText_; }
-
-  // Writes the two console blocks "<label> CURLOPT_WRITEFUNCTION out:" and
-  // "<label> CURLOPT_HEADERFUNCTION out:" with the converted texts, flushing each.
-  void printBlocks(const std::string& label) const;
-
- private:
-  struct HandleCloser {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-  };
-
-  ResponseBuffer bodyBuffer_;
-  ResponseBuffer headerBuffer_;
-  std::unique_ptr<CURL, HandleCloser> handle_;
-  HeaderList headers_;
-  std::string body_;
-  std::string headerText_;
-};

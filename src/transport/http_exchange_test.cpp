@@ -20,15 +20,17 @@ struct Exchange {
   std::string headers;
 };
 
-Exchange get(const std::string& url) {
+Exchange send(const std::string& method, const std::string& url) {
   HttpRequest request;
-  EXPECT_TRUE(request.valid());
-  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, "GET");
-  request.setCallbackOptions();
-  bool ok = request.perform(url);
-  return {ok, request.body(), request.headerText()};
+  request.label = "test";
+  request.method = method;
+  request.url = url;
+  HttpAnswer answer;
+  bool ok = performRequest(request, answer);
+  return {ok, answer.body, answer.headerText};
 }
+
+Exchange get(const std::string& url) { return send("GET", url); }
 
 std::vector<LogLine> retryLines(const LogCapture& log) {
   std::vector<LogLine> lines;
@@ -107,10 +109,7 @@ TEST(PerformWithRetry, GivesUpAfterThirtyThreeAttempts) {
   TestServer server;
   server.onAlways("GET", "/a", Answer::drop());
   std::string url = server.url() + "/a";
-  HttpRequest request;
-  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  request.setCallbackOptions();
-  EXPECT_EQ(performWithRetry(request.handle(), url), CURLE_GOT_NOTHING);
+  EXPECT_FALSE(get(url).ok);
   EXPECT_EQ(server.connectionCount(), 33u);
   std::vector<LogLine> lines = retryLines(log);
   ASSERT_EQ(lines.size(), 32u);
@@ -132,11 +131,7 @@ TEST(PerformWithRetry, RetryLinesHideTheCredential) {
   TestServer server;
   server.onSequence("POST", "/t", {Answer::drop(), Answer::drop(), Answer::json("{}")});
   std::string url = server.url() + "/t?credential=c2VjcmV0+/==";
-  HttpRequest request;
-  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(request.handle(), CURLOPT_CUSTOMREQUEST, "POST");
-  request.setCallbackOptions();
-  EXPECT_TRUE(request.perform(url));
+  EXPECT_TRUE(send("POST", url).ok);
   std::vector<LogLine> lines = retryLines(log);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].text, server.url() + "/t?credential=*** connect failed!!! retry 2");
@@ -189,20 +184,11 @@ TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
 }
 
 TEST(HttpRequest, PrintsTheTwoConsoleBlocks) {
-  TestServer server;
-  server.onAlways("GET", "/a", Answer::json("{\"x\":2}"));
-  HttpRequest request;
-  std::string url = server.url() + "/a";
-  curl_easy_setopt(request.handle(), CURLOPT_URL, url.c_str());
-  request.setCallbackOptions();
-  ASSERT_TRUE(request.perform(url));
   CoutCapture out;
-  request.printBlocks("commitTranslate");
+  printAnswerBlocks("commitTranslate", HttpAnswer{"{\"x\":2}", "HTTP/1.1 200 OK\r\n\r\n"});
   EXPECT_EQ(out.text(),
             "commitTranslate CURLOPT_WRITEFUNCTION out:\n{\"x\":2}\n"
-            "commitTranslate CURLOPT_HEADERFUNCTION out:\n" +
-                request.headerText() + "\n");
-  EXPECT_EQ(request.headerText().rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+            "commitTranslate CURLOPT_HEADERFUNCTION out:\nHTTP/1.1 200 OK\r\n\r\n\n");
 }
 
 }  // namespace

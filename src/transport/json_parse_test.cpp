@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "run/translate_job.h"
-#include "support/capture.h"
 #include "transport/text_encoding.h"
 
 namespace {
@@ -43,20 +41,6 @@ TEST(ParseLocalJson, ByteOrderMarkOnlyWhenAsked) {
   EXPECT_FALSE(json.parse("\xEF\xBB\xBF{}"));
   EXPECT_FALSE(json.parse("\x81"));  // not GBK
   EXPECT_FALSE(json.parse(""));
-}
-
-TEST(AnswerReaders, AcceptAnswersWhoseMessageEndsInABackslashByte) {
-  std::string message = std::string("\"message\":\"") + kBackslashCharacters + "\"";
-  TranslateJob job;
-  testing_support::CoutCapture out;
-  EXPECT_TRUE(job.readCommitAnswer(utf8ToLocal("{\"code\":\"success\"," + message + "}")));
-  EXPECT_EQ(job.message, "\xD5\x5C\x81\x5C");
-  job.message.clear();
-  EXPECT_EQ(job.parseTranslateStatus(utf8ToLocal("{\"code\":\"success\"," + message +
-                                                 ",\"data\":{\"status\":\"processing\"}}")),
-            kStatusProcessing);
-  EXPECT_EQ(job.readTokenAnswer(utf8ToLocal("{\"code\":401," + message + "}")), "");
-  EXPECT_EQ(job.message, "\xD5\x5C\x81\x5C");
 }
 
 }  // namespace

@@ -21,13 +21,13 @@ bool isAscii(const char* begin, const char* end) {
 std::string utf8ToLocal(std::string utf8) {
   if (isAscii(utf8.data(), utf8.data() + utf8.size())) return utf8;
   std::string local;
-  platform::convertCharset("UTF-8", "CP936", utf8, local);
+  platform::utf8ToLocalCodePage(utf8, local);
   return local;
 }
 
 std::string localToUtf8(std::string local) {
   if (isAscii(local.data(), local.data() + local.size())) return local;
   std::string utf8;
-  platform::convertCharset("CP936", "UTF-8", local, utf8);
+  platform::localCodePageToUtf8(local, utf8);
   return utf8;
 }

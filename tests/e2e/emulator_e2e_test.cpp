@@ -2,25 +2,18 @@
 // every operation in plain and gateway mode, the error paths the emulator can provoke,
 // and the emulator's own gateway checks over HTTP. The client polls every five seconds
 // on the real clock, so the jobs here last only a few seconds.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <curl/curl.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "credentials/gateway_signer.h"
-#include "run/translate_job.h"
 #include "support/emulator_process.h"
 #include "support/fake_clock.h"
 #include "support/file_util.h"
+#include "support/process.h"
 
 using namespace testing_support;
 
@@ -236,15 +229,11 @@ TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
 class EmulatorChecks : public ::testing::Test {
  protected:
   static httplib::Headers signedHeaders(const std::string& method, const std::string& target) {
-    TranslateJob job;
-    job.appKey = kKey;
-    job.appSecret = kSecret;
-    job.tenantId = kTenant;
-    HeaderList lines;
-    addGatewayHeaders(job, "http://127.0.0.1" + target, method, {}, lines);
+    std::vector<std::string> lines;
+    addGatewayHeaders(GatewayIdentity{kKey, kSecret, kTenant, ""}, "http://127.0.0.1" + target,
+                      method, {}, lines);
     httplib::Headers headers;
-    for (curl_slist* line = lines.head(); line != nullptr; line = line->next) {
-      std::string text = line->data;
+    for (const std::string& text : lines) {
       size_t colon = text.find(':');
       if (colon + 1 < text.size()) headers.emplace(text.substr(0, colon), text.substr(colon + 1));
     }

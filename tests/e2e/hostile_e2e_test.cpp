@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/file_util.h"
+#include "support/process.h"
 #include "support/test_server.h"
 
 using namespace testing_support;

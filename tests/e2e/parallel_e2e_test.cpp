@@ -1,14 +1,13 @@
 // Many clients at once against one emulator, sharing one logs directory, as a batch
 // script would start them: every run must get its own correct result and log file.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <map>
+#include <memory>
 
 #include "support/emulator_process.h"
 #include "support/file_util.h"
+#include "support/process.h"
 
 using namespace testing_support;
 
@@ -21,23 +20,14 @@ std::string logDir() {
   return binary.substr(0, binary.rfind('/') + 1) + "logs";
 }
 
-// Starts the client on `config` with its output in `dir`; returns its pid.
-pid_t startClient(const std::string& config, const std::string& dir) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    freopen((dir + "/stdout").c_str(), "w", stdout);
-    freopen((dir + "/stderr").c_str(), "w", stderr);
-    char path[] = "PATH=/usr/bin:/bin";
-    char tz[] = "TZ=UTC";
-    char* env[] = {path, tz, nullptr};
-    std::string binary = MARLUNE_BINARY;
-    std::string option = "-cfg";
-    std::string file = config;
-    char* argv[] = {&binary[0], &option[0], &file[0], nullptr};
-    execve(argv[0], argv, env);
-    _exit(127);
-  }
-  return pid;
+// Starts the client on `config` with its output in `dir`.
+std::unique_ptr<ChildProcess> startClient(const std::string& config, const std::string& dir) {
+  ProcessOptions options;
+  options.stdoutPath = dir + "/stdout";
+  options.stderrPath = dir + "/stderr";
+  options.environment = {"PATH=/usr/bin:/bin", "TZ=UTC"};
+  return std::make_unique<ChildProcess>(std::vector<std::string>{MARLUNE_BINARY, "-cfg", config},
+                                        options);
 }
 
 // True for a whole glog line: "I20261208 09:10:11.123456  4242 marluneTranslate.cpp:77] text".
@@ -76,7 +66,7 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
   EmulatorProcess emulator(MARLUNE_EMULATOR, {"--tenant", "t-par", "--org", "org-par",
                                               "--project-id", "77", "--job-duration", "3"});
   ASSERT_NE(emulator.port(), 0);
-  std::map<pid_t, int> clients;  // pid to client number
+  std::vector<std::unique_ptr<ChildProcess>> clients;
   std::vector<std::string> dirs;
   for (int i = 0; i < kClients; ++i) {
     dirs.push_back(makeTempDir());
@@ -88,20 +78,17 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
                           R"("requestbody":{"source":{"fileId":)" +
                           std::to_string(1000 + i) + R"(}},"output":")" + dirs[i] +
                           R"(/result.json","overtime":60})");
-    clients[startClient(config, dirs[i])] = i;
+    clients.push_back(startClient(config, dirs[i]));
   }
-  for (const auto& client : clients) {
-    int status = 0;
-    waitpid(client.first, &status, 0);
-    int i = client.second;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "client " << i;
+  for (int i = 0; i < kClients; ++i) {
+    EXPECT_EQ(clients[i]->wait(), 0) << "client " << i;
     EXPECT_EQ(readFile(dirs[i] + "/result.json"),
               R"({"code":"success","message":"translate job accepted for file )" +
                   std::to_string(1000 + i) + R"(","data":{"fileitemid":")" +
                   std::to_string(1000 + i) + "\"}}")
         << "client " << i << ": " << readFile(dirs[i] + "/stderr");
     // Its log file is named after its pid and holds whole lines only.
-    std::string suffix = "." + std::to_string(client.first);
+    std::string suffix = "." + std::to_string(clients[i]->id());
     int found = 0;
     for (const std::string& name : listDir(logDir())) {
       if (name.size() < suffix.size() ||

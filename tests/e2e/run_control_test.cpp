@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/file_util.h"
+#include "support/process.h"
 
 using namespace testing_support;
 

@@ -17,16 +17,9 @@ std::string tempDir() {
   return tmp != nullptr ? tmp : "/tmp";
 }
 
-// Paths of the log files in the two places the client logs to.
-std::vector<std::string> logFiles(const std::string& binary) {
-  std::vector<std::string> files;
-  for (const std::string& dir : {logDirOf(binary), tempDir()}) {
-    for (const std::string& name : listDir(dir)) {
-      if (name.find(".log.") != std::string::npos) files.push_back(dir + "/" + name);
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
@@ -37,19 +30,29 @@ ClientRunner::ClientRunner(std::string binary) : binary_(std::move(binary)), dir
 
 ProcessResult ClientRunner::run(const std::string& config) {
   writeFile(configPath_, config);
-  logsBefore_ = logFiles(binary_);
-  return runProcess({binary_, "-cfg", configPath_});
+  ProcessResult result = runProcess({binary_, "-cfg", configPath_});
+  lastId_ = result.id;
+  return result;
 }
 
 std::string ClientRunner::echo() const {
   return "-cfg\n" + configPath_ + "\n log dir is " + logDirOf(binary_) + "/marluneTranslate.log.\n";
 }
 
+// glog names every log file after the process: "....<pid>".
 std::string ClientRunner::logsOfLastRun() const {
-  std::string text;
-  for (const std::string& path : logFiles(binary_)) {
-    if (!std::binary_search(logsBefore_.begin(), logsBefore_.end(), path)) text += readFile(path);
+  std::vector<std::string> files;
+  const std::string suffix = "." + std::to_string(lastId_);
+  for (const std::string& dir : {logDirOf(binary_), tempDir()}) {
+    for (const std::string& name : listDir(dir)) {
+      if (name.find(".log.") != std::string::npos && endsWith(name, suffix)) {
+        files.push_back(dir + "/" + name);
+      }
+    }
   }
+  std::sort(files.begin(), files.end());
+  std::string text;
+  for (const std::string& path : files) text += readFile(path);
   return text;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/file_util.h"
+#include "support/process.h"
 
 namespace testing_support {
 
@@ -30,7 +31,7 @@ class ClientRunner {
   std::string binary_;
   std::string dir_;
   std::string configPath_;
-  std::vector<std::string> logsBefore_;
+  long lastId_ = 0;
 };
 
 }  // namespace testing_support

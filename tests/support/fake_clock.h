@@ -8,10 +8,11 @@
 
 namespace testing_support {
 
+// One second of the platform clock, in its 100-nanosecond ticks.
+const int64_t kSecond = platform::kTicksPerSecond;
+
 class FakeClock : public platform::TimeSource {
  public:
-  static const int64_t kTicksPerSecond = 10000000;
-
   explicit FakeClock(int64_t startTicks) : now_(startTicks) {}
 
   int64_t nowTicks() override { return now_; }

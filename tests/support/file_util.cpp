@@ -1,11 +1,8 @@
-// File and process helpers for the tests.
+// File helpers for the tests.
 #include "support/file_util.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -48,29 +45,14 @@ std::vector<std::string> listDir(const std::string& dir) {
   return names;
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir) {
-  ProcessResult result;
-  std::string dir = makeTempDir();
-  std::string outPath = dir + "/stdout";
-  std::string errPath = dir + "/stderr";
-  std::string command;
-  if (!workDir.empty()) command += "cd '" + workDir + "' && ";
-  command += "exec env -i PATH=/usr/bin:/bin";
-  if (const char* tz = std::getenv("TZ")) command += std::string(" TZ='") + tz + "'";
-  for (const std::string& arg : argv) {
-    command += " '";
-    for (char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += "'";
+void removeTree(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    for (const std::string& name : listDir(path)) removeTree(path + "/" + name);
+    rmdir(path.c_str());
+  } else {
+    std::remove(path.c_str());
   }
-  command += " </dev/null >'" + outPath + "' 2>'" + errPath + "'";
-  int status = std::system(command.c_str());
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = readFile(outPath);
-  result.err = readFile(errPath);
-  std::remove(outPath.c_str());
-  std::remove(errPath.c_str());
-  rmdir(dir.c_str());
-  return result;
 }
 
 }  // namespace testing_support

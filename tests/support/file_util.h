@@ -1,4 +1,4 @@
-// File and process helpers for the tests.
+// File helpers for the tests.
 #pragma once
 
 #include <string>
@@ -16,14 +16,7 @@ bool fileExists(const std::string& path);
 // Names of the entries of `dir` (without "." and "..").
 std::vector<std::string> listDir(const std::string& dir);
 
-struct ProcessResult {
-  int exitStatus = -1;  // as a shell sees it (0..255), or -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
-
-// Runs `argv` to completion with an empty environment but for PATH and TZ, in `workDir`,
-// capturing standard output and standard error.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+// Removes `path` and, when it is a directory, everything below it.
+void removeTree(const std::string& path);
 
 }  // namespace testing_support

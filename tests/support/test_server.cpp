@@ -59,32 +59,6 @@ std::string key(const std::string& method, const std::string& path) { return met
 
 }  // namespace
 
-std::string RecordedRequest::header(const std::string& name) const {
-  for (const std::string& line : headers) {
-    size_t colon = line.find(':');
-    if (colon == name.size() && strncasecmp(line.c_str(), name.c_str(), colon) == 0) {
-      size_t value = line.find_first_not_of(' ', colon + 1);
-      return value == std::string::npos ? std::string() : line.substr(value);
-    }
-  }
-  return std::string();
-}
-
-bool RecordedRequest::hasHeader(const std::string& name) const {
-  for (const std::string& line : headers) {
-    size_t colon = line.find(':');
-    if (colon == name.size() && strncasecmp(line.c_str(), name.c_str(), colon) == 0) return true;
-  }
-  return false;
-}
-
-std::string RecordedRequest::path() const { return target.substr(0, target.find('?')); }
-
-std::string RecordedRequest::query() const {
-  size_t mark = target.find('?');
-  return mark == std::string::npos ? std::string() : target.substr(mark + 1);
-}
-
 Answer Answer::json(const std::string& body, int status) {
   Answer answer;
   answer.status = status;

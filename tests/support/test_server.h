@@ -12,20 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "recorded_request.h"
+
 namespace testing_support {
-
-struct RecordedRequest {
-  std::string method;
-  std::string target;                // path and query as sent
-  std::vector<std::string> headers;  // "Name: value" lines in arrival order, without CRLF
-  std::string body;
-
-  // Value of the first header named `name` (case-insensitive), or "" when absent.
-  std::string header(const std::string& name) const;
-  bool hasHeader(const std::string& name) const;
-  std::string path() const;   // target up to "?"
-  std::string query() const;  // target after "?", or ""
-};
 
 struct Answer {
   int status = 200;

@@ -1,0 +1,18 @@
+// Submitting the translate request.
+#pragma once
+
+#include <string>
+
+#include "credentials/gateway_signer.h"
+
+// PUTs `requestBody` to `translateUrl` (redirects followed) with "Authorization:Bearer
+// <token>" even for an empty token, signed in gateway mode; prints the answer's console
+// blocks. True when the service accepted the job (readCommitAnswer); false, with `message`
+// unchanged, when the exchange failed.
+bool submitTranslate(const std::string& translateUrl, const std::string& requestBody,
+                     const std::string& token, const GatewayIdentity& identity,
+                     std::string& message);
+
+// The service's verdict on a commit answer (local code page): true when its "code" is the
+// string "success" in any letter case. A string "message" replaces `message` either way.
+bool readCommitAnswer(const std::string& answer, std::string& message);

@@ -1,0 +1,29 @@
+// Querying the translate job's status and waiting for its end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "credentials/gateway_signer.h"
+
+// Status outcomes of one status query.
+enum : int { kStatusFinished = 0, kStatusProcessing = 1, kStatusFailed = -1 };
+
+// GETs `statusUrl` + "?fileId=" + `fileId` (redirects followed) with "Authorization:Bearer
+// <token>", signed in gateway mode, and gives parseTranslateStatus of the answer. Prints the
+// answer's console blocks only when the outcome is kStatusFailed; kStatusFailed without
+// output when the exchange failed.
+int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId,
+                         const std::string& token, const GatewayIdentity& identity,
+                         std::string& message);
+
+// The status outcome of one answer (local code page). Prints "+" for a running job and "*"
+// for an answer that reports a failure; copies the answer's "message" on failures.
+int parseTranslateStatus(const std::string& answer, std::string& message);
+
+// Calls `queryOnce` every five seconds, the first time five seconds in, until it gives an
+// outcome other than kStatusProcessing. True when that outcome is kStatusFinished. Once more
+// than `overtime` whole seconds have passed after a query, `message` becomes "overtime!" and
+// the result is false, whatever the query gave.
+bool waitForOutcome(uint64_t overtime, const std::function<int()>& queryOnce, std::string& message);

@@ -1,0 +1,52 @@
+// The job's request operations: each hands the fields it needs to the request functions
+// of credentials/ and job/ and stores what they give back.
+#include "run/translate_job.h"
+
+#include "credentials/access_token.h"
+#include "credentials/gateway_token.h"
+#include "credentials/project_lookup.h"
+#include "job/translate_commit.h"
+
+GatewayIdentity TranslateJob::gatewayIdentity() const {
+  return GatewayIdentity{appKey, appSecret, tenantId, projectId};
+}
+
+std::string TranslateJob::getMarluneAccessToken() {
+  return obtainServiceToken(tokenUrl, gatewayIdentity(), accessToken, tokenExpiry, message);
+}
+
+std::string TranslateJob::readTokenAnswer(const std::string& answer) {
+  return ::readTokenAnswer(answer, accessToken, tokenExpiry, message);
+}
+
+std::string TranslateJob::getGatewayToken() const {
+  return fetchGatewayToken(accountUrl + gatewayTokenUrl, appKey, appSecret);
+}
+
+std::string TranslateJob::lookupProjectId() const {
+  return findProjectId(ProjectLookup{accountUrl, gatewayTokenUrl, projectUrl, orgId},
+                       gatewayIdentity());
+}
+
+bool TranslateJob::commitTranslate() {
+  const std::string token = getMarluneAccessToken();
+  return submitTranslate(translateUrl, requestBody, token, gatewayIdentity(), message);
+}
+
+bool TranslateJob::readCommitAnswer(const std::string& answer) {
+  return ::readCommitAnswer(answer, message);
+}
+
+int TranslateJob::getTranslateStatus() {
+  const std::string token = getMarluneAccessToken();
+  return queryTranslateStatus(statusUrl, fileId, token, gatewayIdentity(), message);
+}
+
+int TranslateJob::parseTranslateStatus(const std::string& answer) {
+  return ::parseTranslateStatus(answer, message);
+}
+
+bool TranslateJob::waitForTranslate() {
+  return waitForOutcome(
+      overtime, [this] { return getTranslateStatus(); }, message);
+}

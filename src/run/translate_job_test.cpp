@@ -1,0 +1,93 @@
+// The job's request operations: each asks for the service token first and works on the
+// job's own fields.
+#include "run/translate_job.h"
+
+#include <gtest/gtest.h>
+
+#include "support/capture.h"
+#include "support/curl_global.h"
+#include "support/fake_clock.h"
+#include "support/service_fixtures.h"
+#include "support/test_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kTokenPath[] = "/oauth2/token";
+const char kTranslatePath[] = "/v2/translate";
+const char kStatusPath[] = "/translate";
+
+class JobTest : public ::testing::Test {
+ protected:
+  JobTest() : clock(ticksAtNewYear2030()), timeSource(&clock) {
+    initCurlGlobal();
+    job.tokenUrl = server.url() + kTokenPath;
+    job.translateUrl = server.url() + kTranslatePath;
+    job.statusUrl = server.url() + kStatusPath;
+    job.requestBody = R"({"source":{"fileId":123}})";
+    job.fileId = "123";
+    job.appKey = "key";
+    job.appSecret = "secret";
+    job.tokenExpiry = clock.nowTicks();  // as at the start of a run
+    job.message = "before";
+  }
+
+  TestServer server;
+  FakeClock clock;
+  ScopedTimeSource timeSource;
+  TranslateJob job;
+};
+
+}  // namespace
+
+TEST_F(JobTest, CommitFetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
+  server.onAlways("POST", kTokenPath, Answer::json(R"({"code":401,"message":"bad credential"})"));
+  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"failed"})"));
+  CoutCapture out;
+  EXPECT_FALSE(job.commitTranslate());
+  EXPECT_EQ(job.message, "bad credential");  // the commit's answer had no message of its own
+
+  std::vector<RecordedRequest> requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].path(), kTokenPath);
+  EXPECT_EQ(requests[1].path(), kTranslatePath);
+  EXPECT_EQ(requests[1].header("Authorization"), "Bearer ");
+
+  const std::string printed = out.text();
+  size_t tokenBlock = printed.find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n");
+  size_t commitBlock = printed.find("commitTranslate CURLOPT_WRITEFUNCTION out:\n");
+  ASSERT_NE(tokenBlock, std::string::npos);
+  ASSERT_NE(commitBlock, std::string::npos);
+  EXPECT_LT(tokenBlock, commitBlock);
+}
+
+TEST_F(JobTest, TheTokenIsRenewedInsideTheWait) {
+  server.onSequence("POST", kTokenPath,
+                    {Answer::json(tokenAnswer("first", "2030-01-01 08:00:12")),
+                     Answer::json(tokenAnswer("second", "2030-01-01 09:00:00"))});
+  server.onSequence(
+      "GET", kStatusPath,
+      {Answer::json(statusAnswer("processing")), Answer::json(statusAnswer("processing")),
+       Answer::json(statusAnswer("processing")), Answer::json(statusAnswer("success"))});
+  CoutCapture out;
+  EXPECT_TRUE(job.waitForTranslate());
+
+  // Polls at 5, 10, 15 and 20 s: the first token has 2 s left at 10 s and is gone at 15 s.
+  std::vector<std::string> bearers;
+  for (const RecordedRequest& request : server.requestsTo(kStatusPath)) {
+    bearers.push_back(request.header("Authorization"));
+  }
+  const std::vector<std::string> expected = {"Bearer first", "Bearer first", "Bearer second",
+                                             "Bearer second"};
+  EXPECT_EQ(bearers, expected);
+  EXPECT_EQ(server.requestsTo(kTokenPath).size(), 2u);
+
+  const std::string printed = out.text();
+  size_t firstRenewal = printed.find("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n");
+  size_t secondRenewal = printed.rfind("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n");
+  EXPECT_EQ(firstRenewal, 0u);
+  ASSERT_NE(secondRenewal, firstRenewal);
+  EXPECT_EQ(printed.substr(secondRenewal - 3, 3), "\n++");
+  EXPECT_EQ(printed.substr(printed.size() - 2), "\n+");
+}

@@ -1,0 +1,25 @@
+// ASCII-only text helpers.
+#include "util/ascii.h"
+
+namespace {
+
+unsigned char lower(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string toLowerAscii(std::string text) {
+  for (char& c : text) c = static_cast<char>(lower(static_cast<unsigned char>(c)));
+  return text;
+}

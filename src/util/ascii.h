@@ -1,0 +1,11 @@
+// ASCII-only text helpers: letter case is folded for A-Z and a-z alone, so multi-byte
+// characters of any code page pass through untouched.
+#pragma once
+
+#include <string>
+
+// True when `a` and `b` are equal once ASCII letters are folded to one case.
+bool equalsIgnoreCase(const std::string& a, const std::string& b);
+
+// `text` with A-Z turned into a-z; every other byte unchanged.
+std::string toLowerAscii(std::string text);
