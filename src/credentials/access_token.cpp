@@ -73,8 +73,8 @@ bool parseExpireTime(const std::string& text, int64_t& seconds) {
 }
 
 std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentity& identity,
-                               std::string& accessToken, int64_t& tokenExpiry,
-                               std::string& message) {
+                               std::string& accessToken, int64_t& tokenExpiry, std::string& message,
+                               int64_t deadlineTicks) {
   if ((tokenExpiry - platform::nowTicks()) / platform::kTicksPerSecond > 0 &&
       !accessToken.empty()) {
     return accessToken;
@@ -87,11 +87,15 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
     query["credential"] = credential;
   }
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
+  request.deadlineTicks = deadlineTicks;
   request.headerLines = {"Authorization:Basic " + credential, "Content-Type: application/json"};
   signForGateway(identity, query, request);
 
   HttpAnswer answer;
-  if (!performAndPrint(request, answer)) return std::string();
+  if (!performAndPrint(request, answer)) {
+    message = answer.failure;
+    return std::string();
+  }
   return readTokenAnswer(answer.body, accessToken, tokenExpiry, message);
 }
 

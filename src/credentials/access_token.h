@@ -10,10 +10,11 @@
 // The service bearer token. Returns `accessToken` while at least one whole second of it
 // remains (`tokenExpiry` in 100-ns ticks); otherwise POSTs the credential to `tokenUrl`
 // (with it in the query, signed, in gateway mode), prints the answer's console blocks and
-// reads it with readTokenAnswer. Empty when the exchange failed. Possibly empty otherwise.
+// reads it with readTokenAnswer. Empty, with the reason in `message`, when the exchange
+// failed. Possibly empty otherwise. `deadlineTicks`: see HttpRequest.
 std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentity& identity,
-                               std::string& accessToken, int64_t& tokenExpiry,
-                               std::string& message);
+                               std::string& accessToken, int64_t& tokenExpiry, std::string& message,
+                               int64_t deadlineTicks = 0);
 
 // Reads a token answer (local code page). A "success" answer with a "data" object keeps its
 // string "token" (unless it holds a line break) and the expiry read from "expireTime"; an

@@ -211,7 +211,7 @@ TEST_F(AccessTokenTest, ExpiryIsReadFromExpireTimeOrLeftAlone) {
   EXPECT_EQ(server.requests().size(), 8u);
 }
 
-TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextAndKeepsEverything) {
+TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextKeepsTheTokenAndSaysWhy) {
   job.accessToken = "old";
   job.message = "earlier";
   const int64_t expiry = job.tokenExpiry;
@@ -222,7 +222,8 @@ TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextAndKeepsEverything) {
   EXPECT_EQ(job.accessToken, "old");
   EXPECT_EQ(job.tokenExpiry, expiry);
   EXPECT_EQ(clock.sleptMs(), 31u * 2000);
-  EXPECT_EQ(job.message, "earlier");
+  EXPECT_EQ(job.message,
+            "getMarluneAccessToken failed: Server returned nothing (no headers, no data)");
   EXPECT_EQ(server.requests().size(), 33u);
 }
 

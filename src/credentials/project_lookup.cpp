@@ -34,6 +34,7 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
                                                      identity.appKey, identity.appSecret);
   HttpRequest request("getMarluneAccessToken", "GET",
                       replaceOrgId(lookup.accountUrl + lookup.projectUrl, lookup.orgId));
+  request.name = "lookupProjectId";
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
   request.assumeHttps = true;
   request.headerLines = {"Authorization:bearer " + gatewayToken, "Content-Type: application/json"};

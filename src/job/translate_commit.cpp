@@ -14,7 +14,10 @@ bool submitTranslate(const std::string& translateUrl, const std::string& request
       serviceRequest("commitTranslate", "PUT", translateUrl, token, identity, QueryMap());
   request.body = requestBody;
   HttpAnswer answer;
-  if (!performAndPrint(request, answer)) return false;
+  if (!performAndPrint(request, answer)) {
+    message = answer.failure;
+    return false;
+  }
   return readCommitAnswer(answer.body, message);
 }
 

@@ -113,13 +113,13 @@ TEST_F(CommitTest, SendsEvenAnEmptyToken) {
   EXPECT_EQ(ownHeaderLines(server.requests().at(0)), expected);
 }
 
-TEST_F(CommitTest, FailedExchangePrintsNothingAndKeepsTheMessage) {
+TEST_F(CommitTest, FailedExchangePrintsNothingAndSaysWhy) {
   job.message = "before";
   server.onAlways("PUT", kTranslatePath, Answer::drop());
   CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(job.message, "commitTranslate failed: Server returned nothing (no headers, no data)");
   EXPECT_EQ(server.requests().size(), 33u);
 }
 
@@ -132,7 +132,7 @@ TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
   CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(job.message, "commitTranslate failed: Number of redirects hit maximum amount");
   // Each of the 33 attempts is the first request and 30 redirects.
   EXPECT_EQ(server.requests().size(), 33u * 31);
   EXPECT_EQ(clock.sleptMs(), 31u * 2000);

@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include <climits>
 #include <iostream>
 
 #include "job/service_request.h"
@@ -19,16 +20,27 @@ uint64_t secondsSince(int64_t start) {
   return elapsed < 0 ? 0 : static_cast<uint64_t>(elapsed);
 }
 
+// The first instant at which more than `overtime` whole seconds have passed since `start`;
+// 0 when that lies beyond the clock's range.
+int64_t overtimeInstant(int64_t start, uint64_t overtime) {
+  const uint64_t limit = static_cast<uint64_t>((INT64_MAX - start) / platform::kTicksPerSecond) - 1;
+  if (overtime >= limit) return 0;
+  return start + static_cast<int64_t>(overtime + 1) * platform::kTicksPerSecond;
+}
+
 }  // namespace
 
 int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId,
                          const std::string& token, const GatewayIdentity& identity,
-                         std::string& message) {
-  const HttpRequest request =
-      serviceRequest("getTranslateStatus", "GET", statusUrl + "?fileId=" + fileId, token, identity,
-                     {{"fileId", fileId}});
+                         std::string& message, int64_t deadlineTicks) {
+  HttpRequest request = serviceRequest("getTranslateStatus", "GET", statusUrl + "?fileId=" + fileId,
+                                       token, identity, {{"fileId", fileId}});
+  request.deadlineTicks = deadlineTicks;
   HttpAnswer answer;
-  if (!performRequest(request, answer)) return kStatusFailed;
+  if (!performRequest(request, answer)) {
+    message = answer.failure;
+    return kStatusFailed;
+  }
   int outcome = parseTranslateStatus(answer.body, message);
   if (outcome == kStatusFailed) printAnswerBlocks(request.label, answer);
   return outcome;
@@ -63,13 +75,14 @@ int parseTranslateStatus(const std::string& answer, std::string& message) {
   return kStatusFailed;
 }
 
-bool waitForOutcome(uint64_t overtime, const std::function<int()>& queryOnce,
+bool waitForOutcome(uint64_t overtime, const std::function<int(int64_t)>& queryOnce,
                     std::string& message) {
   const int64_t start = platform::nowTicks();
+  const int64_t deadline = overtimeInstant(start, overtime);
   int outcome = kStatusFailed;
   for (;;) {
     platform::sleepMillis(kPollPauseMs);
-    outcome = queryOnce();
+    outcome = queryOnce(deadline);
     if (secondsSince(start) > overtime) {
       message = "overtime!";
       return false;

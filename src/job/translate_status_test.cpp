@@ -30,7 +30,7 @@ struct StatusJob {
   }
   bool waitForTranslate() {
     return waitForOutcome(
-        overtime, [this] { return getTranslateStatus(); }, message);
+        overtime, [this](int64_t) { return getTranslateStatus(); }, message);
   }
 
   std::string statusUrl;
@@ -174,7 +174,8 @@ TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
     CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
     EXPECT_EQ(out.text(), "");
-    EXPECT_EQ(job.message, "token expired");
+    EXPECT_EQ(job.message,
+              "getTranslateStatus failed: Server returned nothing (no headers, no data)");
   }
 }
 

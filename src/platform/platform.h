@@ -58,8 +58,35 @@ bool utf8ToLocalCodePage(const std::string& utf8, std::string& out);
 // valid in the code page.
 bool localCodePageToUtf8(const std::string& local, std::string& out);
 
-// Opens for writing (created or truncated) a file whose name is held in the local code
-// page, so that it gets the name the caller wrote; nullptr when the open fails.
-std::FILE* openForWriting(const std::string& localPath);
+// Opens for writing a file whose name is held in the local code page, so that it gets the
+// name the caller wrote: created or truncated, or only created when `mustBeNew`. nullptr when
+// the open fails.
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew = false);
+
+// What occupies a path (local code page), links not followed.
+enum class PathKind { kNothing, kRegularFile, kOther };
+PathKind pathKind(const std::string& localPath);
+
+// Moves the file `fromLocal` over `toLocal` in one step, replacing what is there; both names
+// in the local code page. False when it cannot.
+bool replaceFile(const std::string& fromLocal, const std::string& toLocal);
+
+// Removes the file `localPath`; failure is ignored.
+void removeFile(const std::string& localPath);
+
+// While alive, a request to end the process (SIGTERM, SIGINT, SIGHUP; Ctrl-C or Ctrl-Break,
+// or the console closing, on Windows) first removes the file `localPath`, then ends the
+// process as it would have ended anyway. One at a time.
+class RemoveOnTermination {
+ public:
+  explicit RemoveOnTermination(const std::string& localPath);
+  ~RemoveOnTermination();
+  RemoveOnTermination(const RemoveOnTermination&) = delete;
+  RemoveOnTermination& operator=(const RemoveOnTermination&) = delete;
+};
+
+// Writing to a standard stream whose reader has gone fails like any other write instead of
+// ending the process.
+void ignoreBrokenPipes();
 
 }  // namespace platform

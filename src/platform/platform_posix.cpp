@@ -1,6 +1,8 @@
 // The platform layer on POSIX systems: glibc's iconv for the code page, libuuid for UUIDs.
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -55,6 +57,26 @@ bool convert(const char* from, const char* to, const std::string& in, std::strin
   converted.resize(converted.size() - outLeft);
   out.swap(converted);
   return true;
+}
+
+// File names on this system are UTF-8: a name held in the local code page is converted
+// back; empty when it has no UTF-8 form.
+std::string fileSystemPath(const std::string& localPath) {
+  std::string path;
+  if (localPath.empty() || !localCodePageToUtf8(localPath, path)) return std::string();
+  return path;
+}
+
+// The file a termination signal removes first, and how the signals were handled before.
+const int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
+const size_t kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
+char g_removeOnTermination[4096];
+struct sigaction g_previousActions[kEndingSignalCount];
+
+void removeAndEnd(int signalNumber) {
+  unlink(g_removeOnTermination);
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
 }
 
 }  // namespace
@@ -112,11 +134,56 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
   return convert(kLocalCodePage, kUtf8, local, out);
 }
 
-// File names on this system are UTF-8, so the local-code-page name is converted back.
-std::FILE* openForWriting(const std::string& localPath) {
-  std::string fileSystemPath;
-  if (localPath.empty() || !localCodePageToUtf8(localPath, fileSystemPath)) return nullptr;
-  return std::fopen(fileSystemPath.c_str(), "w");
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
+  std::string path = fileSystemPath(localPath);
+  if (path.empty()) return nullptr;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : O_TRUNC);
+  int fd = open(path.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "w");
+  if (file == nullptr) close(fd);
+  return file;
 }
+
+PathKind pathKind(const std::string& localPath) {
+  struct stat info;
+  std::string path = fileSystemPath(localPath);
+  if (path.empty() || lstat(path.c_str(), &info) != 0) return PathKind::kNothing;
+  return S_ISREG(info.st_mode) ? PathKind::kRegularFile : PathKind::kOther;
+}
+
+bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
+  std::string from = fileSystemPath(fromLocal);
+  std::string to = fileSystemPath(toLocal);
+  return !from.empty() && !to.empty() && std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void removeFile(const std::string& localPath) {
+  std::string path = fileSystemPath(localPath);
+  if (!path.empty()) unlink(path.c_str());
+}
+
+RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
+  std::string path = fileSystemPath(localPath);
+  if (path.empty() || path.size() >= sizeof(g_removeOnTermination)) return;
+  std::memcpy(g_removeOnTermination, path.c_str(), path.size() + 1);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof(action));
+  action.sa_handler = removeAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    sigaction(kEndingSignals[i], &action, &g_previousActions[i]);
+  }
+}
+
+RemoveOnTermination::~RemoveOnTermination() {
+  if (g_removeOnTermination[0] == '\0') return;
+  for (size_t i = 0; i < kEndingSignalCount; ++i) {
+    sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
+  }
+  g_removeOnTermination[0] = '\0';
+}
+
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace platform

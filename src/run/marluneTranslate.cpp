@@ -29,6 +29,14 @@ class ScopeGuard {
   F cleanup_;
 };
 
+// Writes all of `text` to `file` and closes it; false when any of it failed.
+bool writeWhole(std::FILE* file, const std::string& text) {
+  if (file == nullptr) return false;
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  written = std::fflush(file) == 0 && written;
+  return std::fclose(file) == 0 && written;
+}
+
 void writeString(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::string& text) {
   writer.String(text.c_str(), static_cast<rapidjson::SizeType>(strnlen(text.c_str(), text.size())));
 }
@@ -54,11 +62,18 @@ std::string buildResultDocument(bool succeeded, const std::string& message,
 }
 
 bool writeTextFile(std::string localPath, std::string text) {
-  std::FILE* file = platform::openForWriting(localPath);
-  if (file == nullptr) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fflush(file) == 0 && written;
-  return std::fclose(file) == 0 && written;
+  // Devices, pipes and links are written through, as they are not ours to replace.
+  if (platform::pathKind(localPath) == platform::PathKind::kOther) {
+    return writeWhole(platform::openForWriting(localPath), text);
+  }
+  const std::string temporary = localPath + "." + platform::makeUuid() + ".tmp";
+  platform::RemoveOnTermination cleanUp(temporary);
+  if (writeWhole(platform::openForWriting(temporary, true), text) &&
+      platform::replaceFile(temporary, localPath)) {
+    return true;
+  }
+  platform::removeFile(temporary);
+  return false;
 }
 
 bool TranslateJob::run() {
@@ -86,6 +101,7 @@ bool TranslateJob::run() {
 }
 
 int marluneMain(int argc, char** argv) {
+  platform::ignoreBrokenPipes();
   google::InitGoogleLogging("");
   ScopeGuard<void (*)()> loggingShutdown(google::ShutdownGoogleLogging);
 

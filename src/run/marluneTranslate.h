@@ -11,6 +11,8 @@ int marluneMain(int argc, char** argv);
 std::string buildResultDocument(bool succeeded, const std::string& message,
                                 const std::string& fileId);
 
-// Writes `text` to the file at `localPath` (created or truncated). False when the file
-// cannot be opened or the text was not written and closed in full.
+// Replaces the file at `localPath` with one holding `text`: written to a temporary file beside
+// it, then moved over it, so readers see the old file or the new one, never a part. A path
+// that holds a device, pipe or link is written through instead. False when the text was not
+// written in full; no temporary file is left behind, even when the process is told to end.
 bool writeTextFile(std::string localPath, std::string text);

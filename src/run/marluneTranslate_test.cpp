@@ -54,9 +54,26 @@ TEST(WriteTextFile, WritesExactlyTheTextAndReportsFailures) {
   EXPECT_FALSE(writeTextFile("", "{}"));
   EXPECT_FALSE(writeTextFile(dir + "/\x81", "{}"));  // not a GBK character
   // A write the device cannot take is a failure, not a success.
-  if (access("/dev/full", W_OK) == 0) {
+    if (access("/dev/full", W_OK) == 0) {
     EXPECT_FALSE(writeTextFile("/dev/full", "{}"));
   }
+  // Whatever happened, only the files written remain: no temporary file is left.
+  EXPECT_EQ(testing_support::listDir(dir).size(), 2u);
+}
+
+TEST(WriteTextFile, ReplacesAFileButWritesThroughALink) {
+  std::string dir = testing_support::makeTempDir();
+  testing_support::writeFile(dir + "/target.json", "old");
+  ASSERT_EQ(symlink((dir + "/target.json").c_str(), (dir + "/link.json").c_str()), 0);
+  ASSERT_TRUE(writeTextFile(dir + "/link.json", "new"));
+  EXPECT_EQ(readFile(dir + "/target.json"), "new");
+  char target[4096] = {};
+  EXPECT_GT(readlink((dir + "/link.json").c_str(), target, sizeof(target) - 1), 0);
+
+  // A directory in the way is not replaced: the write fails and leaves nothing behind.
+  ASSERT_EQ(mkdir((dir + "/taken.json").c_str(), 0755), 0);
+  EXPECT_FALSE(writeTextFile(dir + "/taken.json", "{}"));
+  EXPECT_EQ(testing_support::listDir(dir).size(), 3u);
 }
 
 }  // namespace

@@ -11,8 +11,9 @@ GatewayIdentity TranslateJob::gatewayIdentity() const {
   return GatewayIdentity{appKey, appSecret, tenantId, projectId};
 }
 
-std::string TranslateJob::getMarluneAccessToken() {
-  return obtainServiceToken(tokenUrl, gatewayIdentity(), accessToken, tokenExpiry, message);
+std::string TranslateJob::getMarluneAccessToken(int64_t deadlineTicks) {
+  return obtainServiceToken(tokenUrl, gatewayIdentity(), accessToken, tokenExpiry, message,
+                            deadlineTicks);
 }
 
 std::string TranslateJob::readTokenAnswer(const std::string& answer) {
@@ -37,9 +38,9 @@ bool TranslateJob::readCommitAnswer(const std::string& answer) {
   return ::readCommitAnswer(answer, message);
 }
 
-int TranslateJob::getTranslateStatus() {
-  const std::string token = getMarluneAccessToken();
-  return queryTranslateStatus(statusUrl, fileId, token, gatewayIdentity(), message);
+int TranslateJob::getTranslateStatus(int64_t deadlineTicks) {
+  const std::string token = getMarluneAccessToken(deadlineTicks);
+  return queryTranslateStatus(statusUrl, fileId, token, gatewayIdentity(), message, deadlineTicks);
 }
 
 int TranslateJob::parseTranslateStatus(const std::string& answer) {
@@ -48,5 +49,6 @@ int TranslateJob::parseTranslateStatus(const std::string& answer) {
 
 bool TranslateJob::waitForTranslate() {
   return waitForOutcome(
-      overtime, [this] { return getTranslateStatus(); }, message);
+      overtime, [this](int64_t deadlineTicks) { return getTranslateStatus(deadlineTicks); },
+      message);
 }

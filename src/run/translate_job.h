@@ -32,8 +32,9 @@ class TranslateJob {
   GatewayIdentity gatewayIdentity() const;
 
   // The service bearer token: the kept one while at least a whole second of it remains,
-  // otherwise a new one from the token endpoint. Possibly empty.
-  std::string getMarluneAccessToken();
+  // otherwise a new one from the token endpoint. Possibly empty. A non-zero `deadlineTicks`
+  // bounds its retries (see HttpRequest).
+  std::string getMarluneAccessToken(int64_t deadlineTicks = 0);
 
   // Takes a token answer (already in the local code page): stores the token, its expiry or
   // the error message as the answer says, and returns the token to send.
@@ -53,7 +54,8 @@ class TranslateJob {
   bool readCommitAnswer(const std::string& answer);
 
   // Asks once for the job's status; kStatusFinished, kStatusProcessing or kStatusFailed.
-  int getTranslateStatus();
+  // A non-zero `deadlineTicks` bounds its retries and those of its token request.
+  int getTranslateStatus(int64_t deadlineTicks = 0);
 
   // The status outcome of one answer already converted to the local code page.
   int parseTranslateStatus(const std::string& answer);

@@ -18,6 +18,7 @@ const unsigned kRetryPauseMs = 2000;
 // Line numbers the retry log lines have always carried; log watchers match on them.
 const int kMaxRetryLogLine = 173;
 const int kRetryLogLine = 178;
+const int kGaveUpLogLine = 185;
 // Without a limit libcurl would follow a redirect loop for ever.
 const long kMaxRedirects = 30;
 
@@ -42,9 +43,51 @@ HeaderListPtr makeHeaderList(const std::vector<std::string>& lines) {
   return list;
 }
 
-// Sets every option `request` asks for; the buffers receive the body and the header lines.
-void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, ResponseBuffer& body,
-                ResponseBuffer& headerLines) {
+// Ends an attempt in which nothing has moved for the idle limit, or which runs past its
+// deadline's grace; libcurl reports it as a transport failure.
+class AttemptWatch {
+ public:
+  explicit AttemptWatch(int64_t deadlineTicks) : deadlineTicks_(deadlineTicks) {}
+
+  void restart() {
+    lastActivity_ = platform::nowTicks();
+    lastBytes_ = -1;
+  }
+
+  // libcurl's progress callback: non-zero ends the transfer.
+  static int onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    return static_cast<AttemptWatch*>(self)->shouldEnd(received + sent) ? 1 : 0;
+  }
+
+ private:
+  bool shouldEnd(curl_off_t bytes) {
+    const int64_t now = platform::nowTicks();
+    if (bytes != lastBytes_) {
+      lastBytes_ = bytes;
+      lastActivity_ = now;
+    }
+    if (now - lastActivity_ > kIdleLimitSeconds * platform::kTicksPerSecond) return true;
+    return deadlineTicks_ != 0 &&
+           now > deadlineTicks_ + kDeadlineGraceSeconds * platform::kTicksPerSecond;
+  }
+
+  const int64_t deadlineTicks_;
+  int64_t lastActivity_ = 0;
+  curl_off_t lastBytes_ = -1;
+};
+
+// The buffers and bounds of one request's transfer.
+struct Transfer {
+  explicit Transfer(int64_t deadlineTicks) : watch(deadlineTicks) {}
+
+  ResponseBuffer body;
+  ResponseBuffer headerLines;
+  AttemptWatch watch;
+  char error[CURL_ERROR_SIZE] = {};
+};
+
+// Sets every option `request` asks for, and the bounds of each attempt.
+void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, Transfer& transfer) {
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
   if (request.timeLimitSeconds > 0) {
@@ -58,26 +101,49 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, R
   if (headers != nullptr) curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
   if (request.body) curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body->c_str());
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collectChunk);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer.body);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, collectChunk);
-  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headerLines);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer.headerLines);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectLimitSeconds);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &AttemptWatch::onProgress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer.watch);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer.error);
+}
+
+// Logs why `request` gave up and returns the short reason for the caller.
+std::string reportFailure(const HttpRequest& request, int result, const char* detail) {
+  const std::string name = request.name.empty() ? request.label : request.name;
+  const char* reason = curl_easy_strerror(static_cast<CURLcode>(result));
+  MLOG_AT(ERROR, kGaveUpLogLine) << name << " failed: "
+                                 << maskCredentials(*detail != '\0' ? detail : reason);
+  return name + " failed: " + reason;
 }
 
 }  // namespace
 
 bool performRequest(const HttpRequest& request, HttpAnswer& answer) {
-  ResponseBuffer body;
-  ResponseBuffer headerLines;
+  Transfer transfer(request.deadlineTicks);
   HandlePtr handle(curl_easy_init());
-  if (!handle) return false;
+  if (!handle) {
+    answer.failure = reportFailure(request, CURLE_FAILED_INIT, "");
+    return false;
+  }
   HeaderListPtr headers = makeHeaderList(request.headerLines);
-  setOptions(handle.get(), request, headers.get(), body, headerLines);
-  int result = performWithRetry(handle.get(), request.url, {&body, &headerLines});
+  setOptions(handle.get(), request, headers.get(), transfer);
+  int result = performWithRetry(handle.get(), request.url, request.deadlineTicks, [&transfer] {
+    transfer.body.text.clear();
+    transfer.headerLines.text.clear();
+    transfer.watch.restart();
+  });
   handle.reset();
   headers.reset();
-  if (result != CURLE_OK) return false;
-  answer.body = utf8ToLocal(std::move(body.text));
-  answer.headerText = utf8ToLocal(std::move(headerLines.text));
+  if (result != CURLE_OK) {
+    answer.failure = reportFailure(request, result, transfer.error);
+    return false;
+  }
+  answer.body = utf8ToLocal(std::move(transfer.body.text));
+  answer.headerText = utf8ToLocal(std::move(transfer.headerLines.text));
   return true;
 }
 
@@ -101,11 +167,12 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {
   return total;
 }
 
-int performWithRetry(CURL* handle, const std::string& url,
-                     std::initializer_list<ResponseBuffer*> buffers) {
+int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks,
+                     const std::function<void()>& beforeAttempt) {
   int attempts = 0;
   int result = CURLE_OK;
   for (;;) {
+    if (attempts > 0 && deadlineTicks != 0 && platform::nowTicks() > deadlineTicks) return result;
     if (attempts > kMaxRetry) {
       MLOG_AT(ERROR, kMaxRetryLogLine)
           << maskCredentials(url) << " connect failed!!! max retry " << kMaxRetry;
@@ -117,7 +184,7 @@ int performWithRetry(CURL* handle, const std::string& url,
       platform::sleepMillis(kRetryPauseMs);
     }
     ++attempts;
-    for (ResponseBuffer* buffer : buffers) buffer->text.clear();
+    if (beforeAttempt) beforeAttempt();
     result = curl_easy_perform(handle);
     if (result == CURLE_OK) return CURLE_OK;
   }

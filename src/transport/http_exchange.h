@@ -5,7 +5,8 @@
 
 #include <curl/curl.h>
 
-#include <initializer_list>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -18,6 +19,7 @@ struct HttpRequest {
       : label(std::move(label)), method(std::move(method)), url(std::move(url)) {}
 
   std::string label;   // names the request: its console blocks begin with it
+  std::string name;    // names it in failure reports; the label when empty
   std::string method;  // sent as the request's method name, also "GET" and "POST"
   std::string url;     // the full URL, query included
   // Complete header lines in the order sent ("Name:value"). None: no list is handed to
@@ -27,6 +29,9 @@ struct HttpRequest {
   bool followRedirects = false;     // at most 30 in a row
   bool assumeHttps = false;         // "https" for a URL without a scheme
   long timeLimitSeconds = 0;        // for the whole transfer; 0: none
+  // When non-zero, the instant (platform ticks) after which no retry starts, and 10 s after
+  // which a running attempt is ended.
+  int64_t deadlineTicks = 0;
 };
 
 // The texts of a completed exchange, converted to the local code page (empty when the
@@ -34,14 +39,24 @@ struct HttpRequest {
 struct HttpAnswer {
   std::string body;
   std::string headerText;  // every header line received, each with its line end
+  // When the exchange failed: "<name> failed: <libcurl's short reason>".
+  std::string failure;
 };
 
 // Time limit of the requests that have one (service token, project lookup), in seconds.
 const long kRequestTimeLimitSeconds = 20;
 
+// Every attempt ends as a transport failure when it cannot connect within this time, or
+// when nothing is received or sent for the idle limit.
+const long kConnectLimitSeconds = 30;
+const int64_t kIdleLimitSeconds = 60;
+// How long an attempt may run past a request's deadline.
+const int64_t kDeadlineGraceSeconds = 10;
+
 // Sends `request`, retrying failed transfers as performWithRetry does. True with `answer`
-// filled when an exchange completed, whatever its HTTP status; false when libcurl could not
-// create a transfer or every attempt failed.
+// filled when an exchange completed, whatever its HTTP status. False when libcurl could not
+// create a transfer or every attempt failed: an ERROR line then gives the request's name and
+// libcurl's own explanation, and `answer.failure` a short reason.
 bool performRequest(const HttpRequest& request, HttpAnswer& answer);
 
 // performRequest, then the answer's console blocks when an exchange completed.
@@ -62,10 +77,11 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata);
 
 // Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
 // Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
-// last attempt's result. `url` is used only in log lines. `buffers` are emptied before
-// each attempt, so an answer cut off midway leaves nothing in front of the next one.
-int performWithRetry(CURL* handle, const std::string& url,
-                     std::initializer_list<ResponseBuffer*> buffers = {});
+// last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
+// attempt (to empty the buffers, so an answer cut off midway leaves nothing in front of the
+// next one). Once `deadlineTicks` (when non-zero) has passed, no further attempt starts.
+int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks = 0,
+                     const std::function<void()>& beforeAttempt = nullptr);
 
 // `url` with the value of any "credential" query parameter replaced by "***".
 std::string maskCredentials(const std::string& url);

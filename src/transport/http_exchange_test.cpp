@@ -185,7 +185,7 @@ TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
 
 TEST(HttpRequest, PrintsTheTwoConsoleBlocks) {
   CoutCapture out;
-  printAnswerBlocks("commitTranslate", HttpAnswer{"{\"x\":2}", "HTTP/1.1 200 OK\r\n\r\n"});
+  printAnswerBlocks("commitTranslate", HttpAnswer{"{\"x\":2}", "HTTP/1.1 200 OK\r\n\r\n", ""});
   EXPECT_EQ(out.text(),
             "commitTranslate CURLOPT_WRITEFUNCTION out:\n{\"x\":2}\n"
             "commitTranslate CURLOPT_HEADERFUNCTION out:\nHTTP/1.1 200 OK\r\n\r\n\n");

@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/client_run.h"
+#include "support/process.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -53,16 +57,30 @@ size_t count(const std::string& text, const std::string& what) {
 
 class FaultMatrix : public ::testing::Test {
  protected:
-  // A run in plain mode (`gateway` false) or gateway mode against `server`.
-  ProcessResult runClient(const std::string& cmdType, bool gateway = false,
-                          const std::string& extra = "") {
+  // A configuration in plain mode (`gateway` false) or gateway mode against `server`.
+  std::string configFor(const std::string& cmdType, bool gateway = false,
+                        const std::string& extra = "") {
     std::string config =
         R"({"cmdtype":")" + cmdType + R"(","rooturl":")" + server.url() + R"(","accounturl":")" +
         server.url() + R"(","appkey":")" + kKey + R"(","appsecret":")" + kSecret +
         R"(","requestbody":{"source":{"fileId":7}},"output":")" + client.resultPath() + "\"";
     if (gateway) config += R"(,"tenantid":"tenant","orgid":"org-1")";
-    ProcessResult run = client.run(config + extra + "}");
+    return config + extra + "}";
+  }
+
+  ProcessResult runClient(const std::string& cmdType, bool gateway = false,
+                          const std::string& extra = "") {
+    ProcessResult run = client.run(configFor(cmdType, gateway, extra));
     expectNoSecretInLogs();
+    return run;
+  }
+
+  // A run as runClient makes it, with the seconds it took.
+  ProcessResult timedRun(double& seconds, const std::string& cmdType, bool gateway = false,
+                         const std::string& extra = "") {
+    auto start = std::chrono::steady_clock::now();
+    ProcessResult run = runClient(cmdType, gateway, extra);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return run;
   }
 
@@ -204,7 +222,8 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
                                  R"(","requestbody":{"source":{"fileId":7}},"output":")" +
                                  client.resultPath() + "\"}");
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(client.result(), result("failed", ""));
+  EXPECT_EQ(client.result(),
+            result("failed", "commitTranslate failed: Couldn't connect to server"));
   for (const std::string& target : {url + "/oauth2/token", url + "/v2/translate"}) {
     for (int n = 2; n <= 32; ++n) {
       EXPECT_EQ(
@@ -212,6 +231,14 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
           1u);
     }
     EXPECT_EQ(count(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
+  }
+  // After each request's last retry line, one line in libcurl's words says why it gave up.
+  for (const char* request : {"getMarluneAccessToken", "commitTranslate"}) {
+    size_t why = run.err.find(std::string("marluneTranslate.cpp:185] ") + request +
+                              " failed: Failed to connect to 127.0.0.1");
+    ASSERT_NE(why, std::string::npos) << request << "\n" << run.err;
+    EXPECT_NE(run.err.rfind(" max retry 32\n", why), std::string::npos);
+        EXPECT_EQ(count(run.err, std::string("] ") + request + " failed: "), 1u);
   }
   EXPECT_EQ(run.out, client.echo());
   expectNoSecretInLogs();
@@ -223,10 +250,151 @@ TEST_F(FaultMatrix, SlowARedirectLoopOnTheCommitEnds) {
   server.onAlways("PUT", "/v2/translate", redirectTo(server.url() + "/v2/translate"));
   ProcessResult run = runClient("translatewaitfor", true);
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(client.result(), result("failed", ""));
+  EXPECT_EQ(client.result(),
+            result("failed", "commitTranslate failed: Number of redirects hit maximum amount"));
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 33u * 31u);
   EXPECT_EQ(count(run.err, "/v2/translate connect failed!!! max retry 32\n"), 1u);
   EXPECT_TRUE(server.requestsTo("/translate").empty());
+}
+
+// A peer that accepts a request and never answers it, or stops in the middle of an answer,
+// holds an attempt for at most a minute; the retry rule then takes over.
+TEST_F(FaultMatrix, SlowACommitThatIsNeverAnsweredIsCutAfterAMinute) {
+  serveEverything();
+  Answer silence;
+  silence.stall = true;
+  server.onSequence("PUT", "/v2/translate", {silence, Answer::json(kAccepted)});
+  double seconds = 0;
+  ProcessResult run = timedRun(seconds, "translate");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("success", "accepted"));
+  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 2u);
+  EXPECT_EQ(count(run.err, "connect failed!!!"), 0u);  // the second attempt comes at once
+  EXPECT_GE(seconds, 60);
+  EXPECT_LT(seconds, 80);
+}
+
+TEST_F(FaultMatrix, SlowAGatewayTokenStoppedMidBodyIsCutAfterAMinute) {
+  serveEverything();
+  Answer half = cut(std::string(R"({"access_token":")") + kGatewayToken + "\"}");
+  half.stall = true;
+  server.onSequence(
+      "POST", "/api/uaa/oauth/token",
+      {half, Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
+  double seconds = 0;
+  ProcessResult run = timedRun(seconds, "translate", true);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("success", "accepted"));
+  EXPECT_EQ(server.requestsTo("/api/uaa/oauth/token").size(), 2u);
+  EXPECT_EQ(server.requestsTo("/v2/translate").back().header("x-project-id"), "55");
+  EXPECT_GE(seconds, 60);
+  EXPECT_LT(seconds, 80);
+}
+
+// A wait with "overtime" N ends with "overtime!" within N + 20 s whatever the server does:
+// once N has passed no request made for the wait is retried, and an attempt still running
+// 10 s later is ended.
+TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusQueryIsNeverAnswered) {
+  serveEverything();
+  Answer silence;
+  silence.stall = true;
+  server.onAlways("GET", "/translate", silence);
+  double seconds = 0;
+  ProcessResult run = timedRun(seconds, "waitfor", false, R"(,"overtime":10)");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("failed", "overtime!"));
+  EXPECT_LT(seconds, 30);
+  EXPECT_EQ(server.requestsTo("/translate").size(), 1u);
+  EXPECT_EQ(count(run.err, "] getTranslateStatus failed: "), 1u) << run.err;
+  EXPECT_EQ(count(run.err, "connect failed!!!"), 0u) << run.err;
+}
+
+TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusAnswerDrips) {
+  serveEverything();
+  Answer drip = Answer::json(kFinished);
+  drip.dripBytesPerSecond = 1;
+  server.onAlways("GET", "/translate", drip);
+  double seconds = 0;
+  ProcessResult run = timedRun(seconds, "waitfor", false, R"(,"overtime":10)");
+  EXPECT_EQ(client.result(), result("failed", "overtime!"));
+  EXPECT_LT(seconds, 30);
+  EXPECT_EQ(server.requestsTo("/translate").size(), 1u);
+}
+
+TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheTokenRequestStalls) {
+  serveEverything();
+  Answer silence;
+  silence.stall = true;
+  server.onAlways("POST", "/oauth2/token", silence);
+  double seconds = 0;
+  ProcessResult run = timedRun(seconds, "waitfor", false, R"(,"overtime":10)");
+  EXPECT_EQ(client.result(), result("failed", "overtime!"));
+  EXPECT_LT(seconds, 30);
+  EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 1u);
+  // By the time the token attempt was ended, the query's own time had run out as well.
+  EXPECT_TRUE(server.requestsTo("/translate").empty());
+}
+
+TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
+  TestServer gone;
+  std::string url = gone.url();
+  gone.~TestServer();
+  new (&gone) TestServer();  // a fresh server elsewhere; the old port is now closed
+  double seconds = 0;
+  auto start = std::chrono::steady_clock::now();
+  ProcessResult run = client.run(R"({"cmdtype":"waitfor","rooturl":")" + url +
+                                 R"(","appkey":"k","appsecret":"s","overtime":10,)"
+                                 R"("requestbody":{"source":{"fileId":7}},"output":")" +
+                                 client.resultPath() + "\"}");
+  seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(client.result(), result("failed", "overtime!"));
+  EXPECT_LT(seconds, 30);
+  EXPECT_EQ(count(run.err, " max retry 32"), 0u);
+}
+
+// What a calling script does to the client's own streams and to the client itself must not
+// cost it its result.
+TEST_F(FaultMatrix, AClosedStandardOutputDoesNotEndTheRun) {
+  serveEverything();
+  writeFile(client.configPath(), configFor("translate"));
+  ProcessOptions options;  // standard output is a pipe, as in "client | head -c 10"
+  options.stderrPath = client.dir() + "/stderr";
+  ChildProcess child({MARLUNE_BINARY, "-cfg", client.configPath()}, options);
+  EXPECT_EQ(child.readLine(10000), "-cfg");
+  child.closeOutput();
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(client.result(), result("success", "accepted"));
+}
+
+TEST_F(FaultMatrix, EndingTheRunWhileItWritesTheResultKeepsTheOldResult) {
+  serveEverything();
+  std::string large = R"({"code":"success","message":")" + std::string(64 << 20, 'm') + "\"}";
+  server.onAlways("PUT", "/v2/translate", Answer::json(large));
+  const std::string old = result("success", "an earlier run");
+  writeFile(client.resultPath(), old);
+  writeFile(client.configPath(), configFor("translate"));
+  ProcessOptions options;
+  options.stdoutPath = client.dir() + "/stdout";
+  ChildProcess child({MARLUNE_BINARY, "-cfg", client.configPath()}, options);
+  // Stop it as soon as the result starts to change, or its temporary file appears.
+  bool writing = false;
+  for (int wait = 0; wait < 60000 && !writing; ++wait) {
+    for (const std::string& name : listDir(client.dir())) {
+      writing = writing || name.find(".tmp") != std::string::npos;
+    }
+    writing = writing || readFile(client.resultPath()) != old;
+    if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(writing);
+  child.terminate();
+  child.wait();
+  // The old result, or the whole new one if the replacement came first; nothing torn.
+  std::string now = readFile(client.resultPath());
+  EXPECT_TRUE(now == old || now.size() > (64u << 20)) << now.size() << " bytes";
+  for (const std::string& name : listDir(client.dir())) {
+    EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+  }
 }
 
 }  // namespace

@@ -153,6 +153,15 @@ Answer TestServer::dispatch(const RecordedRequest& request) {
   return handler(request);
 }
 
+void TestServer::holdUntilClientCloses(int fd) {
+  char chunk[4096];
+  while (!stopping_) {
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 100) == 0) continue;
+    if (::recv(fd, chunk, sizeof(chunk), 0) <= 0) return;
+  }
+}
+
 void TestServer::handleConnection(int fd) {
   std::string buffer;
   size_t end;
@@ -188,19 +197,32 @@ void TestServer::handleConnection(int fd) {
   if (answer.delayMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
   }
-  if (answer.closeWithoutAnswer) return;
+    if (answer.closeWithoutAnswer) return;
+  if (answer.stall && !answer.cutMidBody) {
+    holdUntilClientCloses(fd);
+    return;
+  }
   std::string response =
       "HTTP/1.1 " + std::to_string(answer.status) + " " + statusText(answer.status) + "\r\n";
   if (!answer.contentType.empty()) response += "Content-Type: " + answer.contentType + "\r\n";
   for (const std::string& line : answer.headers) response += line + "\r\n";
   response += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
   response += "Connection: close\r\n\r\n";
-  if (answer.cutMidBody) {
+    if (answer.cutMidBody) {
     response += answer.body.substr(0, answer.body.size() / 2);
     sendAll(fd, response);
+    if (answer.stall) holdUntilClientCloses(fd);
     return;
   }
-  sendAll(fd, response + answer.body);
+  response += answer.body;
+  if (answer.dripBytesPerSecond > 0) {
+    for (size_t i = 0; i < response.size() && !stopping_; ++i) {
+      if (::send(fd, &response[i], 1, MSG_NOSIGNAL) != 1) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000 / answer.dripBytesPerSecond));
+    }
+    return;
+  }
+  sendAll(fd, response);
 }
 
 }  // namespace testing_support

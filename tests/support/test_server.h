@@ -25,7 +25,11 @@ struct Answer {
   // Faults.
   bool closeWithoutAnswer = false;  // close the connection before sending anything
   bool cutMidBody = false;          // send headers and half the body, then close
-  int delayMs = 0;                  // wait before answering
+    int delayMs = 0;                  // wait before answering
+  // Hold the connection without answering (after headers and half the body when
+  // `cutMidBody` is set too) until the client gives up and closes it.
+  bool stall = false;
+  int dripBytesPerSecond = 0;  // send the whole answer this slowly
 
   static Answer json(const std::string& body, int status = 200);
   static Answer drop();
@@ -57,7 +61,8 @@ class TestServer {
 
  private:
   void serve();
-  void handleConnection(int fd);
+    void handleConnection(int fd);
+  void holdUntilClientCloses(int fd);
   Answer dispatch(const RecordedRequest& request);
 
   int listenFd_ = -1;
