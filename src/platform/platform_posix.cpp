@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -39,6 +40,12 @@ std::string programPath(const char* argv0) {
 bool pathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 void makeDirectory(const std::string& path) { mkdir(path.c_str(), 0755); }
+
+bool isWritableDirectory(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  return faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
 
 int64_t nowTicks() {
   if (g_timeSource != nullptr) return g_timeSource->nowTicks();

@@ -29,6 +29,11 @@ std::string directoryOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+// The "logs" directory beside the running program (symbolic links resolved).
+std::string logDirectory(int argc, char** argv) {
+  return directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
+}
+
 }  // namespace
 
 OptionMap& optionMap() {
@@ -42,14 +47,23 @@ bool parseCommandLine(int argc, char** argv) {
     std::cout << argv[i] << std::endl;
     takeArgument(options, argv[i]);
   }
-  std::string logDir = directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
+  std::string logDir = logDirectory(argc, argv);
   if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
   initLogging(logDir);
   return !options[kConfigOption].empty();
 }
 
 void initLogging(const std::string& logDir) {
-  if (!platform::pathExists(logDir)) return;
+  // Every line of these severities is in the INFO file already.
+  google::SetLogDestination(google::GLOG_WARNING, "");
+  google::SetLogDestination(google::GLOG_ERROR, "");
+  google::SetLogDestination(google::GLOG_FATAL, "");
+  if (!platform::isWritableDirectory(logDir)) {
+    std::cerr << "marluneTranslate: cannot write log files in " << logDir
+              << "; logging to standard error only" << std::endl;
+    google::LogToStderr();
+    return;
+  }
   std::string base = logDir + platform::kPathSeparator + "marluneTranslate.log.";
   FLAGS_max_log_size = 10;
   FLAGS_logtostderr = false;

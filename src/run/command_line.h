@@ -15,5 +15,7 @@ OptionMap& optionMap();
 // non-empty value.
 bool parseCommandLine(int argc, char** argv);
 
-// Points the log files into `logDir` (when it exists) and prints " log dir is <base>".
+// Points the log files into `logDir` and prints " log dir is <base>" when it is a writable
+// directory; otherwise says so in one line on standard error and logs to standard error only.
+// Either way no per-severity copies (WARNING, ERROR, FATAL files) are written.
 void initLogging(const std::string& logDir);

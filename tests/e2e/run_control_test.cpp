@@ -1,6 +1,9 @@
 // The built client, run as a caller runs it: exit status, result file, log files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "support/file_util.h"
 
 using namespace testing_support;
@@ -12,12 +15,34 @@ std::string binaryDir() {
   return binary.substr(0, binary.rfind('/') + 1);
 }
 
+// A copy of the client in a directory of its own; returns its path.
+std::string copyOfTheClient(const std::string& dir) {
+  std::string copy = dir + "/marluneTranslate";
+  std::filesystem::copy_file(MARLUNE_BINARY, copy);
+  return copy;
+}
+
+std::vector<std::string> sortedEntries(const std::string& dir) {
+  std::vector<std::string> names = listDir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
-  ProcessResult run = runProcess({MARLUNE_BINARY});
+  // The client's temporary directory, where glog would put files of its own.
+  std::string tmp = makeTempDir();
+  ProcessResult run = runProcess({MARLUNE_BINARY}, "", {"TMPDIR=" + tmp});
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("] -cfg empty!"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, " log dir is " + binaryDir() + "logs/marluneTranslate.log.\n");
+  EXPECT_EQ(listDir(tmp), std::vector<std::string>()) << "the ERROR line was copied to " << tmp;
 
   bool found = false;
   for (const std::string& name : listDir(binaryDir() + "logs")) {
@@ -70,6 +95,28 @@ TEST(RunControl, AnUnwritableOutputIsLoggedButTheExitStatusIsZero) {
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_NE(run.err.find("] output result failed!"), std::string::npos) << run.err;
+}
+
+TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
+  // A regular file named "logs" stops even root from logging beside the program.
+  std::string dir = makeTempDir();
+  std::string client = copyOfTheClient(dir);
+  writeFile(dir + "/logs", "");
+  writeFile(dir + "/job.json",
+            R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s","output":")" + dir +
+                R"(/result.json"})");
+  std::string tmp = makeTempDir();
+  ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", {"TMPDIR=" + tmp});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "-cfg\n" + dir + "/job.json\n");
+  EXPECT_EQ(occurrences(run.err, "cannot write log files in " + dir + "/logs;"), 1u) << run.err;
+  EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("]  load config success."), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("] spend time: 0 seconds."), std::string::npos) << run.err;
+  EXPECT_EQ(sortedEntries(dir),
+            (std::vector<std::string>{"job.json", "logs", "marluneTranslate", "result.json"}));
+  EXPECT_EQ(readFile(dir + "/logs"), "");
+  EXPECT_EQ(listDir(tmp), std::vector<std::string>());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include "support/client_run.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace testing_support {
 
@@ -12,18 +11,12 @@ std::string logDirOf(const std::string& binary) {
   return binary.substr(0, binary.rfind('/') + 1) + "logs";
 }
 
-std::string tempDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr ? tmp : "/tmp";
-}
-
-// Paths of the log files in the two places the client logs to.
+// Paths of the log files beside the binary, the only place the client logs to.
 std::vector<std::string> logFiles(const std::string& binary) {
   std::vector<std::string> files;
-  for (const std::string& dir : {logDirOf(binary), tempDir()}) {
-    for (const std::string& name : listDir(dir)) {
-      if (name.find(".log.") != std::string::npos) files.push_back(dir + "/" + name);
-    }
+  std::string dir = logDirOf(binary);
+  for (const std::string& name : listDir(dir)) {
+    if (name.find(".log.") != std::string::npos) files.push_back(dir + "/" + name);
   }
   std::sort(files.begin(), files.end());
   return files;

@@ -22,8 +22,7 @@ class ClientRunner {
   std::string result() const { return readFile(resultPath()); }
   // What the client echoes before any request: the arguments and the log directory line.
   std::string echo() const;
-  // Everything the last run wrote to log files (the logs beside the binary and glog's
-  // copies in the temporary directory).
+  // Everything the last run wrote to log files.
   std::string logsOfLastRun() const;
 
  private:

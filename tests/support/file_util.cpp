@@ -48,7 +48,8 @@ std::vector<std::string> listDir(const std::string& dir) {
   return names;
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         const std::vector<std::string>& env) {
   ProcessResult result;
   std::string dir = makeTempDir();
   std::string outPath = dir + "/stdout";
@@ -57,7 +58,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
   if (!workDir.empty()) command += "cd '" + workDir + "' && ";
   command += "exec env -i PATH=/usr/bin:/bin";
   if (const char* tz = std::getenv("TZ")) command += std::string(" TZ='") + tz + "'";
-  for (const std::string& arg : argv) {
+  std::vector<std::string> words = env;
+  words.insert(words.end(), argv.begin(), argv.end());
+  for (const std::string& arg : words) {
     command += " '";
     for (char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
     command += "'";

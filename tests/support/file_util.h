@@ -22,8 +22,9 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs `argv` to completion with an empty environment but for PATH and TZ, in `workDir`,
-// capturing standard output and standard error.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+// Runs `argv` to completion with an empty environment but for PATH, TZ and the "NAME=value"
+// entries of `env`, in `workDir`, capturing standard output and standard error.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
+                         const std::vector<std::string>& env = {});
 
 }  // namespace testing_support
