@@ -1,8 +1,10 @@
 // The command line and the log set-up.
 #include "run/command_line.h"
 
+#include <cstring>
 #include <iostream>
 
+#include "marlune_version.h"
 #include "platform/platform.h"
 #include "run/log.h"
 
@@ -41,6 +43,20 @@ OptionMap& optionMap() {
   return options;
 }
 
+bool printRequestedInfo(int argc, char** argv) {
+  if (argc != 2) return false;
+  const char* argument = argv[1];
+  if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+    std::cout << usageText(logDirectory(argc, argv));
+  } else if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-v") == 0) {
+    std::cout << versionText();
+  } else {
+    return false;
+  }
+  std::cout.flush();
+  return true;
+}
+
 bool parseCommandLine(int argc, char** argv) {
   OptionMap& options = optionMap();
   for (int i = 1; i < argc; ++i) {
@@ -72,4 +88,43 @@ void initLogging(const std::string& logDir) {
   google::SetStderrLogging(google::GLOG_INFO);
   FLAGS_logbufsecs = 0;
   std::cout << " log dir is " << base << std::endl;
+}
+
+std::string usageText(const std::string& logDir) {
+  return "usage: marluneTranslate -cfg FILE\n"
+         "       marluneTranslate --help | --version\n"
+         "\n"
+         "Runs one translate job of the Marlune service as the JSON configuration FILE says,\n"
+         "writes the outcome to the result file named by \"output\" and exits with 0; exits\n"
+         "with 255 when -cfg is missing or the configuration does not load.\n"
+         "\n"
+         "Configuration keys (default or requirement in brackets):\n"
+         "  cmdtype          translate, waitfor or translatewaitfor (required)\n"
+         "  rooturl          base URL of the service (required)\n"
+         "  appkey           application key (required)\n"
+         "  appsecret        application secret (required)\n"
+         "  output           path of the result file (required)\n"
+         "  requestbody      translate request, an object with an integer source.fileId\n"
+         "  overtime         limit of the wait in seconds (3600)\n"
+         "  tokenurl         path of the token endpoint (/oauth2/token)\n"
+         "  translateurl     path of the translate endpoint (/v2/translate)\n"
+         "  statusurl        path of the status endpoint (/translate)\n"
+         "  tenantid         tenant; when set, every request is signed for the API gateway\n"
+         "  orgid            organisation (required with tenantid)\n"
+         "  accounturl       base URL of the gateway's account side\n"
+         "  gatewaytokenurl  path of the gateway token endpoint (/api/uaa/oauth/token)\n"
+         "  projecturl       path of the organisation's project list, {org-id} replaced by\n"
+         "                   orgid (/api/org-permission/v4/orgs/{org-id}/projects?"
+         "includeExtendData=false)\n"
+         "\n"
+         "Log files: " +
+         logDir +
+         "/marluneTranslate.log.*; every line also goes to standard error.\n"
+         "See marluneTranslate(1) for the result file and the exit status.\n";
+}
+
+std::string versionText() {
+  std::string text = std::string("marluneTranslate ") + MARLUNE_VERSION;
+  if (std::strlen(MARLUNE_GIT_DESCRIBE) > 0) text += std::string(" (") + MARLUNE_GIT_DESCRIBE + ")";
+  return text + "\n";
 }

@@ -85,11 +85,12 @@ bool TranslateJob::run() {
 }
 
 int marluneMain(int argc, char** argv) {
+  if (printRequestedInfo(argc, argv)) return 0;  // before the log set-up: no log file
   google::InitGoogleLogging("");
   ScopeGuard<void (*)()> loggingShutdown(google::ShutdownGoogleLogging);
-
   if (!parseCommandLine(argc, argv)) {
     MLOG(ERROR) << "-cfg empty!";
+    std::fputs("marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n", stderr);
     return -1;
   }
   TranslateJob job;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "support/file_util.h"
 
@@ -40,7 +41,10 @@ TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
   ProcessResult run = runProcess({MARLUNE_BINARY}, "", {"TMPDIR=" + tmp});
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("] -cfg empty!"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("] -cfg empty!\n"
+                         "marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n"),
+            std::string::npos)
+      << run.err;
   EXPECT_EQ(run.out, " log dir is " + binaryDir() + "logs/marluneTranslate.log.\n");
   EXPECT_EQ(listDir(tmp), std::vector<std::string>()) << "the ERROR line was copied to " << tmp;
 
@@ -117,6 +121,38 @@ TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
             (std::vector<std::string>{"job.json", "logs", "marluneTranslate", "result.json"}));
   EXPECT_EQ(readFile(dir + "/logs"), "");
   EXPECT_EQ(listDir(tmp), std::vector<std::string>());
+}
+
+TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
+  std::string dir = makeTempDir();
+  std::string client = copyOfTheClient(dir);
+  for (const char* option : {"--help", "-h"}) {
+    ProcessResult run = runProcess({client, option});
+    EXPECT_EQ(run.exitStatus, 0) << option;
+    EXPECT_EQ(run.err, "") << option;
+    EXPECT_EQ(run.out.rfind("usage: marluneTranslate -cfg FILE\n", 0), 0u) << run.out;
+    for (const char* key : {"cmdtype", "rooturl", "appkey", "appsecret", "output", "requestbody",
+                            "overtime", "tokenurl", "translateurl", "statusurl", "tenantid",
+                            "orgid", "accounturl", "gatewaytokenurl", "projecturl"}) {
+      EXPECT_NE(run.out.find(std::string("\n  ") + key + " "), std::string::npos) << key;
+    }
+    EXPECT_NE(run.out.find("Log files: " + dir + "/logs/marluneTranslate.log."), std::string::npos)
+        << run.out;
+  }
+  for (const char* option : {"--version", "-v"}) {
+    ProcessResult run = runProcess({client, option});
+    EXPECT_EQ(run.exitStatus, 0) << option;
+    EXPECT_EQ(run.err, "") << option;
+    EXPECT_TRUE(std::regex_match(
+        run.out, std::regex("marluneTranslate [0-9]+\\.[0-9]+\\.[0-9]+( \\([^()\n]+\\))?\n")))
+        << run.out;
+  }
+  EXPECT_EQ(listDir(dir), std::vector<std::string>{"marluneTranslate"}) << "a logs directory";
+
+  // Beside other arguments they are arguments like any other.
+  ProcessResult run = runProcess({client, "--help", "-v"});
+  EXPECT_EQ(run.exitStatus, 255);
+  EXPECT_EQ(run.out, "--help\n-v\n log dir is " + dir + "/logs/marluneTranslate.log.\n");
 }
 
 }  // namespace
