@@ -1,5 +1,6 @@
-# What the installed program needs. Included at the end of the root CMakeLists.txt, once
-# every target exists.
+# What the installed program needs: its version and the install rules (cmake --install).
+# Included at the end of the root CMakeLists.txt, once every target exists.
+include(GNUInstallDirs)
 
 # The version --version prints: the project version, and `git describe` of the checkout the
 # build was configured in. Taken at configure time; reconfigure to refresh it.
@@ -24,3 +25,30 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/marlune_version.h CONTENT
 #define MARLUNE_GIT_DESCRIBE \"@MARLUNE_GIT_DESCRIBE@\"
 " @ONLY)
 target_include_directories(marlune PRIVATE ${CMAKE_BINARY_DIR}/generated)
+
+# The program lives in its own directory, where it looks for "logs" beside itself; the
+# command in bin is a link to it. A literal "lib": the multiarch libdir would hide it.
+set(MARLUNE_PROGRAM_DIR lib/marlune-translate)
+set(MARLUNE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/marlune-translate)
+
+install(TARGETS marluneTranslate RUNTIME DESTINATION ${MARLUNE_PROGRAM_DIR})
+install(TARGETS marluneEmulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${MARLUNE_DOC_DIR}/examples)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${MARLUNE_DOC_DIR})
+
+# Symbolic links are made at install time: file(INSTALL) cannot copy one that dangles.
+function(marlune_install_link target link)
+  set(component ${ARGN})
+  install(CODE "
+    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${link}\")
+    message(STATUS \"Installing: \${link} -> ${target}\")
+    file(REMOVE \"\${link}\")
+    file(CREATE_LINK \"${target}\" \"\${link}\" SYMBOLIC)
+  " ${component})
+endfunction()
+
+file(RELATIVE_PATH MARLUNE_BIN_TO_PROGRAM /${CMAKE_INSTALL_BINDIR}
+     /${MARLUNE_PROGRAM_DIR}/marluneTranslate)
+marlune_install_link(${MARLUNE_BIN_TO_PROGRAM} ${CMAKE_INSTALL_BINDIR}/marluneTranslate)
+
+add_subdirectory(${CMAKE_SOURCE_DIR}/man ${CMAKE_BINARY_DIR}/man)
