@@ -1,5 +1,6 @@
-# What the installed program needs: its version and the install rules (cmake --install).
-# Included at the end of the root CMakeLists.txt, once every target exists.
+# What the installed program needs: its version, the install rules (cmake --install) and the
+# Debian package (cpack -G DEB in the build directory). Included at the end of the root
+# CMakeLists.txt, once every target exists.
 include(GNUInstallDirs)
 
 # The version --version prints: the project version, and `git describe` of the checkout the
@@ -52,3 +53,50 @@ file(RELATIVE_PATH MARLUNE_BIN_TO_PROGRAM /${CMAKE_INSTALL_BINDIR}
 marlune_install_link(${MARLUNE_BIN_TO_PROGRAM} ${CMAKE_INSTALL_BINDIR}/marluneTranslate)
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/man ${CMAKE_BINARY_DIR}/man)
+
+# Only in the package: the shared log directory (made by the postinst script) and its
+# clean-up, and the Debian changelog.
+set(MARLUNE_LOG_DIR /var/log/marlune-translate)
+set(MARLUNE_DEB_ONLY COMPONENT deb EXCLUDE_FROM_ALL)
+marlune_install_link(${MARLUNE_LOG_DIR} ${MARLUNE_PROGRAM_DIR}/logs ${MARLUNE_DEB_ONLY})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/marlune-translate.tmpfiles
+        DESTINATION lib/tmpfiles.d RENAME marlune-translate.conf ${MARLUNE_DEB_ONLY})
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+                   COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/changelog
+                           > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+                   DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
+add_custom_target(marlune_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${MARLUNE_DOC_DIR}
+        ${MARLUNE_DEB_ONLY})
+
+# The Debian package: everything above, in one package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME marlune-translate)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "marluneTranslate maintainers <maintainers@marlune-translate.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "one-shot console client for the Marlune translate service")
+# The extended description, in lines short enough for dpkg's listings.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "marluneTranslate obtains a bearer token, submits a translate job for a file\n"
+  "already uploaded to the service and/or waits for the job to end, optionally\n"
+  "signing every request for the service's API gateway. Callers give it a JSON\n"
+  "configuration and read the outcome from a small JSON result file and the exit\n"
+  "status. Every user's log files go to /var/log/marlune-translate.\n"
+  "\n"
+  "The package also holds marluneEmulator, a local stand-in for the service and\n"
+  "its gateway, for testing an integration without the cloud.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL Unspecified deb)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst
+                                       ${CMAKE_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
