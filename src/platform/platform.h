@@ -21,6 +21,9 @@ bool pathExists(const std::string& path);
 // Creates the directory `path`; failure is silently ignored.
 void makeDirectory(const std::string& path);
 
+// True when `path` is a directory in which this process may create files.
+bool isWritableDirectory(const std::string& path);
+
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
 int64_t nowTicks();
 const int64_t kTicksPerSecond = 10000000;

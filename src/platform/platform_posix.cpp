@@ -92,6 +92,12 @@ bool pathExists(const std::string& path) { return access(path.c_str(), F_OK) == 
 
 void makeDirectory(const std::string& path) { mkdir(path.c_str(), 0755); }
 
+bool isWritableDirectory(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  return faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 int64_t systemNowTicks() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);

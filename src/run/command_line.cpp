@@ -1,8 +1,10 @@
 // The command line and the log set-up.
 #include "run/command_line.h"
 
+#include <cstring>
 #include <iostream>
 
+#include "marlune_version.h"
 #include "platform/platform.h"
 #include "util/log.h"
 
@@ -29,11 +31,30 @@ std::string directoryOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+// The "logs" directory beside the running program (symbolic links resolved).
+std::string logDirectory(int argc, char** argv) {
+  return directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
+}
+
 }  // namespace
 
 OptionMap& optionMap() {
   static OptionMap options;
   return options;
+}
+
+bool printRequestedInfo(int argc, char** argv) {
+  if (argc != 2) return false;
+  const char* argument = argv[1];
+  if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+    std::cout << usageText(logDirectory(argc, argv));
+  } else if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-v") == 0) {
+    std::cout << versionText();
+  } else {
+    return false;
+  }
+  std::cout.flush();
+  return true;
 }
 
 bool parseCommandLine(int argc, char** argv) {
@@ -42,14 +63,23 @@ bool parseCommandLine(int argc, char** argv) {
     std::cout << argv[i] << std::endl;
     takeArgument(options, argv[i]);
   }
-  std::string logDir = directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
+  std::string logDir = logDirectory(argc, argv);
   if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
   initLogging(logDir);
   return !options[kConfigOption].empty();
 }
 
 void initLogging(const std::string& logDir) {
-  if (!platform::pathExists(logDir)) return;
+  // Every line of these severities is in the INFO file already.
+  google::SetLogDestination(google::GLOG_WARNING, "");
+  google::SetLogDestination(google::GLOG_ERROR, "");
+  google::SetLogDestination(google::GLOG_FATAL, "");
+  if (!platform::isWritableDirectory(logDir)) {
+    std::cerr << "marluneTranslate: cannot write log files in " << logDir
+              << "; logging to standard error only" << std::endl;
+    google::LogToStderr();
+    return;
+  }
   std::string base = logDir + platform::kPathSeparator + "marluneTranslate.log.";
   FLAGS_max_log_size = 10;
   FLAGS_logtostderr = false;
@@ -58,4 +88,43 @@ void initLogging(const std::string& logDir) {
   google::SetStderrLogging(google::GLOG_INFO);
   FLAGS_logbufsecs = 0;
   std::cout << " log dir is " << base << std::endl;
+}
+
+std::string usageText(const std::string& logDir) {
+  return "usage: marluneTranslate -cfg FILE\n"
+         "       marluneTranslate --help | --version\n"
+         "\n"
+         "Runs one translate job of the Marlune service as the JSON configuration FILE says,\n"
+         "writes the outcome to the result file named by \"output\" and exits with 0; exits\n"
+         "with 255 when -cfg is missing or the configuration does not load.\n"
+         "\n"
+         "Configuration keys (default or requirement in brackets):\n"
+         "  cmdtype          translate, waitfor or translatewaitfor (required)\n"
+         "  rooturl          base URL of the service (required)\n"
+         "  appkey           application key (required)\n"
+         "  appsecret        application secret (required)\n"
+         "  output           path of the result file (required)\n"
+         "  requestbody      translate request, an object with an integer source.fileId\n"
+         "  overtime         limit of the wait in seconds (3600)\n"
+         "  tokenurl         path of the token endpoint (/oauth2/token)\n"
+         "  translateurl     path of the translate endpoint (/v2/translate)\n"
+         "  statusurl        path of the status endpoint (/translate)\n"
+         "  tenantid         tenant; when set, every request is signed for the API gateway\n"
+         "  orgid            organisation (required with tenantid)\n"
+         "  accounturl       base URL of the gateway's account side\n"
+         "  gatewaytokenurl  path of the gateway token endpoint (/api/uaa/oauth/token)\n"
+         "  projecturl       path of the organisation's project list, {org-id} replaced by\n"
+         "                   orgid (/api/org-permission/v4/orgs/{org-id}/projects?"
+         "includeExtendData=false)\n"
+         "\n"
+         "Log files: " +
+         logDir +
+         "/marluneTranslate.log.*; every line also goes to standard error.\n"
+         "See marluneTranslate(1) for the result file and the exit status.\n";
+}
+
+std::string versionText() {
+  std::string text = std::string("marluneTranslate ") + MARLUNE_VERSION;
+  if (std::strlen(MARLUNE_GIT_DESCRIBE) > 0) text += std::string(" (") + MARLUNE_GIT_DESCRIBE + ")";
+  return text + "\n";
 }

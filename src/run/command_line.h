@@ -10,10 +10,22 @@ using OptionMap = std::map<std::string, std::string>;
 // The process-wide options.
 OptionMap& optionMap();
 
+// When the only argument is "--help"/"-h" or "--version"/"-v", prints the usage or the
+// version on standard output and returns true; otherwise prints nothing and returns false.
+bool printRequestedInfo(int argc, char** argv);
+
 // Echoes each argument to standard output, takes "-cfg" and its value, creates the
 // "logs" directory beside the program and points the log at it. True when "-cfg" has a
 // non-empty value.
 bool parseCommandLine(int argc, char** argv);
 
-// Points the log files into `logDir` (when it exists) and prints " log dir is <base>".
+// Points the log files into `logDir` and prints " log dir is <base>" when it is a writable
+// directory; otherwise says so in one line on standard error and logs to standard error only.
+// Either way no per-severity copies (WARNING, ERROR, FATAL files) are written.
 void initLogging(const std::string& logDir);
+
+// The usage: synopsis, configuration keys and where the log files of `logDir` go.
+std::string usageText(const std::string& logDir);
+
+// "marluneTranslate <version>", the checkout it was built from in brackets when known.
+std::string versionText();

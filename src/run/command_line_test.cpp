@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <sstream>
 #include <vector>
 
 #include "platform/platform.h"
@@ -67,10 +69,16 @@ TEST(ParseCommandLine, NoArgumentsStillSetsUpTheLog) {
   EXPECT_TRUE(platform::pathExists(exe.substr(0, exe.rfind('/') + 1) + "logs"));
 }
 
-TEST(InitLogging, AMissingDirectoryLeavesTheLogAlone) {
+TEST(InitLogging, AMissingDirectoryIsNamedOnStandardErrorInsteadOfTheLogLine) {
+  std::ostringstream err;
+  std::streambuf* savedErr = std::cerr.rdbuf(err.rdbuf());
   testing_support::CoutCapture capture;
   initLogging("/nonexistent-marlune-dir/logs");
+  std::cerr.rdbuf(savedErr);
   EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(err.str(),
+            "marluneTranslate: cannot write log files in /nonexistent-marlune-dir/logs; "
+            "logging to standard error only\n");
 }
 
 }  // namespace

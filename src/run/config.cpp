@@ -140,7 +140,7 @@ bool TranslateJob::loadConfig(const std::string& path) {
   }
   rapidjson::Document doc;
   if (!parseJsonSkippingBom(readTextFile(path), doc) || !doc.IsObject()) {
-    MLOG(ERROR) << " load config error!";
+    MLOG(ERROR, kLoadConfigError) << " load config error!";
     return false;
   }
   if (!readSetting(doc, "cmdtype", cmdType)) {
@@ -186,7 +186,7 @@ bool TranslateJob::loadConfig(const std::string& path) {
   overtime = readOvertime(doc);
   outputPath = utf8ToLocal(outputPath);
   deriveUrls();
-  MLOG(INFO) << " load config success.";
+  MLOG(INFO, kLoadConfigSuccess) << " load config success.";
   return true;
 }
 

@@ -93,20 +93,22 @@ bool TranslateJob::run() {
   }
 
   int64_t end = platform::nowTicks();
-  MLOG(INFO) << "spend time: " << (end - start) / platform::kTicksPerSecond << " seconds.";
+  MLOG(INFO, kSpendTime) << "spend time: " << (end - start) / platform::kTicksPerSecond
+                         << " seconds.";
 
   bool written = writeTextFile(outputPath, buildResultDocument(succeeded, message, fileId));
-  if (!written) MLOG(ERROR) << "output result failed!";
+  if (!written) MLOG(ERROR, kOutputResultFailed) << "output result failed!";
   return written;
 }
 
 int marluneMain(int argc, char** argv) {
   platform::ignoreBrokenPipes();
+  if (printRequestedInfo(argc, argv)) return 0;  // before the log set-up: no log file
   google::InitGoogleLogging("");
   ScopeGuard<void (*)()> loggingShutdown(google::ShutdownGoogleLogging);
-
   if (!parseCommandLine(argc, argv)) {
-    MLOG(ERROR) << "-cfg empty!";
+    MLOG(ERROR, kCfgEmpty) << "-cfg empty!";
+    std::fputs("marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n", stderr);
     return -1;
   }
   TranslateJob job;

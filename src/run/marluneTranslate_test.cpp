@@ -54,7 +54,7 @@ TEST(WriteTextFile, WritesExactlyTheTextAndReportsFailures) {
   EXPECT_FALSE(writeTextFile("", "{}"));
   EXPECT_FALSE(writeTextFile(dir + "/\x81", "{}"));  // not a GBK character
   // A write the device cannot take is a failure, not a success.
-    if (access("/dev/full", W_OK) == 0) {
+  if (access("/dev/full", W_OK) == 0) {
     EXPECT_FALSE(writeTextFile("/dev/full", "{}"));
   }
   // Whatever happened, only the files written remain: no temporary file is left.

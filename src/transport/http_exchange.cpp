@@ -15,10 +15,6 @@ namespace {
 
 const int kMaxRetry = 32;
 const unsigned kRetryPauseMs = 2000;
-// Line numbers the retry log lines have always carried; log watchers match on them.
-const int kMaxRetryLogLine = 173;
-const int kRetryLogLine = 178;
-const int kGaveUpLogLine = 185;
 // Without a limit libcurl would follow a redirect loop for ever.
 const long kMaxRedirects = 30;
 
@@ -115,8 +111,8 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
 std::string reportFailure(const HttpRequest& request, int result, const char* detail) {
   const std::string name = request.name.empty() ? request.label : request.name;
   const char* reason = curl_easy_strerror(static_cast<CURLcode>(result));
-  MLOG_AT(ERROR, kGaveUpLogLine) << name << " failed: "
-                                 << maskCredentials(*detail != '\0' ? detail : reason);
+  MLOG(ERROR, kRequestFailed) << name
+                              << " failed: " << maskCredentials(*detail != '\0' ? detail : reason);
   return name + " failed: " + reason;
 }
 
@@ -174,13 +170,12 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks
   for (;;) {
     if (attempts > 0 && deadlineTicks != 0 && platform::nowTicks() > deadlineTicks) return result;
     if (attempts > kMaxRetry) {
-      MLOG_AT(ERROR, kMaxRetryLogLine)
-          << maskCredentials(url) << " connect failed!!! max retry " << kMaxRetry;
+      MLOG(ERROR, kMaxRetry) << maskCredentials(url) << " connect failed!!! max retry "
+                             << kMaxRetry;
       return result;
     }
     if (attempts > 1) {
-      MLOG_AT(ERROR, kRetryLogLine)
-          << maskCredentials(url) << " connect failed!!! retry " << attempts;
+      MLOG(ERROR, kRetry) << maskCredentials(url) << " connect failed!!! retry " << attempts;
       platform::sleepMillis(kRetryPauseMs);
     }
     ++attempts;

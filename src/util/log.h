@@ -1,14 +1,25 @@
-// Logging for the whole program. Every line carries the main source file's name in
-// glog's prefix, whichever file logs it, so the log reads the same wherever code lives.
+// Logging for the whole program. Every line carries the main source file's name and a line
+// number in glog's prefix, whichever file logs it. Log watchers match on those numbers, so
+// each line has its own fixed number here instead of the place its code happens to stand.
 #pragma once
 
 #include <glog/logging.h>
 
 #define MARLUNE_LOG_FILE "marluneTranslate.cpp"
 
-// Logs at INFO or ERROR with the current line: MLOG(INFO) << "text";
-#define MLOG(severity) MLOG_AT(severity, __LINE__)
+// The program's log lines and the numbers they carry.
+enum class LogLine : int {
+  kSpendTime = 80,           // INFO "spend time: <n> seconds."
+  kOutputResultFailed = 83,  // ERROR "output result failed!"
+  kCfgEmpty = 92,            // ERROR "-cfg empty!"
+  kLoadConfigError = 143,    // ERROR " load config error!"
+  kMaxRetry = 173,           // ERROR "<url> connect failed!!! max retry 32"
+  kRetry = 178,              // ERROR "<url> connect failed!!! retry <n>"
+  kRequestFailed = 185,      // ERROR "<request> failed: <libcurl's explanation>"
+  kLoadConfigSuccess = 189,  // INFO " load config success."
+};
 
-// Logs with a fixed line number, for lines whose number callers rely on.
-#define MLOG_AT(severity, line) \
-  google::LogMessage(MARLUNE_LOG_FILE, line, google::GLOG_##severity).stream()
+// Logs at INFO or ERROR as one of the lines above: MLOG(ERROR, kCfgEmpty) << "-cfg empty!";
+#define MLOG(severity, line)                                                                     \
+  google::LogMessage(MARLUNE_LOG_FILE, static_cast<int>(LogLine::line), google::GLOG_##severity) \
+      .stream()

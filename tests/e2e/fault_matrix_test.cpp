@@ -238,7 +238,7 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
                               " failed: Failed to connect to 127.0.0.1");
     ASSERT_NE(why, std::string::npos) << request << "\n" << run.err;
     EXPECT_NE(run.err.rfind(" max retry 32\n", why), std::string::npos);
-        EXPECT_EQ(count(run.err, std::string("] ") + request + " failed: "), 1u);
+    EXPECT_EQ(count(run.err, std::string("] ") + request + " failed: "), 1u);
   }
   EXPECT_EQ(run.out, client.echo());
   expectNoSecretInLogs();

@@ -2,6 +2,7 @@
 // script would start them: every run must get its own correct result and log file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
 
@@ -66,6 +67,9 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
   EmulatorProcess emulator(MARLUNE_EMULATOR, {"--tenant", "t-par", "--org", "org-par",
                                               "--project-id", "77", "--job-duration", "3"});
   ASSERT_NE(emulator.port(), 0);
+  // Earlier runs' files stay in the shared directory, and pids wrap around.
+  std::vector<std::string> earlierLogs = listDir(logDir());
+  std::sort(earlierLogs.begin(), earlierLogs.end());
   std::vector<std::unique_ptr<ChildProcess>> clients;
   std::vector<std::string> dirs;
   for (int i = 0; i < kClients; ++i) {
@@ -92,7 +96,8 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
     int found = 0;
     for (const std::string& name : listDir(logDir())) {
       if (name.size() < suffix.size() ||
-          name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+          std::binary_search(earlierLogs.begin(), earlierLogs.end(), name)) {
         continue;
       }
       std::string log = readFile(logDir() + "/" + name);

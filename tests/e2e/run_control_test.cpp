@@ -1,6 +1,10 @@
 // The built client, run as a caller runs it: exit status, result file, log files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+
 #include "support/file_util.h"
 #include "support/process.h"
 
@@ -13,12 +17,37 @@ std::string binaryDir() {
   return binary.substr(0, binary.rfind('/') + 1);
 }
 
+// A copy of the client in a directory of its own; returns its path.
+std::string copyOfTheClient(const std::string& dir) {
+  std::string copy = dir + "/marluneTranslate";
+  std::filesystem::copy_file(MARLUNE_BINARY, copy);
+  return copy;
+}
+
+std::vector<std::string> sortedEntries(const std::string& dir) {
+  std::vector<std::string> names = listDir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
-  ProcessResult run = runProcess({MARLUNE_BINARY});
+  // The client's temporary directory, where glog would put files of its own.
+  std::string tmp = makeTempDir();
+  ProcessResult run = runProcess({MARLUNE_BINARY}, "", {"TMPDIR=" + tmp});
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("] -cfg empty!"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("] -cfg empty!\n"
+                         "marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n"),
+            std::string::npos)
+      << run.err;
   EXPECT_EQ(run.out, " log dir is " + binaryDir() + "logs/marluneTranslate.log.\n");
+  EXPECT_EQ(listDir(tmp), std::vector<std::string>()) << "the ERROR line was copied to " << tmp;
 
   bool found = false;
   for (const std::string& name : listDir(binaryDir() + "logs")) {
@@ -71,6 +100,60 @@ TEST(RunControl, AnUnwritableOutputIsLoggedButTheExitStatusIsZero) {
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_NE(run.err.find("] output result failed!"), std::string::npos) << run.err;
+}
+
+TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
+  // A regular file named "logs" stops even root from logging beside the program.
+  std::string dir = makeTempDir();
+  std::string client = copyOfTheClient(dir);
+  writeFile(dir + "/logs", "");
+  writeFile(dir + "/job.json",
+            R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s","output":")" + dir +
+                R"(/result.json"})");
+  std::string tmp = makeTempDir();
+  ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", {"TMPDIR=" + tmp});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "-cfg\n" + dir + "/job.json\n");
+  EXPECT_EQ(occurrences(run.err, "cannot write log files in " + dir + "/logs;"), 1u) << run.err;
+  EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("]  load config success."), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("] spend time: 0 seconds."), std::string::npos) << run.err;
+  EXPECT_EQ(sortedEntries(dir),
+            (std::vector<std::string>{"job.json", "logs", "marluneTranslate", "result.json"}));
+  EXPECT_EQ(readFile(dir + "/logs"), "");
+  EXPECT_EQ(listDir(tmp), std::vector<std::string>());
+}
+
+TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
+  std::string dir = makeTempDir();
+  std::string client = copyOfTheClient(dir);
+  for (const char* option : {"--help", "-h"}) {
+    ProcessResult run = runProcess({client, option});
+    EXPECT_EQ(run.exitStatus, 0) << option;
+    EXPECT_EQ(run.err, "") << option;
+    EXPECT_EQ(run.out.rfind("usage: marluneTranslate -cfg FILE\n", 0), 0u) << run.out;
+    for (const char* key : {"cmdtype", "rooturl", "appkey", "appsecret", "output", "requestbody",
+                            "overtime", "tokenurl", "translateurl", "statusurl", "tenantid",
+                            "orgid", "accounturl", "gatewaytokenurl", "projecturl"}) {
+      EXPECT_NE(run.out.find(std::string("\n  ") + key + " "), std::string::npos) << key;
+    }
+    EXPECT_NE(run.out.find("Log files: " + dir + "/logs/marluneTranslate.log."), std::string::npos)
+        << run.out;
+  }
+  for (const char* option : {"--version", "-v"}) {
+    ProcessResult run = runProcess({client, option});
+    EXPECT_EQ(run.exitStatus, 0) << option;
+    EXPECT_EQ(run.err, "") << option;
+    EXPECT_TRUE(std::regex_match(
+        run.out, std::regex("marluneTranslate [0-9]+\\.[0-9]+\\.[0-9]+( \\([^()\n]+\\))?\n")))
+        << run.out;
+  }
+  EXPECT_EQ(listDir(dir), std::vector<std::string>{"marluneTranslate"}) << "a logs directory";
+
+  // Beside other arguments they are arguments like any other.
+  ProcessResult run = runProcess({client, "--help", "-v"});
+  EXPECT_EQ(run.exitStatus, 255);
+  EXPECT_EQ(run.out, "--help\n-v\n log dir is " + dir + "/logs/marluneTranslate.log.\n");
 }
 
 }  // namespace

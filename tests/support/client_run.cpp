@@ -2,7 +2,6 @@
 #include "support/client_run.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace testing_support {
 
@@ -12,14 +11,19 @@ std::string logDirOf(const std::string& binary) {
   return binary.substr(0, binary.rfind('/') + 1) + "logs";
 }
 
-std::string tempDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr ? tmp : "/tmp";
-}
-
 bool endsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Names of the log files beside the binary, the only place the client logs to, sorted.
+std::vector<std::string> logFiles(const std::string& binary) {
+  std::vector<std::string> names;
+  for (const std::string& name : listDir(logDirOf(binary))) {
+    if (name.find(".log.") != std::string::npos) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace
@@ -30,6 +34,7 @@ ClientRunner::ClientRunner(std::string binary) : binary_(std::move(binary)), dir
 
 ProcessResult ClientRunner::run(const std::string& config) {
   writeFile(configPath_, config);
+  logsBefore_ = logFiles(binary_);
   ProcessResult result = runProcess({binary_, "-cfg", configPath_});
   lastId_ = result.id;
   return result;
@@ -39,20 +44,17 @@ std::string ClientRunner::echo() const {
   return "-cfg\n" + configPath_ + "\n log dir is " + logDirOf(binary_) + "/marluneTranslate.log.\n";
 }
 
-// glog names every log file after the process: "....<pid>".
+// glog names every log file after its process ("....<pid>"). Tests run side by side, so
+// a file of this run is one that is new and carries its pid (pids wrap around).
 std::string ClientRunner::logsOfLastRun() const {
-  std::vector<std::string> files;
   const std::string suffix = "." + std::to_string(lastId_);
-  for (const std::string& dir : {logDirOf(binary_), tempDir()}) {
-    for (const std::string& name : listDir(dir)) {
-      if (name.find(".log.") != std::string::npos && endsWith(name, suffix)) {
-        files.push_back(dir + "/" + name);
-      }
+  std::string text;
+  for (const std::string& name : logFiles(binary_)) {
+    if (endsWith(name, suffix) &&
+        !std::binary_search(logsBefore_.begin(), logsBefore_.end(), name)) {
+      text += readFile(logDirOf(binary_) + "/" + name);
     }
   }
-  std::sort(files.begin(), files.end());
-  std::string text;
-  for (const std::string& path : files) text += readFile(path);
   return text;
 }
 

@@ -23,14 +23,14 @@ class ClientRunner {
   std::string result() const { return readFile(resultPath()); }
   // What the client echoes before any request: the arguments and the log directory line.
   std::string echo() const;
-  // Everything the last run wrote to log files (the logs beside the binary and glog's
-  // copies in the temporary directory).
+  // Everything the last run wrote to log files.
   std::string logsOfLastRun() const;
 
  private:
   std::string binary_;
   std::string dir_;
   std::string configPath_;
+  std::vector<std::string> logsBefore_;
   long lastId_ = 0;
 };
 

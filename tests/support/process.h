@@ -54,7 +54,9 @@ struct ProcessResult {
   long id = 0;  // the process id it ran under
 };
 
-// Runs `argv` to completion in `workDir`, capturing standard output and standard error.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+// Runs `argv` to completion in `workDir` with the default environment and the "NAME=value"
+// entries of `env`, capturing standard output and standard error.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
+                         const std::vector<std::string>& env = {});
 
 }  // namespace testing_support

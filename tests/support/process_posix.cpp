@@ -118,10 +118,12 @@ int ChildProcess::wait() {
   return impl_->exitStatus;
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         const std::vector<std::string>& env) {
   std::string dir = makeTempDir();
   ProcessOptions options;
   options.workDir = workDir;
+  options.environment.insert(options.environment.end(), env.begin(), env.end());
   options.stdoutPath = dir + "/stdout";
   options.stderrPath = dir + "/stderr";
   ProcessResult result;

@@ -197,7 +197,7 @@ void TestServer::handleConnection(int fd) {
   if (answer.delayMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
   }
-    if (answer.closeWithoutAnswer) return;
+  if (answer.closeWithoutAnswer) return;
   if (answer.stall && !answer.cutMidBody) {
     holdUntilClientCloses(fd);
     return;
@@ -208,7 +208,7 @@ void TestServer::handleConnection(int fd) {
   for (const std::string& line : answer.headers) response += line + "\r\n";
   response += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
   response += "Connection: close\r\n\r\n";
-    if (answer.cutMidBody) {
+  if (answer.cutMidBody) {
     response += answer.body.substr(0, answer.body.size() / 2);
     sendAll(fd, response);
     if (answer.stall) holdUntilClientCloses(fd);

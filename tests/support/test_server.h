@@ -25,7 +25,7 @@ struct Answer {
   // Faults.
   bool closeWithoutAnswer = false;  // close the connection before sending anything
   bool cutMidBody = false;          // send headers and half the body, then close
-    int delayMs = 0;                  // wait before answering
+  int delayMs = 0;                  // wait before answering
   // Hold the connection without answering (after headers and half the body when
   // `cutMidBody` is set too) until the client gives up and closes it.
   bool stall = false;
@@ -61,7 +61,7 @@ class TestServer {
 
  private:
   void serve();
-    void handleConnection(int fd);
+  void handleConnection(int fd);
   void holdUntilClientCloses(int fd);
   Answer dispatch(const RecordedRequest& request);
 
