@@ -1,9 +1,9 @@
 // Timestamped log lines for the emulator.
 #include "emulator_log.h"
 
-#include <sys/time.h>
+#include <chrono>
 
-#include <ctime>
+#include "local_time.h"
 
 bool EmulatorLog::openFile(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "a");
@@ -14,14 +14,12 @@ bool EmulatorLog::openFile(const std::string& path) {
 }
 
 void EmulatorLog::line(const std::string& text) {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  std::tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+  using namespace std::chrono;
+  const int64_t millis =
+      duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  const std::string stamp = localTimeText(static_cast<std::time_t>(millis / 1000));
   std::lock_guard<std::mutex> lock(mutex_);
   std::FILE* out = file_ ? file_.get() : stderr;
-  std::fprintf(out, "%s.%03d %s\n", stamp, static_cast<int>(now.tv_usec / 1000), text.c_str());
+  std::fprintf(out, "%s.%03d %s\n", stamp.c_str(), static_cast<int>(millis % 1000), text.c_str());
   std::fflush(out);
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "local_time.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
@@ -65,15 +66,6 @@ EmulatorResponse oauthError(int status, const std::string& error, const std::str
   addString(json, "error_description", text);
   json.EndObject();
   return {status, buffer.GetString()};
-}
-
-std::string localTimeText(int64_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-  return text;
 }
 
 bool parseFileId(const std::string& text, int64_t& id) {

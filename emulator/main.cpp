@@ -1,9 +1,5 @@
 // marluneEmulator: the service and its API gateway on 127.0.0.1, for demonstrations and
-// end-to-end tests of the client. Runs until SIGTERM or SIGINT.
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
+// end-to-end tests of the client. Runs until asked to stop (SIGTERM or SIGINT; Ctrl-C on Windows).
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -14,6 +10,7 @@
 #include "emulator_options.h"
 #include "emulator_server.h"
 #include "emulator_service.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -47,13 +44,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // The signals are taken by sigwait below; every thread started later inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  catchStopRequests();
 
   EmulatorLog log;
   if (!options.logPath.empty() && !log.openFile(options.logPath)) {
@@ -76,12 +67,11 @@ int main(int argc, char** argv) {
   std::atomic<bool> served{true};
   std::thread serving([&] {
     served = server.listen();
-    if (!stopping) kill(getpid(), SIGTERM);  // wakes the main thread
+    if (!stopping) requestStop();  // wakes the main thread
   });
-  int signalNumber = 0;
-  sigwait(&stopSignals, &signalNumber);
+  const std::string reason = waitForStopRequest();
   stopping = true;
-  log.line("stopping on signal " + std::to_string(signalNumber));
+  log.line("stopping on " + reason);
   server.stop();
   serving.join();
   return served ? 0 : 1;

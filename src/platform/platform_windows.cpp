@@ -1,0 +1,204 @@
+// The platform layer on Windows: the system's own API for paths, clock, UUIDs and the code
+// page. Names of files are turned into UTF-16 from code page 936 and opened through the wide
+// API, so a file gets the name the caller wrote whatever the system's ANSI code page is.
+#include <windows.h>
+#include <winsock2.h>
+// After windows.h, which they build on.
+#include <fcntl.h>
+#include <io.h>
+#include <rpc.h>
+
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+const char kPathSeparator[] = "\\";
+
+namespace {
+
+const UINT kLocalCodePage = 936;
+
+// `text` in `codePage` as UTF-16, strictly; false when it holds an invalid sequence.
+bool toWide(UINT codePage, const std::string& text, std::wstring& wide) {
+  wide.clear();
+  if (text.empty()) return true;
+  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
+  const int length = static_cast<int>(text.size());
+  int needed = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  if (needed <= 0) return false;
+  wide.resize(static_cast<size_t>(needed));
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, &wide[0],
+                             needed) == needed;
+}
+
+// UTF-16 in `codePage`, strictly: false when a character has no form there.
+bool fromWide(UINT codePage, const std::wstring& wide, std::string& text) {
+  text.clear();
+  if (wide.empty()) return true;
+  const int length = static_cast<int>(wide.size());
+  // UTF-8 reports unpaired surrogates through its flag; other code pages through the default
+  // character they would have put in.
+  const bool utf8 = codePage == CP_UTF8;
+  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
+  int needed = WideCharToMultiByte(codePage, flags, wide.data(), length, nullptr, 0, nullptr,
+                                   usedDefaultOut);
+  if (needed <= 0 || usedDefault) return false;
+  text.resize(static_cast<size_t>(needed));
+  int written = WideCharToMultiByte(codePage, flags, wide.data(), length, &text[0], needed, nullptr,
+                                    usedDefaultOut);
+  if (written != needed || usedDefault) {
+    text.clear();
+    return false;
+  }
+  return true;
+}
+
+// The UTF-16 name of a file named in the local code page; empty when it has none.
+std::wstring widePath(const std::string& localPath) {
+  std::wstring wide;
+  if (localPath.empty() || !toWide(kLocalCodePage, localPath, wide)) return std::wstring();
+  return wide;
+}
+
+// The file a request to end the process removes first.
+wchar_t g_removeOnTermination[32768];
+
+BOOL WINAPI removeAndEnd(DWORD) {
+  DeleteFileW(g_removeOnTermination);
+  return FALSE;  // the next handler, in the end the system's, ends the process
+}
+
+}  // namespace
+
+std::string programPath(const char* argv0) {
+  char buffer[259];
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+  if (length == 0) return argv0 != nullptr ? std::string(argv0) : std::string();
+  return std::string(buffer, length);
+}
+
+bool pathExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
+
+void makeDirectory(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
+
+bool isWritableDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         _access(path.c_str(), 2) == 0;
+}
+
+// The standard library's clock counts 100-nanosecond ticks since 1970 here.
+int64_t systemNowTicks() {
+  using Ticks = std::chrono::duration<int64_t, std::ratio<1, kTicksPerSecond>>;
+  return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void systemSleepMillis(unsigned ms) { Sleep(ms); }
+
+int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, int second) {
+  struct tm calendar;
+  std::memset(&calendar, 0, sizeof(calendar));
+  calendar.tm_year = year - 1900;
+  calendar.tm_mon = month - 1;
+  calendar.tm_mday = day;
+  calendar.tm_hour = hour;
+  calendar.tm_min = minute;
+  calendar.tm_sec = second;
+  calendar.tm_isdst = 0;
+  __time64_t seconds = _mktime64(&calendar);
+  return seconds == -1 ? -1 : static_cast<int64_t>(seconds);
+}
+
+std::string makeUuid() {
+  UUID uuid;
+  UuidCreate(&uuid);
+  RPC_CSTR text = nullptr;
+  if (UuidToStringA(&uuid, &text) != RPC_S_OK || text == nullptr) return std::string();
+  std::string result(reinterpret_cast<const char*>(text));
+  RpcStringFreeA(&text);
+  return result;
+}
+
+bool utf8ToLocalCodePage(const std::string& utf8, std::string& out) {
+  std::wstring wide;
+  if (toWide(CP_UTF8, utf8, wide) && fromWide(kLocalCodePage, wide, out)) return true;
+  out.clear();
+  return false;
+}
+
+bool localCodePageToUtf8(const std::string& local, std::string& out) {
+  std::wstring wide;
+  if (toWide(kLocalCodePage, local, wide) && fromWide(CP_UTF8, wide, out)) return true;
+  out.clear();
+  return false;
+}
+
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
+  std::wstring path = widePath(localPath);
+  if (path.empty()) return nullptr;
+  HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+PathKind pathKind(const std::string& localPath) {
+  std::wstring path = widePath(localPath);
+  if (path.empty()) return PathKind::kNothing;
+  HANDLE handle = CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return PathKind::kNothing;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool regular =
+      GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  CloseHandle(handle);
+  return regular ? PathKind::kRegularFile : PathKind::kOther;
+}
+
+bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
+  std::wstring from = widePath(fromLocal);
+  std::wstring to = widePath(toLocal);
+  return !from.empty() && !to.empty() &&
+         MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+void removeFile(const std::string& localPath) {
+  std::wstring path = widePath(localPath);
+  if (!path.empty()) DeleteFileW(path.c_str());
+}
+
+RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
+  std::wstring path = widePath(localPath);
+  if (path.empty() || path.size() >= sizeof(g_removeOnTermination) / sizeof(wchar_t)) return;
+  std::memcpy(g_removeOnTermination, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  SetConsoleCtrlHandler(removeAndEnd, TRUE);
+}
+
+RemoveOnTermination::~RemoveOnTermination() {
+  if (g_removeOnTermination[0] == L'\0') return;
+  SetConsoleCtrlHandler(removeAndEnd, FALSE);
+  g_removeOnTermination[0] = L'\0';
+}
+
+// Windows has no SIGPIPE: a write to a closed pipe already fails like any other.
+void ignoreBrokenPipes() {}
+
+}  // namespace platform
