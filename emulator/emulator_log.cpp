@@ -6,7 +6,7 @@
 #include "local_time.h"
 
 bool EmulatorLog::openFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "a");
+  std::FILE* file = std::fopen(path.c_str(), "ab");  // the same line ends on every system
   if (file == nullptr) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   file_.reset(file);

@@ -10,6 +10,7 @@
 #include "emulator_test_support.h"
 #include "support/fake_clock.h"
 #include "support/file_util.h"
+#include "support/time_zone.h"
 #include "transport/json_parse.h"
 
 using emulator_test::clientSigned;
@@ -26,17 +27,11 @@ class EmulatorServiceTest : public ::testing::Test {
   static void SetUpTestSuite() {
     const char* tz = std::getenv("TZ");
     savedTz_ = tz != nullptr ? new std::string(tz) : nullptr;
-    setenv("TZ", "UTC", 1);
-    tzset();
+    testing_support::setTimeZone("UTC");
   }
   static void TearDownTestSuite() {
-    if (savedTz_ != nullptr) {
-      setenv("TZ", savedTz_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    testing_support::setTimeZone(savedTz_ != nullptr ? *savedTz_ : "");
     delete savedTz_;
-    tzset();
   }
 
   EmulatorServiceTest() { EXPECT_TRUE(log.openFile(logPath)); }

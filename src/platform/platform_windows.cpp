@@ -2,7 +2,6 @@
 // page. Names of files are turned into UTF-16 from code page 936 and opened through the wide
 // API, so a file gets the name the caller wrote whatever the system's ANSI code page is.
 #include <windows.h>
-#include <winsock2.h>
 // After windows.h, which they build on.
 #include <fcntl.h>
 #include <io.h>

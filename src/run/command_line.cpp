@@ -118,8 +118,8 @@ std::string usageText(const std::string& logDir) {
          "includeExtendData=false)\n"
          "\n"
          "Log files: " +
-         logDir +
-         "/marluneTranslate.log.*; every line also goes to standard error.\n"
+         logDir + platform::kPathSeparator +
+         "marluneTranslate.log.*; every line also goes to standard error.\n"
          "See marluneTranslate(1) for the result file and the exit status.\n";
 }
 

@@ -29,8 +29,10 @@ Parsed parse(std::vector<std::string> args) {
 }
 
 std::string logLine() {
-  std::string exe = platform::programPath("");
-  return " log dir is " + exe.substr(0, exe.rfind('/') + 1) + "logs/marluneTranslate.log.\n";
+  const std::string exe = platform::programPath("");
+  const std::string separator = platform::kPathSeparator;
+  return " log dir is " + exe.substr(0, exe.rfind(separator) + 1) + "logs" + separator +
+         "marluneTranslate.log.\n";
 }
 
 TEST(ParseCommandLine, TakesTheValueAfterCfgAndEchoesEveryArgument) {
@@ -66,7 +68,8 @@ TEST(ParseCommandLine, NoArgumentsStillSetsUpTheLog) {
   EXPECT_FALSE(p.result);
   EXPECT_EQ(p.printed, logLine());
   std::string exe = platform::programPath("");
-  EXPECT_TRUE(platform::pathExists(exe.substr(0, exe.rfind('/') + 1) + "logs"));
+  EXPECT_TRUE(
+      platform::pathExists(exe.substr(0, exe.rfind(platform::kPathSeparator) + 1) + "logs"));
 }
 
 TEST(InitLogging, AMissingDirectoryIsNamedOnStandardErrorInsteadOfTheLogLine) {

@@ -62,6 +62,9 @@ TEST(WriteTextFile, WritesExactlyTheTextAndReportsFailures) {
 }
 
 TEST(WriteTextFile, ReplacesAFileButWritesThroughALink) {
+#ifdef _WIN32
+  GTEST_SKIP() << "making a symbolic link takes a privilege on Windows";
+#else
   std::string dir = testing_support::makeTempDir();
   testing_support::writeFile(dir + "/target.json", "old");
   ASSERT_EQ(symlink((dir + "/target.json").c_str(), (dir + "/link.json").c_str()), 0);
@@ -74,6 +77,7 @@ TEST(WriteTextFile, ReplacesAFileButWritesThroughALink) {
   ASSERT_EQ(mkdir((dir + "/taken.json").c_str(), 0755), 0);
   EXPECT_FALSE(writeTextFile(dir + "/taken.json", "{}"));
   EXPECT_EQ(testing_support::listDir(dir).size(), 3u);
+#endif
 }
 
 }  // namespace

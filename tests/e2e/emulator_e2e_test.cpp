@@ -14,6 +14,7 @@
 #include "support/fake_clock.h"
 #include "support/file_util.h"
 #include "support/process.h"
+#include "support/time_zone.h"
 
 using namespace testing_support;
 
@@ -27,10 +28,7 @@ const char kOrg[] = "org-e2e";
 class EmulatorE2E : public ::testing::Test {
  protected:
   // The client reads "expireTime" as local standard time: both processes run in UTC.
-  static void SetUpTestSuite() {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
+  static void SetUpTestSuite() { setTimeZone("UTC"); }
 
   // A configuration for `cmdtype` against `emulator`; gateway mode adds tenant,
   // organisation and account URL. `extra` is spliced in as further members.
@@ -89,7 +87,9 @@ TEST_F(EmulatorE2E, TranslatePlainAndGateway) {
     EXPECT_EQ(result(), expected("success", "translate job accepted for file 101", 101));
     EXPECT_EQ(emulator.logCount("PUT /v2/translate -> 200 (job for file 101 started)"), 1u)
         << emulator.log();
+#ifndef _WIN32  // wine gives a child without a console no Ctrl-Break: the stop is a kill there
     EXPECT_EQ(emulator.stop(), 0);
+#endif
   }
   {
     EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions());
@@ -277,9 +277,11 @@ TEST_F(EmulatorChecks, TamperedReplayedAndStaleRequestsAreRejected) {
   EXPECT_EQ(put(emulator, forAnotherPath),
             R"(401 {"code":401,"message":"gateway check failed: x-ca-signature mismatch"})");
 
+#ifndef _WIN32  // wine gives a child without a console no Ctrl-Break: the stop is a kill there
   EXPECT_EQ(emulator.stop(), 0);
-  EXPECT_EQ(emulator.logCount("gateway check failed: "), 4u) << emulator.log();
   EXPECT_NE(emulator.log().find("stopping on signal 15"), std::string::npos);
+#endif
+  EXPECT_EQ(emulator.logCount("gateway check failed: "), 4u) << emulator.log();
 }
 
 }  // namespace

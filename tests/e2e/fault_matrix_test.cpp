@@ -195,13 +195,16 @@ TEST_F(FaultMatrix, OnlyTheCommitAndTheStatusQueryFollowRedirects) {
 }
 
 TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
-  std::vector<std::string> outputs = {client.dir() + "/missing/result.json", "/dev/full",
-                                      "/proc/marlune-result.json"};
+  std::vector<std::string> outputs = {client.dir() + "/missing/result.json"};
+#ifndef _WIN32  // a full device, a read-only file system and a read-only directory
+  outputs.push_back("/dev/full");
+  outputs.push_back("/proc/marlune-result.json");
   if (geteuid() != 0) {  // root writes into read-only directories anyway
     std::string readOnly = client.dir() + "/read-only";
     mkdir(readOnly.c_str(), 0555);
     outputs.push_back(readOnly + "/result.json");
   }
+#endif
   for (const std::string& output : outputs) {
     ProcessResult run = client.run(R"({"cmdtype":"none","rooturl":"r","appkey":"k",)"
                                    R"("appsecret":"s","output":")" +
@@ -392,9 +395,11 @@ TEST_F(FaultMatrix, EndingTheRunWhileItWritesTheResultKeepsTheOldResult) {
   // The old result, or the whole new one if the replacement came first; nothing torn.
   std::string now = readFile(client.resultPath());
   EXPECT_TRUE(now == old || now.size() > (64u << 20)) << now.size() << " bytes";
+#ifndef _WIN32  // what ends a program on Windows (TerminateProcess) leaves it no time to clean up
   for (const std::string& name : listDir(client.dir())) {
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
   }
+#endif
 }
 
 }  // namespace

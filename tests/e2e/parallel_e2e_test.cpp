@@ -26,7 +26,7 @@ std::unique_ptr<ChildProcess> startClient(const std::string& config, const std::
   ProcessOptions options;
   options.stdoutPath = dir + "/stdout";
   options.stderrPath = dir + "/stderr";
-  options.environment = {"PATH=/usr/bin:/bin", "TZ=UTC"};
+  options.environment = withVariable(defaultEnvironment(), "TZ=UTC");
   return std::make_unique<ChildProcess>(std::vector<std::string>{MARLUNE_BINARY, "-cfg", config},
                                         options);
 }
@@ -100,7 +100,7 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
           std::binary_search(earlierLogs.begin(), earlierLogs.end(), name)) {
         continue;
       }
-      std::string log = readFile(logDir() + "/" + name);
+      std::string log = asWritten(readFile(logDir() + "/" + name));
       EXPECT_TRUE(isIntactLog(log)) << name << ":\n" << log;
       EXPECT_NE(log.find(" load config success.\n"), std::string::npos) << name;
       EXPECT_NE(log.find("] spend time: "), std::string::npos) << name;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "support/client_run.h"
 #include "support/file_util.h"
 #include "support/process.h"
 
@@ -17,11 +18,21 @@ std::string binaryDir() {
   return binary.substr(0, binary.rfind('/') + 1);
 }
 
+// The client's file name ("marluneTranslate", or with ".exe").
+std::string clientName() { return std::filesystem::path(MARLUNE_BINARY).filename().u8string(); }
+
 // A copy of the client in a directory of its own; returns its path.
 std::string copyOfTheClient(const std::string& dir) {
-  std::string copy = dir + "/marluneTranslate";
-  std::filesystem::copy_file(MARLUNE_BINARY, copy);
+  std::string copy = dir + "/" + clientName();
+  std::filesystem::copy_file(std::filesystem::u8path(MARLUNE_BINARY),
+                             std::filesystem::u8path(copy));
   return copy;
+}
+
+// The variables that name a temporary directory, all set to `dir` (glog reads TMPDIR on
+// POSIX systems, the system's TMP or TEMP on Windows).
+std::vector<std::string> temporaryDirectory(const std::string& dir) {
+  return {"TMPDIR=" + dir, "TMP=" + dir, "TEMP=" + dir};
 }
 
 std::vector<std::string> sortedEntries(const std::string& dir) {
@@ -39,14 +50,14 @@ size_t occurrences(const std::string& text, const std::string& part) {
 TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
   // The client's temporary directory, where glog would put files of its own.
   std::string tmp = makeTempDir();
-  ProcessResult run = runProcess({MARLUNE_BINARY}, "", {"TMPDIR=" + tmp});
+  ProcessResult run = runProcess({MARLUNE_BINARY}, "", temporaryDirectory(tmp));
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("] -cfg empty!\n"
                          "marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n"),
             std::string::npos)
       << run.err;
-  EXPECT_EQ(run.out, " log dir is " + binaryDir() + "logs/marluneTranslate.log.\n");
+  EXPECT_EQ(run.out, " log dir is " + clientLogBase(MARLUNE_BINARY) + "\n");
   EXPECT_EQ(listDir(tmp), std::vector<std::string>()) << "the ERROR line was copied to " << tmp;
 
   bool found = false;
@@ -86,8 +97,8 @@ TEST(RunControl, AnUnknownCommandRunsNothingAndReportsFailure) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(readFile(dir + "/result.json"),
             R"({"code":"failed","message":"account url is empty!","data":{"fileitemid":"77"}})");
-  EXPECT_EQ(run.out, "-cfg\n" + dir + "/job.json\n log dir is " + binaryDir() +
-                         "logs/marluneTranslate.log.\n");
+  EXPECT_EQ(run.out,
+            "-cfg\n" + dir + "/job.json\n log dir is " + clientLogBase(MARLUNE_BINARY) + "\n");
   EXPECT_NE(run.err.find("]  load config success."), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("] spend time: 0 seconds."), std::string::npos) << run.err;
 }
@@ -111,15 +122,16 @@ TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
             R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s","output":")" + dir +
                 R"(/result.json"})");
   std::string tmp = makeTempDir();
-  ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", {"TMPDIR=" + tmp});
+  ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", temporaryDirectory(tmp));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, "-cfg\n" + dir + "/job.json\n");
-  EXPECT_EQ(occurrences(run.err, "cannot write log files in " + dir + "/logs;"), 1u) << run.err;
+  EXPECT_EQ(occurrences(run.err, "cannot write log files in " + clientLogDir(client) + ";"), 1u)
+      << run.err;
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("]  load config success."), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("] spend time: 0 seconds."), std::string::npos) << run.err;
   EXPECT_EQ(sortedEntries(dir),
-            (std::vector<std::string>{"job.json", "logs", "marluneTranslate", "result.json"}));
+            (std::vector<std::string>{"job.json", "logs", clientName(), "result.json"}));
   EXPECT_EQ(readFile(dir + "/logs"), "");
   EXPECT_EQ(listDir(tmp), std::vector<std::string>());
 }
@@ -137,8 +149,7 @@ TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
                             "orgid", "accounturl", "gatewaytokenurl", "projecturl"}) {
       EXPECT_NE(run.out.find(std::string("\n  ") + key + " "), std::string::npos) << key;
     }
-    EXPECT_NE(run.out.find("Log files: " + dir + "/logs/marluneTranslate.log."), std::string::npos)
-        << run.out;
+    EXPECT_NE(run.out.find("Log files: " + clientLogBase(client)), std::string::npos) << run.out;
   }
   for (const char* option : {"--version", "-v"}) {
     ProcessResult run = runProcess({client, option});
@@ -148,12 +159,36 @@ TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
         run.out, std::regex("marluneTranslate [0-9]+\\.[0-9]+\\.[0-9]+( \\([^()\n]+\\))?\n")))
         << run.out;
   }
-  EXPECT_EQ(listDir(dir), std::vector<std::string>{"marluneTranslate"}) << "a logs directory";
+  EXPECT_EQ(listDir(dir), std::vector<std::string>{clientName()}) << "a logs directory";
 
   // Beside other arguments they are arguments like any other.
   ProcessResult run = runProcess({client, "--help", "-v"});
   EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_EQ(run.out, "--help\n-v\n log dir is " + dir + "/logs/marluneTranslate.log.\n");
+  EXPECT_EQ(run.out, "--help\n-v\n log dir is " + clientLogBase(client) + "\n");
+}
+
+// The output path is UTF-8 in the configuration; the file gets the name written there, on
+// Windows whatever its ANSI code page, and the console's lines end as the system ends them.
+TEST(RunControl, AChineseResultPathGetsItsNameAndLinesEndAsTheSystemEndsThem) {
+  std::string dir = makeTempDir();
+  const std::string name = "\xE7\xBB\x93\xE6\x9E\x9C-result.json";  // "result" in Chinese
+  writeFile(dir + "/job.json", R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s",)"
+                               R"("requestbody":{"source":{"fileId":5}},"output":")" +
+                                   dir + "/" + name + "\"}");
+  ProcessOptions options;
+  options.stdoutPath = dir + "/stdout";
+  ChildProcess child({MARLUNE_BINARY, "-cfg", dir + "/job.json"}, options);
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(readFile(dir + "/" + name),
+            R"({"code":"failed","message":"account url is empty!","data":{"fileitemid":"5"}})");
+#ifdef _WIN32
+  const std::string lineEnd = "\r\n";
+#else
+  const std::string lineEnd = "\n";
+#endif
+  EXPECT_EQ(readFile(dir + "/stdout"), "-cfg" + lineEnd + dir + "/job.json" + lineEnd +
+                                           " log dir is " + clientLogBase(MARLUNE_BINARY) +
+                                           lineEnd);
 }
 
 }  // namespace

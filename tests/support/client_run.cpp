@@ -1,6 +1,10 @@
 // Runs the built client as a calling script would.
 #include "support/client_run.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 
 namespace testing_support {
@@ -41,7 +45,27 @@ ProcessResult ClientRunner::run(const std::string& config) {
 }
 
 std::string ClientRunner::echo() const {
-  return "-cfg\n" + configPath_ + "\n log dir is " + logDirOf(binary_) + "/marluneTranslate.log.\n";
+  return "-cfg\n" + configPath_ + "\n log dir is " + clientLogBase(binary_) + "\n";
+}
+
+// The client takes its directory from the path the system gives its program file.
+std::string clientLogDir(const std::string& binary) {
+#ifdef _WIN32
+  char full[MAX_PATH];
+  DWORD length = GetFullPathNameA(binary.c_str(), sizeof(full), full, nullptr);
+  std::string path(full, length);
+  return path.substr(0, path.rfind('\\') + 1) + "logs";
+#else
+  return logDirOf(binary);
+#endif
+}
+
+std::string clientLogBase(const std::string& binary) {
+#ifdef _WIN32
+  return clientLogDir(binary) + "\\marluneTranslate.log.";
+#else
+  return clientLogDir(binary) + "/marluneTranslate.log.";
+#endif
 }
 
 // glog names every log file after its process ("....<pid>"). Tests run side by side, so
@@ -52,7 +76,7 @@ std::string ClientRunner::logsOfLastRun() const {
   for (const std::string& name : logFiles(binary_)) {
     if (endsWith(name, suffix) &&
         !std::binary_search(logsBefore_.begin(), logsBefore_.end(), name)) {
-      text += readFile(logDirOf(binary_) + "/" + name);
+      text += asWritten(readFile(logDirOf(binary_) + "/" + name));
     }
   }
   return text;

@@ -10,6 +10,11 @@
 
 namespace testing_support {
 
+// The log directory of the client built as `binary`, as the client names it, and the log
+// base it prints (" log dir is <base>").
+std::string clientLogDir(const std::string& binary);
+std::string clientLogBase(const std::string& binary);
+
 class ClientRunner {
  public:
   explicit ClientRunner(std::string binary);

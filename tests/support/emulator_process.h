@@ -21,7 +21,7 @@ class EmulatorProcess {
     args.insert(args.end(), options.begin(), options.end());
     ProcessOptions how;
     how.stderrPath = dir_ + "/stderr";
-    how.environment = {"PATH=/usr/bin:/bin", "TZ=UTC"};
+    how.environment = withVariable(defaultEnvironment(), "TZ=UTC");
     process_ = std::make_unique<ChildProcess>(args, how);
     port_ = readPort();
   }

@@ -1,58 +1,64 @@
-// File helpers for the tests.
+// File helpers for the tests. Paths are UTF-8 on every system.
 #include "support/file_util.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <system_error>
 
 namespace testing_support {
 
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path pathOf(const std::string& utf8) { return fs::u8path(utf8); }
+
+}  // namespace
+
+// Forward slashes on every system, so a path can go into a JSON text as it is.
 std::string makeTempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/marlune-test-XXXXXX";
-  char* made = mkdtemp(&pattern[0]);
-  return made != nullptr ? pattern : std::string();
+  static std::mt19937_64 random{std::random_device{}()};
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path dir = base / ("marlune-test-" + std::to_string(random() % 100000000000ULL));
+    if (fs::create_directory(dir, error)) return dir.generic_u8string();
+  }
+  return std::string();
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(pathOf(path), std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(pathOf(path), std::ios::binary | std::ios::trunc);
   out << content;
 }
 
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(pathOf(path), error));
+}
 
 std::vector<std::string> listDir(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (dirent* entry = readdir(d)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code error;
+  for (fs::directory_iterator it(pathOf(dir), error), end; !error && it != end;
+       it.increment(error)) {
+    names.push_back(it->path().filename().u8string());
   }
-  closedir(d);
   return names;
 }
 
 void removeTree(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    for (const std::string& name : listDir(path)) removeTree(path + "/" + name);
-    rmdir(path.c_str());
-  } else {
-    std::remove(path.c_str());
-  }
+  std::error_code error;
+  fs::remove_all(pathOf(path), error);
 }
 
 }  // namespace testing_support

@@ -8,14 +8,25 @@
 
 namespace testing_support {
 
-// PATH for the system's tools and, when this process has one, its TZ.
+// What a child's environment starts from: on POSIX systems PATH for the system's tools and,
+// when this process has one, its TZ; on Windows this process's own environment.
 std::vector<std::string> defaultEnvironment();
+
+// `text` as a program wrote it, before the text mode of Windows turned its line ends into
+// CR LF (what standard output, standard error and glog's files get there); unchanged on
+// other systems.
+std::string asWritten(const std::string& text);
+
+// `environment` with `entry` ("NAME=value") put in, replacing a variable of that name.
+std::vector<std::string> withVariable(std::vector<std::string> environment,
+                                      const std::string& entry);
 
 struct ProcessOptions {
   std::string workDir;     // empty: this process's directory
   std::string stdoutPath;  // file that receives standard output; empty: a pipe (readLine)
   std::string stderrPath;  // file that receives standard error; empty: discarded
-  std::vector<std::string> environment = defaultEnvironment();  // "NAME=value" entries
+  // "NAME=value" entries; on Windows they change this process's environment for the child.
+  std::vector<std::string> environment = defaultEnvironment();
 };
 
 class ChildProcess {

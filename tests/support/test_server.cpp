@@ -1,16 +1,11 @@
 // A scriptable HTTP/1.1 server on 127.0.0.1 for the tests.
 #include "support/test_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <strings.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <memory>
+
+#include "util/ascii.h"
 
 namespace testing_support {
 
@@ -33,22 +28,21 @@ std::string statusText(int status) {
   }
 }
 
-void sendAll(int fd, const std::string& data) {
+void sendAll(SocketHandle fd, const std::string& data) {
   size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    long n = sendSome(fd, data.data() + sent, data.size() - sent);
     if (n <= 0) return;
     sent += static_cast<size_t>(n);
   }
 }
 
 // Reads until `buffer` holds at least `wanted` bytes, the peer closes, or 10 s pass.
-bool readAtLeast(int fd, std::string& buffer, size_t wanted) {
+bool readAtLeast(SocketHandle fd, std::string& buffer, size_t wanted) {
   char chunk[65536];
   while (buffer.size() < wanted) {
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) <= 0) return false;
-    ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
+    if (!waitReadable(fd, 10000)) return false;
+    long n = receiveSome(fd, chunk, sizeof(chunk));
     if (n <= 0) return false;
     buffer.append(chunk, static_cast<size_t>(n));
   }
@@ -73,26 +67,14 @@ Answer Answer::drop() {
 }
 
 TestServer::TestServer() {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof(address));
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  ::listen(listenFd_, 64);
-  socklen_t length = sizeof(address);
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  listenFd_ = listenOnLoopback(port_);
   thread_ = std::thread(&TestServer::serve, this);
 }
 
 TestServer::~TestServer() {
   stopping_ = true;
   thread_.join();
-  ::close(listenFd_);
+  closeSocket(listenFd_);
 }
 
 std::string TestServer::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -131,13 +113,12 @@ std::vector<RecordedRequest> TestServer::requestsTo(const std::string& path) con
 
 void TestServer::serve() {
   while (!stopping_) {
-    pollfd p = {listenFd_, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    int fd = ::accept(listenFd_, nullptr, nullptr);
-    if (fd < 0) continue;
+    if (!waitReadable(listenFd_, 50)) continue;
+    SocketHandle fd = acceptConnection(listenFd_);
+    if (fd == kNoSocket) continue;
     ++connections_;
     handleConnection(fd);
-    ::close(fd);
+    closeSocket(fd);
   }
 }
 
@@ -153,16 +134,15 @@ Answer TestServer::dispatch(const RecordedRequest& request) {
   return handler(request);
 }
 
-void TestServer::holdUntilClientCloses(int fd) {
+void TestServer::holdUntilClientCloses(SocketHandle fd) {
   char chunk[4096];
   while (!stopping_) {
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, 100) == 0) continue;
-    if (::recv(fd, chunk, sizeof(chunk), 0) <= 0) return;
+    if (!waitReadable(fd, 100)) continue;
+    if (receiveSome(fd, chunk, sizeof(chunk)) <= 0) return;
   }
 }
 
-void TestServer::handleConnection(int fd) {
+void TestServer::handleConnection(SocketHandle fd) {
   std::string buffer;
   size_t end;
   while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
@@ -187,7 +167,7 @@ void TestServer::handleConnection(int fd) {
   if (request.hasHeader("Content-Length")) {
     contentLength = std::stoul(request.header("Content-Length"));
   }
-  if (strcasecmp(request.header("Expect").c_str(), "100-continue") == 0) {
+  if (equalsIgnoreCase(request.header("Expect"), "100-continue")) {
     sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
   }
   if (!readAtLeast(fd, buffer, end + 4 + contentLength)) return;
@@ -217,7 +197,7 @@ void TestServer::handleConnection(int fd) {
   response += answer.body;
   if (answer.dripBytesPerSecond > 0) {
     for (size_t i = 0; i < response.size() && !stopping_; ++i) {
-      if (::send(fd, &response[i], 1, MSG_NOSIGNAL) != 1) return;
+      if (sendSome(fd, &response[i], 1) != 1) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(1000 / answer.dripBytesPerSecond));
     }
     return;

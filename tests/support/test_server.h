@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "recorded_request.h"
+#include "support/socket.h"
 
 namespace testing_support {
 
@@ -61,11 +62,11 @@ class TestServer {
 
  private:
   void serve();
-  void handleConnection(int fd);
-  void holdUntilClientCloses(int fd);
+  void handleConnection(SocketHandle fd);
+  void holdUntilClientCloses(SocketHandle fd);
   Answer dispatch(const RecordedRequest& request);
 
-  int listenFd_ = -1;
+  SocketHandle listenFd_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<size_t> connections_{0};
