@@ -7,6 +7,8 @@
 #endif
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -98,6 +100,7 @@ struct EmulatorServer::Impl {
   socket_t listenSocket = INVALID_SOCKET;
   int64_t dropsLeft;
   std::atomic<bool> stopping{false};
+  std::atomic<bool> listened{false};
 };
 
 EmulatorServer::EmulatorServer(EmulatorService& service, int64_t dropConnections)
@@ -149,11 +152,17 @@ int EmulatorServer::bind(const std::string& host, int port) {
 
 bool EmulatorServer::listen() {
   impl_->dropConnections();
-  if (impl_->stopping) return true;
-  return impl_->server.listen_after_bind();
+  bool served = impl_->stopping || impl_->server.listen_after_bind();
+  impl_->listened = true;
+  return served;
 }
 
+// httplib stops only a server already running: a stop that comes before it runs is repeated
+// until listen() has returned.
 void EmulatorServer::stop() {
   impl_->stopping = true;
-  impl_->server.stop();
+  while (!impl_->listened) {
+    impl_->server.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }

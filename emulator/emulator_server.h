@@ -25,7 +25,8 @@ class EmulatorServer {
   // Serves until stop(); false when serving could not start.
   bool listen();
 
-  // Makes listen() return; callable from any thread.
+  // Makes listen() return and waits until it has; callable from any other thread while
+  // listen() runs or is about to.
   void stop();
 
  private:

@@ -23,8 +23,9 @@ uint64_t secondsSince(int64_t start) {
 // The first instant at which more than `overtime` whole seconds have passed since `start`;
 // 0 when that lies beyond the clock's range.
 int64_t overtimeInstant(int64_t start, uint64_t overtime) {
-  const uint64_t limit = static_cast<uint64_t>((INT64_MAX - start) / platform::kTicksPerSecond) - 1;
-  if (overtime >= limit) return 0;
+  if (start < 0) return 0;
+  const uint64_t room = static_cast<uint64_t>(INT64_MAX - start) / platform::kTicksPerSecond;
+  if (overtime >= room) return 0;
   return start + static_cast<int64_t>(overtime + 1) * platform::kTicksPerSecond;
 }
 

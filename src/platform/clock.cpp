@@ -1,4 +1,6 @@
 // The clock and sleep every system shares: the system's own, unless a test replaced them.
+#include <chrono>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -10,6 +12,13 @@ TimeSource* g_timeSource = nullptr;
 }  // namespace
 
 int64_t nowTicks() { return g_timeSource != nullptr ? g_timeSource->nowTicks() : systemNowTicks(); }
+
+int64_t steadyTicks() {
+  if (g_timeSource != nullptr) return g_timeSource->steadyTicks();
+  using Ticks = std::chrono::duration<int64_t, std::ratio<1, kTicksPerSecond>>;
+  return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 void sleepMillis(unsigned ms) {
   if (g_timeSource != nullptr) {

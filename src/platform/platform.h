@@ -9,7 +9,8 @@
 
 namespace platform {
 
-// Full path of the running program, links resolved; `argv0` when the system cannot tell.
+// Full path of the running program (links resolved on POSIX systems); `argv0` when the system
+// cannot tell.
 std::string programPath(const char* argv0);
 
 // Separator between the directory and the name in a path.
@@ -28,6 +29,10 @@ bool isWritableDirectory(const std::string& path);
 int64_t nowTicks();
 const int64_t kTicksPerSecond = 10000000;
 
+// A clock that only moves forward, whatever is done to the wall clock: 100-nanosecond ticks
+// since an arbitrary start. For measuring how long something took.
+int64_t steadyTicks();
+
 // Blocks the calling thread for `ms` milliseconds.
 void sleepMillis(unsigned ms);
 
@@ -37,9 +42,11 @@ class TimeSource {
   virtual ~TimeSource() = default;
   virtual int64_t nowTicks() = 0;
   virtual void sleepMillis(unsigned ms) = 0;
+  // The steady clock; by default the same as nowTicks.
+  virtual int64_t steadyTicks() { return nowTicks(); }
 };
 
-// Routes nowTicks and sleepMillis to `source`; nullptr restores the system's clock.
+// Routes nowTicks, steadyTicks and sleepMillis to `source`; nullptr restores the system's.
 void setTimeSourceForTesting(TimeSource* source);
 
 // The system's own clock and sleep, which nowTicks and sleepMillis use by default.
@@ -66,12 +73,13 @@ bool localCodePageToUtf8(const std::string& local, std::string& out);
 // the open fails.
 std::FILE* openForWriting(const std::string& localPath, bool mustBeNew = false);
 
-// What occupies a path (local code page), links not followed.
+// What occupies a path (local code page), links not followed. A file with more than one
+// name (hard links) counts as kOther.
 enum class PathKind { kNothing, kRegularFile, kOther };
 PathKind pathKind(const std::string& localPath);
 
-// Moves the file `fromLocal` over `toLocal` in one step, replacing what is there; both names
-// in the local code page. False when it cannot.
+// Moves the file `fromLocal` over `toLocal` in one step, replacing what is there (and, on POSIX
+// systems, taking its permission bits); both names in the local code page. False when it cannot.
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal);
 
 // Removes the file `localPath`; failure is ignored.

@@ -72,6 +72,7 @@ const int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 const size_t kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
 char g_removeOnTermination[4096];
 struct sigaction g_previousActions[kEndingSignalCount];
+bool g_handled[kEndingSignalCount];
 
 void removeAndEnd(int signalNumber) {
   unlink(g_removeOnTermination);
@@ -155,13 +156,17 @@ PathKind pathKind(const std::string& localPath) {
   struct stat info;
   std::string path = fileSystemPath(localPath);
   if (path.empty() || lstat(path.c_str(), &info) != 0) return PathKind::kNothing;
-  return S_ISREG(info.st_mode) ? PathKind::kRegularFile : PathKind::kOther;
+  return S_ISREG(info.st_mode) && info.st_nlink == 1 ? PathKind::kRegularFile : PathKind::kOther;
 }
 
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
   std::string from = fileSystemPath(fromLocal);
   std::string to = fileSystemPath(toLocal);
-  return !from.empty() && !to.empty() && std::rename(from.c_str(), to.c_str()) == 0;
+  if (from.empty() || to.empty()) return false;
+  // The file replaced keeps its permissions.
+  struct stat old;
+  if (stat(to.c_str(), &old) == 0) chmod(from.c_str(), old.st_mode & 07777);
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void removeFile(const std::string& localPath) {
@@ -177,15 +182,18 @@ RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
   std::memset(&action, 0, sizeof(action));
   action.sa_handler = removeAndEnd;
   sigemptyset(&action.sa_mask);
+  // A signal the process ignores (as under nohup) goes on being ignored.
   for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    sigaction(kEndingSignals[i], &action, &g_previousActions[i]);
+    sigaction(kEndingSignals[i], nullptr, &g_previousActions[i]);
+    g_handled[i] = g_previousActions[i].sa_handler != SIG_IGN;
+    if (g_handled[i]) sigaction(kEndingSignals[i], &action, nullptr);
   }
 }
 
 RemoveOnTermination::~RemoveOnTermination() {
   if (g_removeOnTermination[0] == '\0') return;
   for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
+    if (g_handled[i]) sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
   }
   g_removeOnTermination[0] = '\0';
 }

@@ -87,13 +87,21 @@ bool pathExists(const std::string& path) { return _access(path.c_str(), 0) == 0;
 
 void makeDirectory(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
 
+// The read-only attribute says little about a directory here; a file made and dropped at
+// once tells whether this process may create files in it.
 bool isWritableDirectory(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         _access(path.c_str(), 2) == 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
+  std::string probe = path + "\\." + makeUuid() + ".probe";
+  HANDLE handle = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
 }
 
-// The standard library's clock counts 100-nanosecond ticks since 1970 here.
 int64_t systemNowTicks() {
   using Ticks = std::chrono::duration<int64_t, std::ratio<1, kTicksPerSecond>>;
   return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch())
@@ -143,8 +151,9 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
 std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
   std::wstring path = widePath(localPath);
   if (path.empty()) return nullptr;
+  // Shared for deletion, so that a stop request can remove a file still being written.
   HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                   mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -167,6 +176,7 @@ PathKind pathKind(const std::string& localPath) {
   BY_HANDLE_FILE_INFORMATION info;
   bool regular =
       GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+      info.nNumberOfLinks == 1 &&
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   CloseHandle(handle);
   return regular ? PathKind::kRegularFile : PathKind::kOther;

@@ -81,6 +81,8 @@ void initLogging(const std::string& logDir) {
     return;
   }
   std::string base = logDir + platform::kPathSeparator + "marluneTranslate.log.";
+  // Several users may share the directory: a run's log is its user's (and group's) to read.
+  FLAGS_logfile_mode = 0640;
   FLAGS_max_log_size = 10;
   FLAGS_logtostderr = false;
   FLAGS_alsologtostderr = true;

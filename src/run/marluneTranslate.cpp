@@ -68,12 +68,18 @@ bool writeTextFile(std::string localPath, std::string text) {
   }
   const std::string temporary = localPath + "." + platform::makeUuid() + ".tmp";
   platform::RemoveOnTermination cleanUp(temporary);
-  if (writeWhole(platform::openForWriting(temporary, true), text) &&
-      platform::replaceFile(temporary, localPath)) {
-    return true;
+  std::FILE* file = platform::openForWriting(temporary, true);
+  if (file != nullptr) {
+    if (!writeWhole(file, text)) {
+      platform::removeFile(temporary);
+      return false;  // the old result stays as it was
+    }
+    if (platform::replaceFile(temporary, localPath)) return true;
+    platform::removeFile(temporary);
   }
-  platform::removeFile(temporary);
-  return false;
+  // Where no file can be made beside it, or moved over it (a sticky directory holding
+  // another user's file), the result is written in place, as it always could be.
+  return writeWhole(platform::openForWriting(localPath), text);
 }
 
 bool TranslateJob::run() {

@@ -13,6 +13,7 @@ std::string buildResultDocument(bool succeeded, const std::string& message,
 
 // Replaces the file at `localPath` with one holding `text`: written to a temporary file beside
 // it, then moved over it, so readers see the old file or the new one, never a part. A path
-// that holds a device, pipe or link is written through instead. False when the text was not
-// written in full; no temporary file is left behind, even when the process is told to end.
+// that holds a device, pipe or link (symbolic or hard) is written through instead, and so is a
+// file that cannot be replaced (its directory forbids it). False when the text was not written
+// in full; no temporary file is left behind, even when the process is told to end.
 bool writeTextFile(std::string localPath, std::string text);

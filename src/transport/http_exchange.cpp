@@ -2,7 +2,10 @@
 // retry rule and the console blocks.
 #include "transport/http_exchange.h"
 
+#include <curl/curl.h>
+
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <utility>
@@ -46,7 +49,7 @@ class AttemptWatch {
   explicit AttemptWatch(int64_t deadlineTicks) : deadlineTicks_(deadlineTicks) {}
 
   void restart() {
-    lastActivity_ = platform::nowTicks();
+    lastActivity_ = platform::steadyTicks();
     lastBytes_ = -1;
   }
 
@@ -56,15 +59,17 @@ class AttemptWatch {
   }
 
  private:
+  // Idleness is measured on the steady clock, which no clock setting moves; the deadline
+  // belongs to the wall clock, as the wait's limit does.
   bool shouldEnd(curl_off_t bytes) {
-    const int64_t now = platform::nowTicks();
+    const int64_t now = platform::steadyTicks();
     if (bytes != lastBytes_) {
       lastBytes_ = bytes;
       lastActivity_ = now;
     }
     if (now - lastActivity_ > kIdleLimitSeconds * platform::kTicksPerSecond) return true;
-    return deadlineTicks_ != 0 &&
-           now > deadlineTicks_ + kDeadlineGraceSeconds * platform::kTicksPerSecond;
+    return deadlineTicks_ != 0 && platform::nowTicks() - deadlineTicks_ >
+                                      kDeadlineGraceSeconds * platform::kTicksPerSecond;
   }
 
   const int64_t deadlineTicks_;
@@ -105,6 +110,32 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer.watch);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer.error);
+}
+
+// Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
+// Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
+// last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
+// attempt. Once `deadlineTicks` (when non-zero) has passed, no further attempt starts.
+int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks,
+                     const std::function<void()>& beforeAttempt) {
+  int attempts = 0;
+  int result = CURLE_OK;
+  for (;;) {
+    if (attempts > 0 && deadlineTicks != 0 && platform::nowTicks() > deadlineTicks) return result;
+    if (attempts > kMaxRetry) {
+      MLOG(ERROR, kMaxRetry) << maskCredentials(url) << " connect failed!!! max retry "
+                             << kMaxRetry;
+      return result;
+    }
+    if (attempts > 1) {
+      MLOG(ERROR, kRetry) << maskCredentials(url) << " connect failed!!! retry " << attempts;
+      platform::sleepMillis(kRetryPauseMs);
+    }
+    ++attempts;
+    if (beforeAttempt) beforeAttempt();
+    result = curl_easy_perform(handle);
+    if (result == CURLE_OK) return CURLE_OK;
+  }
 }
 
 // Logs why `request` gave up and returns the short reason for the caller.
@@ -161,28 +192,6 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {
   size_t kept = nul == nullptr ? total : static_cast<size_t>(static_cast<const char*>(nul) - data);
   buffer->text.append(data, kept);
   return total;
-}
-
-int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks,
-                     const std::function<void()>& beforeAttempt) {
-  int attempts = 0;
-  int result = CURLE_OK;
-  for (;;) {
-    if (attempts > 0 && deadlineTicks != 0 && platform::nowTicks() > deadlineTicks) return result;
-    if (attempts > kMaxRetry) {
-      MLOG(ERROR, kMaxRetry) << maskCredentials(url) << " connect failed!!! max retry "
-                             << kMaxRetry;
-      return result;
-    }
-    if (attempts > 1) {
-      MLOG(ERROR, kRetry) << maskCredentials(url) << " connect failed!!! retry " << attempts;
-      platform::sleepMillis(kRetryPauseMs);
-    }
-    ++attempts;
-    if (beforeAttempt) beforeAttempt();
-    result = curl_easy_perform(handle);
-    if (result == CURLE_OK) return CURLE_OK;
-  }
 }
 
 std::string maskCredentials(const std::string& url) {

@@ -3,10 +3,7 @@
 // to the local code page. Nothing outside this unit talks to libcurl's easy interface.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -53,7 +50,9 @@ const int64_t kIdleLimitSeconds = 60;
 // How long an attempt may run past a request's deadline.
 const int64_t kDeadlineGraceSeconds = 10;
 
-// Sends `request`, retrying failed transfers as performWithRetry does. True with `answer`
+// Sends `request`. A failed transfer is tried again at once, then up to 31 times more, each
+// retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause; after the
+// 33rd failure "<url> connect failed!!! max retry 32" is logged. True with `answer`
 // filled when an exchange completed, whatever its HTTP status. False when libcurl could not
 // create a transfer or every attempt failed: an ERROR line then gives the request's name and
 // libcurl's own explanation, and `answer.failure` a short reason.
@@ -74,14 +73,6 @@ struct ResponseBuffer {
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
 // ResponseBuffer at `userdata`, and reports the whole chunk consumed.
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata);
-
-// Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
-// Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
-// last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
-// attempt (to empty the buffers, so an answer cut off midway leaves nothing in front of the
-// next one). Once `deadlineTicks` (when non-zero) has passed, no further attempt starts.
-int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks = 0,
-                     const std::function<void()>& beforeAttempt = nullptr);
 
 // `url` with the value of any "credential" query parameter replaced by "***".
 std::string maskCredentials(const std::string& url);

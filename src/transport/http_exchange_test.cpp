@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 
 #include "support/capture.h"
 #include "support/fake_clock.h"
@@ -205,6 +206,17 @@ TEST(PerformWithRetry, AnAnswerCutOffMidwayLeavesNothingBehind) {
   EXPECT_EQ(e.body, "{\"second\":1}");
   EXPECT_EQ(e.headers.find("HTTP/1.1 200 OK"), 0u);
   EXPECT_EQ(e.headers.find("HTTP/1.1", 1), std::string::npos);
+}
+
+// A deadline at the end of the clock's range is no deadline in practice: the attempt runs.
+TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
+  TestServer server;
+  server.onAlways("GET", "/a", Answer::json("{}"));
+  HttpRequest request("test", "GET", server.url() + "/a");
+  request.deadlineTicks = INT64_MAX - 1;
+  HttpAnswer answer;
+  EXPECT_TRUE(performRequest(request, answer));
+  EXPECT_EQ(answer.body, "{}");
 }
 
 }  // namespace

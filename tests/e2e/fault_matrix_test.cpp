@@ -49,12 +49,6 @@ Answer cut(const std::string& body) {
   return answer;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
-
 class FaultMatrix : public ::testing::Test {
  protected:
   // A configuration in plain mode (`gateway` false) or gateway mode against `server`.
@@ -131,9 +125,9 @@ TEST_F(FaultMatrix, ResetsBeforeAndDuringAnswersAreRetriedForEveryRequest) {
        {base + "/api/uaa/oauth/token", base + kProjectPath + "?includeExtendData=false",
         base + "/oauth2/token?credential=***", base + "/v2/translate",
         base + "/translate?fileId=7"}) {
-    EXPECT_EQ(count(run.err, "] " + url + " connect failed!!! retry 2\n"), 1u) << url;
+    EXPECT_EQ(countOf(run.err, "] " + url + " connect failed!!! retry 2\n"), 1u) << url;
   }
-  EXPECT_EQ(count(run.err, "connect failed!!!"), 5u);
+  EXPECT_EQ(countOf(run.err, "connect failed!!!"), 5u);
   // The project id went through the faults too.
   EXPECT_EQ(server.requestsTo("/v2/translate").back().header("x-project-id"), "55");
 }
@@ -148,7 +142,7 @@ TEST_F(FaultMatrix, ATokenAnswerPastItsTimeLimitIsRetried) {
   EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 2u);
   EXPECT_EQ(server.requestsTo("/v2/translate")[0].header("Authorization"),
             std::string("Bearer ") + kServiceToken);
-  EXPECT_EQ(count(run.err, "connect failed!!!"), 0u);  // the second attempt comes at once
+  EXPECT_EQ(countOf(run.err, "connect failed!!!"), 0u);  // the second attempt comes at once
 }
 
 TEST_F(FaultMatrix, HttpErrorStatusesAreAnswersJudgedByTheirBody) {
@@ -210,16 +204,14 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
                                    R"("appsecret":"s","output":")" +
                                    output + "\"}");
     EXPECT_EQ(run.exitStatus, 0) << output;
-    EXPECT_EQ(count(run.err, "] output result failed!\n"), 1u) << output << run.err;
+    EXPECT_EQ(countOf(run.err, "] output result failed!\n"), 1u) << output << run.err;
   }
 }
 
 // About 62 s per request: every one of the 33 attempts is refused.
 TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
-  TestServer closed;
+  RefusingPort closed;
   std::string url = closed.url();
-  closed.~TestServer();
-  new (&closed) TestServer();  // a fresh server elsewhere; the old port is now closed
   ProcessResult run = client.run(R"({"cmdtype":"translate","rooturl":")" + url +
                                  R"(","accounturl":"a","appkey":"k","appsecret":")" + kSecret +
                                  R"(","requestbody":{"source":{"fileId":7}},"output":")" +
@@ -230,10 +222,10 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   for (const std::string& target : {url + "/oauth2/token", url + "/v2/translate"}) {
     for (int n = 2; n <= 32; ++n) {
       EXPECT_EQ(
-          count(run.err, "] " + target + " connect failed!!! retry " + std::to_string(n) + "\n"),
+          countOf(run.err, "] " + target + " connect failed!!! retry " + std::to_string(n) + "\n"),
           1u);
     }
-    EXPECT_EQ(count(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
+    EXPECT_EQ(countOf(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
   }
   // After each request's last retry line, one line in libcurl's words says why it gave up.
   for (const char* request : {"getMarluneAccessToken", "commitTranslate"}) {
@@ -241,7 +233,7 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
                               " failed: Failed to connect to 127.0.0.1");
     ASSERT_NE(why, std::string::npos) << request << "\n" << run.err;
     EXPECT_NE(run.err.rfind(" max retry 32\n", why), std::string::npos);
-    EXPECT_EQ(count(run.err, std::string("] ") + request + " failed: "), 1u);
+    EXPECT_EQ(countOf(run.err, std::string("] ") + request + " failed: "), 1u);
   }
   EXPECT_EQ(run.out, client.echo());
   expectNoSecretInLogs();
@@ -256,7 +248,7 @@ TEST_F(FaultMatrix, SlowARedirectLoopOnTheCommitEnds) {
   EXPECT_EQ(client.result(),
             result("failed", "commitTranslate failed: Number of redirects hit maximum amount"));
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 33u * 31u);
-  EXPECT_EQ(count(run.err, "/v2/translate connect failed!!! max retry 32\n"), 1u);
+  EXPECT_EQ(countOf(run.err, "/v2/translate connect failed!!! max retry 32\n"), 1u);
   EXPECT_TRUE(server.requestsTo("/translate").empty());
 }
 
@@ -272,7 +264,7 @@ TEST_F(FaultMatrix, SlowACommitThatIsNeverAnsweredIsCutAfterAMinute) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "accepted"));
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 2u);
-  EXPECT_EQ(count(run.err, "connect failed!!!"), 0u);  // the second attempt comes at once
+  EXPECT_EQ(countOf(run.err, "connect failed!!!"), 0u);  // the second attempt comes at once
   EXPECT_GE(seconds, 60);
   EXPECT_LT(seconds, 80);
 }
@@ -308,8 +300,8 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusQueryIsNeverAnswered) {
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
   EXPECT_EQ(server.requestsTo("/translate").size(), 1u);
-  EXPECT_EQ(count(run.err, "] getTranslateStatus failed: "), 1u) << run.err;
-  EXPECT_EQ(count(run.err, "connect failed!!!"), 0u) << run.err;
+  EXPECT_EQ(countOf(run.err, "] getTranslateStatus failed: "), 1u) << run.err;
+  EXPECT_EQ(countOf(run.err, "connect failed!!!"), 0u) << run.err;
 }
 
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusAnswerDrips) {
@@ -339,10 +331,8 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheTokenRequestStalls) {
 }
 
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
-  TestServer gone;
+  RefusingPort gone;
   std::string url = gone.url();
-  gone.~TestServer();
-  new (&gone) TestServer();  // a fresh server elsewhere; the old port is now closed
   double seconds = 0;
   auto start = std::chrono::steady_clock::now();
   ProcessResult run = client.run(R"({"cmdtype":"waitfor","rooturl":")" + url +
@@ -353,7 +343,7 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
-  EXPECT_EQ(count(run.err, " max retry 32"), 0u);
+  EXPECT_EQ(countOf(run.err, " max retry 32"), 0u);
 }
 
 // What a calling script does to the client's own streams and to the client itself must not

@@ -2,10 +2,10 @@
 // script would start them: every run must get its own correct result and log file.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <memory>
 
+#include "support/client_run.h"
 #include "support/emulator_process.h"
 #include "support/file_util.h"
 #include "support/process.h"
@@ -15,11 +15,6 @@ using namespace testing_support;
 namespace {
 
 const int kClients = 20;
-
-std::string logDir() {
-  std::string binary = MARLUNE_BINARY;
-  return binary.substr(0, binary.rfind('/') + 1) + "logs";
-}
 
 // Starts the client on `config` with its output in `dir`.
 std::unique_ptr<ChildProcess> startClient(const std::string& config, const std::string& dir) {
@@ -68,8 +63,7 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
                                               "--project-id", "77", "--job-duration", "3"});
   ASSERT_NE(emulator.port(), 0);
   // Earlier runs' files stay in the shared directory, and pids wrap around.
-  std::vector<std::string> earlierLogs = listDir(logDir());
-  std::sort(earlierLogs.begin(), earlierLogs.end());
+  const std::vector<std::string> earlierLogs = clientLogFiles(MARLUNE_BINARY);
   std::vector<std::unique_ptr<ChildProcess>> clients;
   std::vector<std::string> dirs;
   for (int i = 0; i < kClients; ++i) {
@@ -91,22 +85,13 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
                   std::to_string(1000 + i) + R"(","data":{"fileitemid":")" +
                   std::to_string(1000 + i) + "\"}}")
         << "client " << i << ": " << readFile(dirs[i] + "/stderr");
-    // Its log file is named after its pid and holds whole lines only.
-    std::string suffix = "." + std::to_string(clients[i]->id());
-    int found = 0;
-    for (const std::string& name : listDir(logDir())) {
-      if (name.size() < suffix.size() ||
-          name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
-          std::binary_search(earlierLogs.begin(), earlierLogs.end(), name)) {
-        continue;
-      }
-      std::string log = asWritten(readFile(logDir() + "/" + name));
-      EXPECT_TRUE(isIntactLog(log)) << name << ":\n" << log;
-      EXPECT_NE(log.find(" load config success.\n"), std::string::npos) << name;
-      EXPECT_NE(log.find("] spend time: "), std::string::npos) << name;
-      ++found;
-    }
-    EXPECT_EQ(found, 1) << "client " << i;
+    // It has one log file of its own, which holds whole lines only.
+    std::vector<std::string> logs = logFilesOfRun(MARLUNE_BINARY, clients[i]->id(), earlierLogs);
+    ASSERT_EQ(logs.size(), 1u) << "client " << i;
+    std::string log = asWritten(readFile(logs[0]));
+    EXPECT_TRUE(isIntactLog(log)) << logs[0] << ":\n" << log;
+    EXPECT_NE(log.find(" load config success.\n"), std::string::npos) << logs[0];
+    EXPECT_NE(log.find("] spend time: "), std::string::npos) << logs[0];
   }
   EXPECT_EQ(emulator.logCount("gateway check failed"), 0u) << emulator.log();
 }

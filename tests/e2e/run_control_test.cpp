@@ -13,11 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string binaryDir() {
-  std::string binary = MARLUNE_BINARY;
-  return binary.substr(0, binary.rfind('/') + 1);
-}
-
 // The client's file name ("marluneTranslate", or with ".exe").
 std::string clientName() { return std::filesystem::path(MARLUNE_BINARY).filename().u8string(); }
 
@@ -41,15 +36,10 @@ std::vector<std::string> sortedEntries(const std::string& dir) {
   return names;
 }
 
-size_t occurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
   // The client's temporary directory, where glog would put files of its own.
   std::string tmp = makeTempDir();
+  const std::vector<std::string> earlierLogs = clientLogFiles(MARLUNE_BINARY);
   ProcessResult run = runProcess({MARLUNE_BINARY}, "", temporaryDirectory(tmp));
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
@@ -60,16 +50,16 @@ TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
   EXPECT_EQ(run.out, " log dir is " + clientLogBase(MARLUNE_BINARY) + "\n");
   EXPECT_EQ(listDir(tmp), std::vector<std::string>()) << "the ERROR line was copied to " << tmp;
 
-  bool found = false;
-  for (const std::string& name : listDir(binaryDir() + "logs")) {
-    if (name.rfind("marluneTranslate.log.", 0) != 0) continue;
-    std::string log = readFile(binaryDir() + "logs/" + name);
-    if (log.find("marluneTranslate.cpp:") != std::string::npos &&
-        log.find("-cfg empty!") != std::string::npos) {
-      found = true;
-    }
-  }
-  EXPECT_TRUE(found) << "no log file with the line in " << binaryDir() << "logs";
+  // The run's own log file holds the line; only its user and group may read it.
+  std::vector<std::string> logs = logFilesOfRun(MARLUNE_BINARY, run.id, earlierLogs);
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_NE(asWritten(readFile(logs[0])).find("marluneTranslate.cpp:92] -cfg empty!\n"),
+            std::string::npos);
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(logs[0]).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+#endif
 }
 
 TEST(RunControl, AConfigThatFailsToLoadWritesNoResult) {
@@ -125,7 +115,7 @@ TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
   ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", temporaryDirectory(tmp));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, "-cfg\n" + dir + "/job.json\n");
-  EXPECT_EQ(occurrences(run.err, "cannot write log files in " + clientLogDir(client) + ";"), 1u)
+  EXPECT_EQ(countOf(run.err, "cannot write log files in " + clientLogDir(client) + ";"), 1u)
       << run.err;
   EXPECT_NE(run.err.find("marluneTranslate.cpp:"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("]  load config success."), std::string::npos) << run.err;

@@ -11,42 +11,12 @@ namespace testing_support {
 
 namespace {
 
-std::string logDirOf(const std::string& binary) {
-  return binary.substr(0, binary.rfind('/') + 1) + "logs";
-}
-
 bool endsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Names of the log files beside the binary, the only place the client logs to, sorted.
-std::vector<std::string> logFiles(const std::string& binary) {
-  std::vector<std::string> names;
-  for (const std::string& name : listDir(logDirOf(binary))) {
-    if (name.find(".log.") != std::string::npos) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace
-
-ClientRunner::ClientRunner(std::string binary) : binary_(std::move(binary)), dir_(makeTempDir()) {
-  configPath_ = dir_ + "/job.json";
-}
-
-ProcessResult ClientRunner::run(const std::string& config) {
-  writeFile(configPath_, config);
-  logsBefore_ = logFiles(binary_);
-  ProcessResult result = runProcess({binary_, "-cfg", configPath_});
-  lastId_ = result.id;
-  return result;
-}
-
-std::string ClientRunner::echo() const {
-  return "-cfg\n" + configPath_ + "\n log dir is " + clientLogBase(binary_) + "\n";
-}
 
 // The client takes its directory from the path the system gives its program file.
 std::string clientLogDir(const std::string& binary) {
@@ -56,7 +26,7 @@ std::string clientLogDir(const std::string& binary) {
   std::string path(full, length);
   return path.substr(0, path.rfind('\\') + 1) + "logs";
 #else
-  return logDirOf(binary);
+  return binary.substr(0, binary.rfind('/') + 1) + "logs";
 #endif
 }
 
@@ -68,16 +38,49 @@ std::string clientLogBase(const std::string& binary) {
 #endif
 }
 
-// glog names every log file after its process ("....<pid>"). Tests run side by side, so
-// a file of this run is one that is new and carries its pid (pids wrap around).
-std::string ClientRunner::logsOfLastRun() const {
-  const std::string suffix = "." + std::to_string(lastId_);
-  std::string text;
-  for (const std::string& name : logFiles(binary_)) {
-    if (endsWith(name, suffix) &&
-        !std::binary_search(logsBefore_.begin(), logsBefore_.end(), name)) {
-      text += asWritten(readFile(logDirOf(binary_) + "/" + name));
+std::vector<std::string> clientLogFiles(const std::string& binary) {
+  std::vector<std::string> names;
+  for (const std::string& name : listDir(clientLogDir(binary))) {
+    if (name.find(".log.") != std::string::npos) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> logFilesOfRun(const std::string& binary, long processId,
+                                       const std::vector<std::string>& earlier) {
+  const std::string suffix = "." + std::to_string(processId);
+  std::vector<std::string> paths;
+  for (const std::string& name : clientLogFiles(binary)) {
+    if (endsWith(name, suffix) && !std::binary_search(earlier.begin(), earlier.end(), name)) {
+      paths.push_back(clientLogDir(binary) + "/" + name);
     }
+  }
+  return paths;
+}
+
+ClientRunner::ClientRunner(std::string binary) : binary_(std::move(binary)), dir_(makeTempDir()) {
+  configPath_ = dir_ + "/job.json";
+}
+
+ClientRunner::~ClientRunner() { removeTree(dir_); }
+
+ProcessResult ClientRunner::run(const std::string& config) {
+  writeFile(configPath_, config);
+  logsBefore_ = clientLogFiles(binary_);
+  ProcessResult result = runProcess({binary_, "-cfg", configPath_});
+  lastId_ = result.id;
+  return result;
+}
+
+std::string ClientRunner::echo() const {
+  return "-cfg\n" + configPath_ + "\n log dir is " + clientLogBase(binary_) + "\n";
+}
+
+std::string ClientRunner::logsOfLastRun() const {
+  std::string text;
+  for (const std::string& path : logFilesOfRun(binary_, lastId_, logsBefore_)) {
+    text += asWritten(readFile(path));
   }
   return text;
 }

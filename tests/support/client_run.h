@@ -15,9 +15,20 @@ namespace testing_support {
 std::string clientLogDir(const std::string& binary);
 std::string clientLogBase(const std::string& binary);
 
+// The names of the log files in the client's log directory, sorted.
+std::vector<std::string> clientLogFiles(const std::string& binary);
+
+// The paths of the log files that the run with process id `processId` wrote: those named
+// after it (glog names them "....<pid>") that are not among `earlier` (pids wrap around).
+std::vector<std::string> logFilesOfRun(const std::string& binary, long processId,
+                                       const std::vector<std::string>& earlier);
+
 class ClientRunner {
  public:
   explicit ClientRunner(std::string binary);
+  ~ClientRunner();  // removes the temporary directory and what is in it
+  ClientRunner(const ClientRunner&) = delete;
+  ClientRunner& operator=(const ClientRunner&) = delete;
 
   // Writes `config` as the configuration file and runs the client on it.
   ProcessResult run(const std::string& config);

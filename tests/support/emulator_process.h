@@ -26,7 +26,10 @@ class EmulatorProcess {
     port_ = readPort();
   }
 
-  ~EmulatorProcess() { stop(); }
+  ~EmulatorProcess() {
+    stop();
+    removeTree(dir_);
+  }
 
   // Stops the emulator; its exit status as a shell sees it (-1 when it did not exit normally).
   int stop() {
@@ -42,12 +45,7 @@ class EmulatorProcess {
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
   std::string logPath() const { return dir_ + "/emulator.log"; }
   std::string log() const { return readFile(logPath()); }
-  size_t logCount(const std::string& text) const {
-    std::string all = log();
-    size_t count = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++count;
-    return count;
-  }
+  size_t logCount(const std::string& text) const { return countOf(log(), text); }
 
  private:
   // The port from the "listening on 127.0.0.1:PORT" line, waiting up to ten seconds.

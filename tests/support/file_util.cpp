@@ -56,6 +56,12 @@ std::vector<std::string> listDir(const std::string& dir) {
   return names;
 }
 
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 void removeTree(const std::string& path) {
   std::error_code error;
   fs::remove_all(pathOf(path), error);

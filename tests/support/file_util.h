@@ -16,6 +16,9 @@ bool fileExists(const std::string& path);
 // Names of the entries of `dir` (without "." and "..").
 std::vector<std::string> listDir(const std::string& dir);
 
+// How many times `part` occurs in `text` (overlaps counted).
+size_t countOf(const std::string& text, const std::string& part);
+
 // Removes `path` and, when it is a directory, everything below it.
 void removeTree(const std::string& path);
 

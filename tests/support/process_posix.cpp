@@ -110,11 +110,12 @@ void ChildProcess::terminate() {
 
 int ChildProcess::wait() {
   if (impl_->pid <= 0) return impl_->exitStatus;
-  int status = 0;
-  while (waitpid(impl_->pid, &status, 0) < 0 && errno == EINTR) {
+    int status = 0;
+  pid_t waited;
+  while ((waited = waitpid(impl_->pid, &status, 0)) < 0 && errno == EINTR) {
   }
   impl_->pid = -1;
-  impl_->exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  impl_->exitStatus = waited > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return impl_->exitStatus;
 }
 

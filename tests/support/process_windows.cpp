@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <vector>
 
 #include "support/file_util.h"
 #include "support/process.h"
@@ -69,8 +70,7 @@ HANDLE openInheritable(const std::string& path, DWORD access, DWORD disposition)
                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Handles become inheritable only while a child is being made, one child at a time, so no
-// child inherits another's pipe.
+// Children are made one at a time.
 std::mutex g_creating;
 
 }  // namespace
@@ -108,19 +108,34 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOp
     CreatePipe(&impl_->output, &out, &inherit, 0);
     SetHandleInformation(impl_->output, HANDLE_FLAG_INHERIT, 0);
   }
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = in;
+  startup.StartupInfo.hStdOutput = out;
+  startup.StartupInfo.hStdError = err;
+  // The child inherits these three handles and no other (the test servers' sockets are
+  // inheritable too).
+  HANDLE inherited[] = {in, out, err};
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> attributes(size);
+  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+  DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP;
+  if (InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) &&
+      UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                inherited, sizeof(inherited), nullptr, nullptr)) {
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
   PROCESS_INFORMATION created = {};
-  if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
-                     CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, &environment[0],
-                     workDir.empty() ? nullptr : workDir.c_str(), &startup, &created)) {
+  if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, &environment[0],
+                     workDir.empty() ? nullptr : workDir.c_str(), &startup.StartupInfo, &created)) {
     impl_->process = created.hProcess;
     impl_->id = created.dwProcessId;
     CloseHandle(created.hThread);
+  }
+  if ((flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
+    DeleteProcThreadAttributeList(startup.lpAttributeList);
   }
   for (HANDLE handle : {in, out, err}) {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
@@ -188,7 +203,9 @@ int ChildProcess::wait() {
   GetExitCodeProcess(impl_->process, &code);
   CloseHandle(impl_->process);
   impl_->process = nullptr;
-  impl_->exitStatus = impl_->terminated ? -1 : static_cast<int>(code & 0xFF);
+  // A program that ended by a crash reports an exception code, not a status.
+  impl_->exitStatus =
+      impl_->terminated || (code > 0xFF && code < 0xFFFFFF00) ? -1 : static_cast<int>(code & 0xFF);
   return impl_->exitStatus;
 }
 

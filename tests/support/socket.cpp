@@ -49,7 +49,10 @@ SocketHandle handle(Native socket) {
 
 }  // namespace
 
-SocketHandle listenOnLoopback(int& port) {
+namespace {
+
+// A socket bound to a free port on 127.0.0.1, listening or not.
+SocketHandle bindLoopback(int& port, bool listening) {
   if (!startSockets()) return kNoSocket;
   Native listener = ::socket(AF_INET, SOCK_STREAM, 0);
   if (listener == kInvalid) return kNoSocket;
@@ -61,15 +64,21 @@ SocketHandle listenOnLoopback(int& port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof(address);
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(listener, 64) != 0 ||
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      (listening && ::listen(listener, 64) != 0) ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     closeSocket(handle(listener));
     return kNoSocket;
   }
-  port = ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
   return handle(listener);
 }
+
+}  // namespace
+
+SocketHandle listenOnLoopback(int& port) { return bindLoopback(port, true); }
+
+SocketHandle bindWithoutListening(int& port) { return bindLoopback(port, false); }
 
 SocketHandle acceptConnection(SocketHandle listener) {
   return handle(::accept(native(listener), nullptr, nullptr));

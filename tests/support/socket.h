@@ -12,6 +12,10 @@ const SocketHandle kNoSocket = ~SocketHandle(0);
 // A socket listening on 127.0.0.1 on a free port, which goes to `port`; kNoSocket on failure.
 SocketHandle listenOnLoopback(int& port);
 
+// A socket bound to a free port on 127.0.0.1 that does not listen, so that connecting to
+// `port` is refused for as long as it lives.
+SocketHandle bindWithoutListening(int& port);
+
 // The next connection on `listener`; kNoSocket when none could be taken.
 SocketHandle acceptConnection(SocketHandle listener);
 

@@ -36,6 +36,21 @@ struct Answer {
   static Answer drop();
 };
 
+// A port on 127.0.0.1 where connections are refused while the object lives.
+class RefusingPort {
+ public:
+  RefusingPort() : socket_(bindWithoutListening(port_)) {}
+  ~RefusingPort() { closeSocket(socket_); }
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int port_ = 0;
+  SocketHandle socket_;
+};
+
 class TestServer {
  public:
   using Handler = std::function<Answer(const RecordedRequest&)>;
