@@ -2,11 +2,9 @@
 #include "run/marluneTranslate.h"
 
 #include <curl/curl.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <cstdio>
-#include <cstring>
+#include <functional>
 
 #include "platform/platform.h"
 #include "run/command_line.h"
@@ -29,51 +27,46 @@ class ScopeGuard {
   F cleanup_;
 };
 
-// Writes all of `text` to `file` and closes it; false when any of it failed.
-bool writeWhole(std::FILE* file, const std::string& text) {
+// Puts a file's content; false when a write failed.
+using FileWriter = std::function<bool(std::FILE*)>;
+
+// Writes with `write` to `file` and closes it; false when any of it failed.
+bool writeWhole(std::FILE* file, const FileWriter& write) {
   if (file == nullptr) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  bool written = write(file);
   written = std::fflush(file) == 0 && written;
   return std::fclose(file) == 0 && written;
 }
 
-void writeString(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::string& text) {
-  writer.String(text.c_str(), static_cast<rapidjson::SizeType>(strnlen(text.c_str(), text.size())));
-}
-
-}  // namespace
-
-std::string buildResultDocument(bool succeeded, const std::string& message,
-                                const std::string& fileId) {
-  rapidjson::StringBuffer buffer(nullptr, message.size() + fileId.size() + 64);
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("code");
-  writer.String(succeeded ? "success" : "failed");
-  writer.Key("message");
-  writeString(writer, message);
-  writer.Key("data");
-  writer.StartObject();
-  writer.Key("fileitemid");
-  writeString(writer, fileId);
-  writer.EndObject();
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-bool writeTextFile(std::string localPath, std::string text) {
+// writeTextFile with the content put by `write`.
+bool replaceFileWith(const std::string& localPath, const FileWriter& write) {
   // Devices, pipes and links are written through, as they are not ours to replace.
   if (platform::pathKind(localPath) == platform::PathKind::kOther) {
-    return writeWhole(platform::openForWriting(localPath), text);
+    return writeWhole(platform::openForWriting(localPath), write);
   }
   const std::string temporary = localPath + "." + platform::makeUuid() + ".tmp";
   platform::RemoveOnTermination cleanUp(temporary);
-  if (writeWhole(platform::openForWriting(temporary, true), text) &&
+  if (writeWhole(platform::openForWriting(temporary, true), write) &&
       platform::replaceFile(temporary, localPath)) {
     return true;
   }
   platform::removeFile(temporary);
   return false;
+}
+
+}  // namespace
+
+bool writeTextFile(std::string localPath, std::string text) {
+  return replaceFileWith(localPath, [&text](std::FILE* file) {
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  });
+}
+
+bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
+                     const std::string& fileId) {
+  return replaceFileWith(localPath, [&](std::FILE* file) {
+    return writeResultDocument(file, succeeded, message, fileId);
+  });
 }
 
 bool TranslateJob::run() {
@@ -96,7 +89,7 @@ bool TranslateJob::run() {
   MLOG(INFO, kSpendTime) << "spend time: " << (end - start) / platform::kTicksPerSecond
                          << " seconds.";
 
-  bool written = writeTextFile(outputPath, buildResultDocument(succeeded, message, fileId));
+  bool written = writeResultFile(outputPath, succeeded, message, fileId);
   if (!written) MLOG(ERROR, kOutputResultFailed) << "output result failed!";
   return written;
 }

@@ -30,12 +30,32 @@ bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc) {
   return parseFrom(afterBom(text.c_str()), doc);
 }
 
-bool LocalJson::parse(const std::string& localText, bool skipBom) {
-  const char* start = skipBom ? afterBom(localText.c_str()) : localText.c_str();
-  buffer_ = localToUtf8(std::string(start, strlen(start)));
-  if (buffer_.empty() && *start != '\0') return false;
+bool LocalJson::parse(std::string localText, bool skipBom) {
+  localText.resize(strlen(localText.c_str()));
+  if (skipBom) {
+    localText.erase(0, static_cast<size_t>(afterBom(localText.c_str()) - localText.c_str()));
+  }
+  const bool empty = localText.empty();
+  buffer_ = localToUtf8(std::move(localText));
+  if (buffer_.empty() && !empty) return false;
   doc_.ParseInsitu<rapidjson::kParseIterativeFlag>(&buffer_[0]);
   return !doc_.HasParseError();
+}
+
+bool LocalJson::takeLocalStringMember(const char* name, std::string& out) {
+  const rapidjson::Value* value = findMember(doc_, name);
+  if (value == nullptr || !value->IsString()) return false;
+  const char* text = value->GetString();
+  const size_t length = strnlen(text, value->GetStringLength());
+  const bool inBuffer = text >= buffer_.data() && text <= buffer_.data() + buffer_.size();
+  if (!inBuffer || !isAscii(text, text + length)) return getLocalStringMember(doc_, name, out);
+  // Parsed in place, the value lies decoded inside the buffer: keep the buffer, cut to it.
+  const size_t offset = static_cast<size_t>(text - buffer_.data());
+  out = std::move(buffer_);
+  out.resize(offset + length);
+  out.erase(0, offset);
+  buffer_.clear();
+  return true;
 }
 
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out) {

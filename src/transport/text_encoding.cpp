@@ -7,8 +7,14 @@
 #include "platform/platform.h"
 
 bool isAscii(const char* begin, const char* end) {
-  // Eight bytes at a time: answers can be tens of megabytes.
+  // Thirty-two bytes at a time, stopping at the first block with a high bit: answers can
+  // be tens of megabytes.
   uint64_t highBits = 0;
+  for (; end - begin >= 32 && (highBits & 0x8080808080808080ULL) == 0; begin += 32) {
+    uint64_t words[4];
+    std::memcpy(words, begin, sizeof(words));
+    highBits |= words[0] | words[1] | words[2] | words[3];
+  }
   for (; end - begin >= 8; begin += 8) {
     uint64_t word;
     std::memcpy(&word, begin, sizeof(word));
