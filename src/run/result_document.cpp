@@ -4,8 +4,9 @@
 // every other byte as it is.
 #include "run/result_document.h"
 
-#include <cstdint>
 #include <cstring>
+
+#include "util/json_text.h"
 
 namespace {
 
@@ -33,23 +34,6 @@ char escapeOf(unsigned char c) {
   }
 }
 
-// Non-zero when one of the eight bytes of `word` needs escaping: below 0x20, '"' or '\'.
-uint64_t escapeBits(uint64_t word) {
-  const uint64_t ones = 0x0101010101010101ULL;
-  const uint64_t highBits = 0x8080808080808080ULL;
-  // Some byte of v is below n (n <= 0x80) exactly when this is non-zero.
-  auto below = [&](uint64_t v, uint64_t n) { return (v - ones * n) & ~v & highBits; };
-  return below(word, 0x20) | below(word ^ (ones * '"'), 1) | below(word ^ (ones * '\\'), 1);
-}
-
-// True when none of the 32 bytes at `p` needs escaping.
-bool plainBlock(const char* p) {
-  uint64_t words[4];
-  std::memcpy(words, p, sizeof(words));
-  return (escapeBits(words[0]) | escapeBits(words[1]) | escapeBits(words[2]) |
-          escapeBits(words[3])) == 0;
-}
-
 struct StringSink {
   std::string& out;
   void put(const char* data, size_t size) { out.append(data, size); }
@@ -71,15 +55,13 @@ void putText(Sink& sink, const char* text) {
 // `text` up to its first NUL as a quoted JSON string; runs that need no escape go out whole.
 template <typename Sink>
 void putString(Sink& sink, const std::string& text) {
-  const char* p = text.c_str();
-  const char* const end = p + strnlen(p, text.size());
+  const char* p = text.data();
+  const char* const end = p + text.size();
   const char* run = p;
   sink.put("\"", 1);
   while (p != end) {
-    if (end - p >= 32 && plainBlock(p)) {
-      p += 32;
-      continue;
-    }
+    p = skipPlainJsonText(p, end);
+    if (p == end || *p == '\0') break;
     const unsigned char c = static_cast<unsigned char>(*p);
     const char escape = escapeOf(c);
     if (escape == 0) {

@@ -34,6 +34,24 @@ TEST(ParseLocalJson, EscapesAreDecodedIntoTheLocalCodePage) {
   EXPECT_FALSE(getLocalStringMember(doc, "missing", text));
 }
 
+TEST(ParseLocalJson, LongStringsAreReadAsStrictlyAsShortOnes) {
+  const std::string plain(45, 'p');
+  for (int c = 1; c < 0x20; ++c) {
+    for (size_t at : {0, 7, 16, 44}) {
+      LocalJson json;
+      std::string text = plain;
+      text[at] = static_cast<char>(c);
+      EXPECT_FALSE(json.parse("{\"m\":\"" + text + "\"}")) << c << " at " << at;
+    }
+  }
+  LocalJson json;
+  ASSERT_TRUE(json.parse("{\"m\":\"" + plain + "\\n" + plain + "\\u0041\\\"" + plain +
+                         "\xD6\xD0\\\\" + plain + "\"}"));
+  std::string text;
+  ASSERT_TRUE(getLocalStringMember(json.doc(), "m", text));
+  EXPECT_EQ(text, plain + "\n" + plain + "A\"" + plain + "\xD6\xD0\\" + plain);
+}
+
 TEST(ParseLocalJson, TakingAStringGivesWhatReadingItGives) {
   const std::string answers[] = {
       "{\"m\":\"" + std::string(5000, 'a') + "\\\"\\n\\u0041\",\"m\":\"second\"}",
