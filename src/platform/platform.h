@@ -92,13 +92,4 @@ class RemoveOnTermination {
 // ending the process.
 void ignoreBrokenPipes();
 
-// Asks for [data, data + size) to be backed by large memory pages where the system offers
-// them on request, so that filling a buffer of tens of megabytes takes fewer page faults.
-// A hint: nothing changes for the caller either way.
-#ifdef _WIN32
-inline void adviseLargePages(void*, size_t) {}
-#else
-void adviseLargePages(void* data, size_t size);
-#endif
-
 }  // namespace platform

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -227,17 +226,5 @@ RemoveOnTermination::~RemoveOnTermination() {
 }
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
-
-void adviseLargePages(void* data, size_t size) {
-#ifdef MADV_HUGEPAGE
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) / page * page;
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) / page * page;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
 
 }  // namespace platform

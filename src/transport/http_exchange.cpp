@@ -166,9 +166,6 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {
           CURLE_OK &&
       announced > 0 && announced <= kMaxReservedBytes) {
     buffer->text.reserve(static_cast<size_t>(announced));
-    if (announced >= kLargePagesFromBytes) {
-      platform::adviseLargePages(&buffer->text[0], buffer->text.capacity());
-    }
   }
   const void* nul = total == 0 ? nullptr : std::memchr(data, '\0', total);
   size_t kept = nul == nullptr ? total : static_cast<size_t>(static_cast<const char*>(nul) - data);

@@ -75,8 +75,6 @@ struct ResponseBuffer {
 
 // The largest Content-Length taken as a size to reserve; a longer answer grows as it comes.
 const curl_off_t kMaxReservedBytes = 256 * 1024 * 1024;
-// From this announced length on, the reserved buffer is asked to take large pages.
-const curl_off_t kLargePagesFromBytes = 4 * 1024 * 1024;
 
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
 // ResponseBuffer at `userdata`, and reports the whole chunk consumed.
