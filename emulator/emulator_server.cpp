@@ -12,6 +12,9 @@
 
 namespace {
 
+// Room for many clients connecting at once; the system caps it at its own maximum.
+const int kListenBacklog = 4096;
+
 #ifdef _WIN32
 int pollSockets(WSAPOLLFD* fds, unsigned long count, int timeoutMs) {
   return WSAPoll(fds, count, timeoutMs);
@@ -125,9 +128,12 @@ EmulatorServer::EmulatorServer(EmulatorService& service, int64_t dropConnections
   impl_->server.Options(".*", handler);
   // httplib hands its own listening socket to this hook before binding it; keep it. Unlike
   // httplib's default, no SO_REUSEPORT: a second emulator must not share a taken port.
+  // TCP_NODELAY, which accepted connections inherit: an answer's last segment leaves at once
+  // instead of waiting for the client's delayed acknowledgement of the one before.
   impl_->server.set_socket_options([this](socket_t sock) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof(yes));
     impl_->listenSocket = sock;
   });
 }
@@ -136,6 +142,9 @@ EmulatorServer::~EmulatorServer() = default;
 
 int EmulatorServer::bind(const std::string& host, int port) {
   if (!impl_->server.bind_to_port(host, port) || impl_->listenSocket == INVALID_SOCKET) return -1;
+  // httplib listens with a backlog of 5, which makes clients that come at once wait for SYN
+  // retries; listening again widens the queue.
+  if (::listen(impl_->listenSocket, kListenBacklog) != 0) return -1;
   sockaddr_storage address{};
   socklen_t size = sizeof(address);
   if (getsockname(impl_->listenSocket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {

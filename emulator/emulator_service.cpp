@@ -170,24 +170,30 @@ EmulatorResponse EmulatorService::answer(const RecordedRequest& request, int64_t
   return errorAnswer(404, "no such endpoint: " + request.path());
 }
 
-std::string EmulatorService::issueToken(std::map<std::string, int64_t>& tokens, const char* prefix,
-                                        int64_t now) {
-  for (auto it = tokens.begin(); it != tokens.end();) {
-    it = it->second <= now ? tokens.erase(it) : std::next(it);
+size_t EmulatorService::keptTokens() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return serviceTokens_.expiry.size() + gatewayTokens_.expiry.size();
+}
+
+std::string EmulatorService::issueToken(Tokens& tokens, const char* prefix, int64_t now) {
+  while (!tokens.byExpiry.empty() && tokens.byExpiry.begin()->first <= now) {
+    tokens.expiry.erase(tokens.byExpiry.begin()->second);
+    tokens.byExpiry.erase(tokens.byExpiry.begin());
   }
   std::string token = prefix + platform::makeUuid();
   // Whole seconds, as the client reads "expireTime".
-  tokens[token] = (now / 1000 + options_.tokenLifetime) * 1000;
+  const int64_t expiry = (now / 1000 + options_.tokenLifetime) * 1000;
+  tokens.expiry[token] = expiry;
+  tokens.byExpiry.emplace(expiry, token);
   return token;
 }
 
-std::string EmulatorService::checkBearer(const std::map<std::string, int64_t>& tokens,
-                                         const std::string& authorization, const char* scheme,
-                                         int64_t now) {
+std::string EmulatorService::checkBearer(const Tokens& tokens, const std::string& authorization,
+                                         const char* scheme, int64_t now) {
   std::string token;
   if (!takeCredential(authorization, scheme, token) || token.empty()) return "token missing";
-  auto found = tokens.find(token);
-  if (found == tokens.end()) return "token unknown";
+  auto found = tokens.expiry.find(token);
+  if (found == tokens.expiry.end()) return "token unknown";
   if (found->second <= now) return "token expired";
   return std::string();
 }
@@ -206,7 +212,7 @@ EmulatorResponse EmulatorService::serviceToken(const RecordedRequest& request, i
     return errorAnswer(401, "credential parameter does not match the Authorization header");
   }
   std::string token = issueToken(serviceTokens_, "svc-", now);
-  std::string expireTime = localTimeText(serviceTokens_[token] / 1000);
+  std::string expireTime = localTimeText(serviceTokens_.expiry[token] / 1000);
   lastNote_ = "token issued, expires " + expireTime;
   return {200, envelope("token issued", [&](JsonWriter& json) {
             addString(json, "token", token);

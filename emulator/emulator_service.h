@@ -30,6 +30,9 @@ class EmulatorService {
   // Logs a request whose connection was closed without an answer.
   void noteDropped(const RecordedRequest& request);
 
+  // How many issued tokens are kept, service and gateway ones together. Thread-safe.
+  size_t keptTokens();
+
  private:
   enum class Endpoint { kServiceToken, kTranslate, kStatus, kGatewayToken, kProjects, kNone };
   struct Routed {
@@ -46,10 +49,16 @@ class EmulatorService {
   EmulatorResponse gatewayToken(const RecordedRequest& request, int64_t now);
   EmulatorResponse projects(const RecordedRequest& request, const std::string& org, int64_t now);
 
+  // Issued tokens and their expiry (milliseconds); expired ones are dropped as new ones come.
+  struct Tokens {
+    std::map<std::string, int64_t> expiry;
+    std::multimap<int64_t, std::string> byExpiry;  // the same, soonest first
+  };
+
   // "" when `authorization` carries `scheme` and a known, unexpired token of `tokens`.
-  static std::string checkBearer(const std::map<std::string, int64_t>& tokens,
-                                 const std::string& authorization, const char* scheme, int64_t now);
-  std::string issueToken(std::map<std::string, int64_t>& tokens, const char* prefix, int64_t now);
+  static std::string checkBearer(const Tokens& tokens, const std::string& authorization,
+                                 const char* scheme, int64_t now);
+  std::string issueToken(Tokens& tokens, const char* prefix, int64_t now);
 
   const EmulatorOptions options_;
   EmulatorLog& log_;
@@ -59,8 +68,8 @@ class EmulatorService {
   GatewayVerifier verifier_;
   int64_t errorsLeft_;
   bool projectLookedUp_ = false;
-  std::map<std::string, int64_t> serviceTokens_;  // token -> expiry, milliseconds
-  std::map<std::string, int64_t> gatewayTokens_;  // token -> expiry, milliseconds
-  std::map<int64_t, int64_t> jobs_;               // file id -> start, milliseconds
-  std::string lastNote_;                          // what the current answer said, for the log
+  Tokens serviceTokens_;
+  Tokens gatewayTokens_;
+  std::map<int64_t, int64_t> jobs_;  // file id -> start, milliseconds
+  std::string lastNote_;             // what the current answer said, for the log
 };

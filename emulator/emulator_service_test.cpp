@@ -175,6 +175,10 @@ TEST_F(EmulatorServiceTest, TranslateNeedsAValidTokenAndAnIntegerFileId) {
   time.advanceTicks(1);
   EXPECT_EQ(send("GET", "/translate?fileId=5", {{"Authorization", bearer}}).body,
             R"({"code":401,"message":"access token expired"})");
+  // An expired token is dropped once a new one is issued.
+  EXPECT_EQ(service->keptTokens(), 1u);
+  serviceToken();
+  EXPECT_EQ(service->keptTokens(), 1u);
 }
 
 TEST_F(EmulatorServiceTest, GatewayTokenAndProjectLookup) {

@@ -106,7 +106,9 @@ std::string GatewayVerifier::verify(const RecordedRequest& request, int64_t nowM
   forgetOldNonces(nowMillis);
   std::string nonce = request.header("x-ca-nonce");
   if (nonces_.count(nonce) != 0) return "x-ca-nonce replayed";
-  nonces_[nonce] = std::strtoll(request.header("x-ca-timestamp").c_str(), nullptr, 10);
+  const int64_t timestamp = std::strtoll(request.header("x-ca-timestamp").c_str(), nullptr, 10);
+  nonces_[nonce] = timestamp;
+  byTime_.emplace(timestamp, nonce);
 
   if (!tenant_.empty() && request.header("x-tenant-id") != tenant_) return "x-tenant-id mismatch";
   if (request.hasHeader("x-project-id") && request.header("x-project-id") != projectId) {
@@ -127,13 +129,10 @@ std::string GatewayVerifier::checkTimestamp(const std::string& text, int64_t now
 }
 
 // A nonce can be forgotten once its timestamp has left the window: a replay of it
-// fails the timestamp check from then on.
+// fails the timestamp check from then on. Oldest first, so a request costs what it frees.
 void GatewayVerifier::forgetOldNonces(int64_t nowMillis) {
-  for (auto it = nonces_.begin(); it != nonces_.end();) {
-    if (nowMillis - it->second > kTimestampWindowMillis) {
-      it = nonces_.erase(it);
-    } else {
-      ++it;
-    }
+  while (!byTime_.empty() && nowMillis - byTime_.begin()->first > kTimestampWindowMillis) {
+    nonces_.erase(byTime_.begin()->second);
+    byTime_.erase(byTime_.begin());
   }
 }

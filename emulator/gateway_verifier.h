@@ -24,6 +24,9 @@ class GatewayVerifier {
   std::string verify(const RecordedRequest& request, int64_t nowMillis,
                      const std::string& projectId, bool projectRequired);
 
+  // How many nonces are remembered: those used with a timestamp still within the window.
+  size_t rememberedNonces() const { return nonces_.size(); }
+
   // True when `request` carries any "x-ca-" line, "x-tenant-id" or "x-project-id".
   static bool carriesGatewayHeaders(const RecordedRequest& request);
 
@@ -42,5 +45,6 @@ class GatewayVerifier {
   std::string appKey_;
   std::string appSecret_;
   std::string tenant_;
-  std::map<std::string, int64_t> nonces_;  // nonce -> the timestamp it came with
+  std::map<std::string, int64_t> nonces_;       // nonce -> the timestamp it came with
+  std::multimap<int64_t, std::string> byTime_;  // the same, oldest timestamp first
 };

@@ -164,6 +164,12 @@ TEST(GatewayVerifier, ANonceIsGoodForOneRequest) {
   // Once its timestamp has left the window, a replay fails on the timestamp.
   EXPECT_EQ(gateway.verify(request, kStartMillis + 16 * kMinuteMillis, "1024", false),
             "x-ca-timestamp outside 15 minutes");
+  // So such nonces are forgotten: only the latest one is still remembered.
+  EXPECT_EQ(gateway.rememberedNonces(), 2u);
+  time.advanceMillis(16 * kMinuteMillis);
+  RecordedRequest later = clientSigned("PUT", "/v2/translate", {}, gatewayIdentity());
+  EXPECT_EQ(gateway.verify(later, kStartMillis + 16 * kMinuteMillis, "1024", false), "");
+  EXPECT_EQ(gateway.rememberedNonces(), 1u);
 }
 
 TEST(GatewayVerifier, TimestampsMustLieWithinFifteenMinutes) {

@@ -3,6 +3,8 @@
 
 #include <rapidjson/document.h>
 
+#include <utility>
+
 #include "job/service_request.h"
 #include "transport/json_parse.h"
 #include "util/ascii.h"
@@ -18,15 +20,15 @@ bool submitTranslate(const std::string& translateUrl, const std::string& request
     message = answer.failure;
     return false;
   }
-  return readCommitAnswer(answer.body, message);
+  return readCommitAnswer(std::move(answer.body), message);
 }
 
-bool readCommitAnswer(const std::string& answer, std::string& message) {
+bool readCommitAnswer(std::string answer, std::string& message) {
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
-  if (!json.parse(answer) || !doc.IsObject()) return false;
+  if (!json.parse(std::move(answer)) || !doc.IsObject()) return false;
   std::string code;
   const bool accepted = getStringMember(doc, "code", code) && equalsIgnoreCase(code, "success");
-  getLocalStringMember(doc, "message", message);
+  json.takeLocalStringMember("message", message);
   return accepted;
 }

@@ -15,4 +15,5 @@ bool submitTranslate(const std::string& translateUrl, const std::string& request
 
 // The service's verdict on a commit answer (local code page): true when its "code" is the
 // string "success" in any letter case. A string "message" replaces `message` either way.
-bool readCommitAnswer(const std::string& answer, std::string& message);
+// Takes the answer by value: one moved in is parsed, and its message kept, without a copy.
+bool readCommitAnswer(std::string answer, std::string& message);

@@ -1,8 +1,12 @@
 #include "run/marluneTranslate.h"
 
 #include <gtest/gtest.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "support/file_util.h"
 
@@ -37,6 +41,58 @@ TEST(ResultDocument, MultiByteTextIsCopiedUnvalidatedAndCutAtNul) {
                                             3)),
             "{\"code\":\"success\",\"message\":\"" + gbk + invalid +
                 "\",\"data\":{\"fileitemid\":\"7\"}}");
+}
+
+// The document as RapidJSON's Writer makes it, strings cut at their first NUL.
+std::string documentByWriter(bool succeeded, const std::string& message, const std::string& id) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  auto text = [&](const std::string& s) {
+    writer.String(s.c_str(), static_cast<rapidjson::SizeType>(strnlen(s.c_str(), s.size())));
+  };
+  writer.StartObject();
+  writer.Key("code");
+  writer.String(succeeded ? "success" : "failed");
+  writer.Key("message");
+  text(message);
+  writer.Key("data");
+  writer.StartObject();
+  writer.Key("fileitemid");
+  text(id);
+  writer.EndObject();
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// Every byte but NUL, each at another offset within the blocks the escaping scans, among
+// long plain runs.
+std::string everyByteAtEveryOffset() {
+  std::string text;
+  for (int c = 1; c < 256; ++c) {
+    text += std::string(static_cast<size_t>(c % 41), 'p');
+    text += static_cast<char>(c);
+  }
+  return text + std::string(100, 'q');
+}
+
+TEST(ResultDocument, EveryByteIsWrittenAsRapidJsonsWriterWritesIt) {
+  const std::string message = everyByteAtEveryOffset();
+  EXPECT_EQ(buildResultDocument(true, message, message.substr(200)),
+            documentByWriter(true, message, message.substr(200)));
+  const std::string cut = message.substr(0, 300) + std::string(1, '\0') + message;
+  EXPECT_EQ(buildResultDocument(false, cut, "9"), documentByWriter(false, cut, "9"));
+}
+
+TEST(WriteResultFile, StreamsTheBytesBuiltInMemory) {
+  std::string dir = testing_support::makeTempDir();
+  std::string message;
+  while (message.size() < 3 * 1024 * 1024) message += everyByteAtEveryOffset();
+  ASSERT_TRUE(writeResultFile(dir + "/r.json", true, message, "12"));
+  EXPECT_EQ(readFile(dir + "/r.json"), buildResultDocument(true, message, "12"));
+  EXPECT_EQ(testing_support::listDir(dir).size(), 1u);
+  if (access("/dev/full", W_OK) == 0) {
+    EXPECT_FALSE(writeResultFile("/dev/full", true, message, ""));
+  }
 }
 
 TEST(WriteTextFile, WritesExactlyTheTextAndReportsFailures) {

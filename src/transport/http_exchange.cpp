@@ -101,6 +101,7 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
   if (request.assumeHttps) curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "https");
   if (headers != nullptr) curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
   if (request.body) curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body->c_str());
+  transfer.body.sizedBy = handle;
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collectChunk);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer.body);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, collectChunk);
@@ -188,6 +189,15 @@ void printAnswerBlocks(const std::string& label, const HttpAnswer& answer) {
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {
   size_t total = size * count;
   ResponseBuffer* buffer = static_cast<ResponseBuffer*>(userdata);
+  // Sized once from the announced length: a large answer is then neither copied nor
+  // over-allocated as it grows.
+  curl_off_t announced = -1;
+  if (buffer->text.empty() && buffer->sizedBy != nullptr &&
+      curl_easy_getinfo(buffer->sizedBy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+          CURLE_OK &&
+      announced > 0 && announced <= kMaxReservedBytes) {
+    buffer->text.reserve(static_cast<size_t>(announced));
+  }
   const void* nul = total == 0 ? nullptr : std::memchr(data, '\0', total);
   size_t kept = nul == nullptr ? total : static_cast<size_t>(static_cast<const char*>(nul) - data);
   buffer->text.append(data, kept);

@@ -68,7 +68,13 @@ void printAnswerBlocks(const std::string& label, const HttpAnswer& answer);
 // Growable text that collects a response body or the response header lines.
 struct ResponseBuffer {
   std::string text;
+    // When set, the libcurl transfer whose announced Content-Length sizes `text` at its first
+  // chunk.
+  void* sizedBy = nullptr;
 };
+
+// The largest Content-Length taken as a size to reserve; a longer answer grows as it comes.
+const int64_t kMaxReservedBytes = 256 * 1024 * 1024;
 
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
 // ResponseBuffer at `userdata`, and reports the whole chunk consumed.

@@ -175,6 +175,17 @@ TEST(HttpRequest, CollectsWholeAnswersUpToTheNulRule) {
   EXPECT_EQ(e.headers.substr(e.headers.size() - 4), "\r\n\r\n");
 }
 
+TEST(HttpRequest, ABodyOfAnnouncedLengthIsCollectedWithoutRegrowing) {
+  TestServer server;
+  const std::string body = "{\"m\":\"" + std::string(300000, 'm') + "\"}";
+  server.onAlways("GET", "/a", Answer::json(body));
+  HttpRequest request("test", "GET", server.url() + "/a");
+  HttpAnswer answer;
+  ASSERT_TRUE(performRequest(request, answer));
+  EXPECT_EQ(answer.body, body);
+  EXPECT_EQ(answer.body.capacity(), body.size());
+}
+
 TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
   TestServer server;
   server.onSequence(

@@ -5,6 +5,43 @@
 #include <utility>
 
 #include "transport/text_encoding.h"
+#include "util/json_text.h"
+
+namespace {
+
+// An in-place stream that knows where its text ends, so that the parser can pass over the
+// plain content of strings in blocks (see the ScanCopyUnescapedString below).
+struct BoundedInsituStream : rapidjson::InsituStringStream {
+  BoundedInsituStream(char* text, const char* end)
+      : rapidjson::InsituStringStream(text), end_(end) {}
+  const char* end_;
+};
+
+}  // namespace
+
+namespace rapidjson {
+
+template <>
+struct StreamTraits<BoundedInsituStream> {
+  enum { copyOptimization = 1 };
+};
+
+// RapidJSON's hook for copying a string's plain bytes in bulk, which it fills only in SIMD
+// builds, whose scan lets the control bytes 0x1A to 0x1F through. This one stops at every
+// byte the strict parse must look at; the parser takes over there, one byte at a time.
+template <>
+template <>
+inline void GenericReader<UTF8<>, UTF8<>, CrtAllocator>::ScanCopyUnescapedString(
+    BoundedInsituStream& is, BoundedInsituStream& os) {
+  (void)os;  // the same stream: in place, what is read is written back behind it
+  char* const from = is.src_;
+  const size_t plain = static_cast<size_t>(skipPlainJsonText(from, is.end_) - from);
+  if (is.dst_ != from) std::memmove(is.dst_, from, plain);
+  is.src_ += plain;
+  is.dst_ += plain;
+}
+
+}  // namespace rapidjson
 
 namespace {
 
@@ -30,12 +67,40 @@ bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc) {
   return parseFrom(afterBom(text.c_str()), doc);
 }
 
-bool LocalJson::parse(const std::string& localText, bool skipBom) {
-  const char* start = skipBom ? afterBom(localText.c_str()) : localText.c_str();
-  buffer_ = localToUtf8(std::string(start, strlen(start)));
-  if (buffer_.empty() && *start != '\0') return false;
-  doc_.ParseInsitu<rapidjson::kParseIterativeFlag>(&buffer_[0]);
+bool LocalJson::parse(std::string localText, bool skipBom) {
+  // Plain ASCII without NUL holds no byte-order mark either and is read as it is.
+  if (isAsciiWithoutNul(localText.data(), localText.data() + localText.size())) {
+    buffer_ = std::move(localText);
+  } else {
+    localText.resize(strlen(localText.c_str()));
+    if (skipBom) {
+      localText.erase(0, static_cast<size_t>(afterBom(localText.c_str()) - localText.c_str()));
+    }
+    const bool empty = localText.empty();
+    buffer_ = localToUtf8(std::move(localText));
+    if (buffer_.empty() && !empty) return false;
+  }
+  BoundedInsituStream stream(&buffer_[0], buffer_.data() + buffer_.size());
+  doc_.ParseStream<rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag>(stream);
   return !doc_.HasParseError();
+}
+
+bool LocalJson::takeLocalStringMember(const char* name, std::string& out) {
+  const rapidjson::Value* value = findMember(doc_, name);
+  if (value == nullptr || !value->IsString()) return false;
+  const char* text = value->GetString();
+  const size_t length = value->GetStringLength();
+  const bool inBuffer = text >= buffer_.data() && text <= buffer_.data() + buffer_.size();
+  if (!inBuffer || !isAsciiWithoutNul(text, text + length)) {
+    return getLocalStringMember(doc_, name, out);
+  }
+  // Parsed in place, the value lies decoded inside the buffer: keep the buffer, cut to it.
+  const size_t offset = static_cast<size_t>(text - buffer_.data());
+  out = std::move(buffer_);
+  out.resize(offset + length);
+  out.erase(0, offset);
+  buffer_.clear();
+  return true;
 }
 
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out) {

@@ -20,9 +20,14 @@ bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc);
 class LocalJson {
  public:
   // Parses `localText` up to its first NUL; `skipBom` drops a leading EF, BB, BF byte by
-  // byte first. True when it is one strict JSON document.
-  bool parse(const std::string& localText, bool skipBom = false);
+  // byte first. True when it is one strict JSON document. Plain ASCII moved in is parsed
+  // where it lies, without a copy.
+  bool parse(std::string localText, bool skipBom = false);
   const rapidjson::Document& doc() const { return doc_; }
+
+  // getLocalStringMember on the document's top object, moving a plain-ASCII value out of the
+  // parsed text instead of copying it. Leaves the document unusable: read it last.
+  bool takeLocalStringMember(const char* name, std::string& out);
 
  private:
   std::string buffer_;

@@ -34,6 +34,46 @@ TEST(ParseLocalJson, EscapesAreDecodedIntoTheLocalCodePage) {
   EXPECT_FALSE(getLocalStringMember(doc, "missing", text));
 }
 
+TEST(ParseLocalJson, LongStringsAreReadAsStrictlyAsShortOnes) {
+  const std::string plain(45, 'p');
+  for (int c = 1; c < 0x20; ++c) {
+    for (size_t at : {0, 7, 16, 44}) {
+      LocalJson json;
+      std::string text = plain;
+      text[at] = static_cast<char>(c);
+      EXPECT_FALSE(json.parse("{\"m\":\"" + text + "\"}")) << c << " at " << at;
+    }
+  }
+  LocalJson json;
+  ASSERT_TRUE(json.parse("{\"m\":\"" + plain + "\\n" + plain + "\\u0041\\\"" + plain +
+                         "\xD6\xD0\\\\" + plain + "\"}"));
+  std::string text;
+  ASSERT_TRUE(getLocalStringMember(json.doc(), "m", text));
+  EXPECT_EQ(text, plain + "\n" + plain + "A\"" + plain + "\xD6\xD0\\" + plain);
+}
+
+TEST(ParseLocalJson, TakingAStringGivesWhatReadingItGives) {
+  const std::string answers[] = {
+      "{\"m\":\"" + std::string(5000, 'a') + "\\\"\\n\\u0041\",\"m\":\"second\"}",
+      "{\"code\":1,\"m\":\"x\\u0000y\"}",
+      "{\"m\":\"\\u4e2d\\uD55C\"}",
+      "{\"m\":\"\xD6\xD0\"}",
+      "{\"m\":7}",
+      "{}",
+  };
+  for (const std::string& answer : answers) {
+    LocalJson read;
+    ASSERT_TRUE(read.parse(answer)) << answer;
+    std::string expected = "unchanged";
+    const bool found = getLocalStringMember(read.doc(), "m", expected);
+    LocalJson taken;
+    ASSERT_TRUE(taken.parse(answer));
+    std::string text = "unchanged";
+    EXPECT_EQ(taken.takeLocalStringMember("m", text), found) << answer;
+    EXPECT_EQ(text, expected) << answer;
+  }
+}
+
 TEST(ParseLocalJson, ByteOrderMarkOnlyWhenAsked) {
   LocalJson json;
   EXPECT_TRUE(json.parse("\xEF\xBB\xBF{}", true));

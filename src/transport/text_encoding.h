@@ -13,3 +13,6 @@ std::string localToUtf8(std::string local);
 
 // True when every byte of [begin, end) is below 0x80: the same text in UTF-8 and locally.
 bool isAscii(const char* begin, const char* end);
+
+// isAscii, and no byte is NUL either: the text needs neither conversion nor cutting.
+bool isAsciiWithoutNul(const char* begin, const char* end);

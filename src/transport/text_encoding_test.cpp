@@ -43,3 +43,19 @@ TEST(Utf8ToLocal, LongTextsConvertInFull) {
   }
   EXPECT_EQ(utf8ToLocal(utf8), local);
 }
+
+TEST(IsAscii, WithoutNulRejectsANulOrAHighByteAnywhere) {
+  std::string text(70, 'a');
+  text[3] = '\x01';
+  text[40] = '\x7F';
+  EXPECT_TRUE(isAsciiWithoutNul(text.data(), text.data() + text.size()));
+  for (char bad : {'\0', '\x80', '\xFF'}) {
+    for (size_t at = 0; at < text.size(); ++at) {
+      std::string changed = text;
+      changed[at] = bad;
+      EXPECT_FALSE(isAsciiWithoutNul(changed.data(), changed.data() + changed.size()))
+          << static_cast<int>(bad) << " at " << at;
+      EXPECT_EQ(isAscii(changed.data(), changed.data() + changed.size()), bad == '\0');
+    }
+  }
+}

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 
 #include "support/client_run.h"
 #include "support/file_util.h"
@@ -28,6 +27,27 @@ std::string copyOfTheClient(const std::string& dir) {
 // POSIX systems, the system's TMP or TEMP on Windows).
 std::vector<std::string> temporaryDirectory(const std::string& dir) {
   return {"TMPDIR=" + dir, "TMP=" + dir, "TEMP=" + dir};
+}
+
+// "marluneTranslate X.Y.Z" in decimal numbers, then possibly " (<describe>)" with no
+// parenthesis or line break inside, then a line feed. Checked by hand: std::regex trips
+// GCC 12's uninitialised-use warning in the sanitizer build.
+bool isVersionLine(const std::string& text) {
+  const std::string prefix = "marluneTranslate ";
+  if (text.compare(0, prefix.size(), prefix) != 0) return false;
+  size_t at = prefix.size();
+  for (int part = 0; part < 3; ++part) {
+    if (part > 0 && (at >= text.size() || text[at++] != '.')) return false;
+    const size_t digits = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    if (at == digits) return false;
+  }
+  if (text.compare(at, 2, " (") == 0) {
+    const size_t close = text.find_first_of("()\n", at + 2);
+    if (close == std::string::npos || close == at + 2 || text[close] != ')') return false;
+    at = close + 1;
+  }
+  return text.compare(at, std::string::npos, "\n") == 0;
 }
 
 std::vector<std::string> sortedEntries(const std::string& dir) {
@@ -145,9 +165,7 @@ TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
     ProcessResult run = runProcess({client, option});
     EXPECT_EQ(run.exitStatus, 0) << option;
     EXPECT_EQ(run.err, "") << option;
-    EXPECT_TRUE(std::regex_match(
-        run.out, std::regex("marluneTranslate [0-9]+\\.[0-9]+\\.[0-9]+( \\([^()\n]+\\))?\n")))
-        << run.out;
+    EXPECT_TRUE(isVersionLine(run.out)) << run.out;
   }
   EXPECT_EQ(listDir(dir), std::vector<std::string>{clientName()}) << "a logs directory";
 

@@ -1,0 +1,16 @@
+// The result document, {"code":..,"message":..,"data":{"fileitemid":..}}, compact and without
+// a trailing newline, its strings escaped byte for byte as RapidJSON's Writer escapes them.
+// Built in memory, or written straight into a file so a message of tens of megabytes is
+// neither copied nor held twice.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The document; `message` and `fileId` are cut at their first NUL.
+std::string buildResultDocument(bool succeeded, const std::string& message,
+                                const std::string& fileId);
+
+// Writes the same bytes to `file` in one pass. False when a write failed.
+bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& message,
+                         const std::string& fileId);
