@@ -1,13 +1,12 @@
-// The platform layer on POSIX systems: glibc's iconv for the code page, the kernel's random
-// numbers for UUIDs.
+// The platform layer on POSIX systems: glibc's iconv for the code page, libuuid for UUIDs.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <uuid/uuid.h>
 
 #include <cstring>
 #include <memory>
@@ -137,35 +136,12 @@ int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, i
   return seconds == static_cast<time_t>(-1) ? -1 : static_cast<int64_t>(seconds);
 }
 
-// A version 4 (random) UUID in lower case. The bytes come from getrandom, or /dev/urandom
-// where that is missing; should both fail, the clock and the process id stand in.
 std::string makeUuid() {
-  unsigned char bytes[16];
-  ssize_t got = getrandom(bytes, sizeof(bytes), 0);
-  while (got < 0 && errno == EINTR) got = getrandom(bytes, sizeof(bytes), 0);
-  if (got != static_cast<ssize_t>(sizeof(bytes))) {
-    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    got = fd < 0 ? -1 : read(fd, bytes, sizeof(bytes));
-    if (fd >= 0) close(fd);
-  }
-  if (got != static_cast<ssize_t>(sizeof(bytes))) {
-    uint64_t seed =
-        static_cast<uint64_t>(systemNowTicks()) ^ (static_cast<uint64_t>(getpid()) << 40);
-    for (unsigned char& byte : bytes) {
-      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-      byte = static_cast<unsigned char>(seed >> 56);
-    }
-  }
-  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
-  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < sizeof(bytes); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    text += kHex[bytes[i] >> 4];
-    text += kHex[bytes[i] & 0x0F];
-  }
-  return text;
+  uuid_t uuid;
+  uuid_generate_random(uuid);
+  char text[37];
+  uuid_unparse_lower(uuid, text);
+  return std::string(text, 36);
 }
 
 bool utf8ToLocalCodePage(const std::string& utf8, std::string& out) {

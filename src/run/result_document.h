@@ -1,7 +1,6 @@
 // The result document, {"code":..,"message":..,"data":{"fileitemid":..}}, compact and without
-// a trailing newline, its strings escaped byte for byte as RapidJSON's Writer escapes them.
-// Built in memory, or written straight into a file so a message of tens of megabytes is
-// neither copied nor held twice.
+// a trailing newline, written by RapidJSON's Writer. Built in memory, or written straight into
+// a file so a message of tens of megabytes is neither copied nor held twice.
 #pragma once
 
 #include <cstdio>

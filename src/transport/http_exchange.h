@@ -68,7 +68,7 @@ void printAnswerBlocks(const std::string& label, const HttpAnswer& answer);
 // Growable text that collects a response body or the response header lines.
 struct ResponseBuffer {
   std::string text;
-    // When set, the libcurl transfer whose announced Content-Length sizes `text` at its first
+  // When set, the libcurl transfer whose announced Content-Length sizes `text` at its first
   // chunk.
   void* sizedBy = nullptr;
 };

@@ -5,43 +5,6 @@
 #include <utility>
 
 #include "transport/text_encoding.h"
-#include "util/json_text.h"
-
-namespace {
-
-// An in-place stream that knows where its text ends, so that the parser can pass over the
-// plain content of strings in blocks (see the ScanCopyUnescapedString below).
-struct BoundedInsituStream : rapidjson::InsituStringStream {
-  BoundedInsituStream(char* text, const char* end)
-      : rapidjson::InsituStringStream(text), end_(end) {}
-  const char* end_;
-};
-
-}  // namespace
-
-namespace rapidjson {
-
-template <>
-struct StreamTraits<BoundedInsituStream> {
-  enum { copyOptimization = 1 };
-};
-
-// RapidJSON's hook for copying a string's plain bytes in bulk, which it fills only in SIMD
-// builds, whose scan lets the control bytes 0x1A to 0x1F through. This one stops at every
-// byte the strict parse must look at; the parser takes over there, one byte at a time.
-template <>
-template <>
-inline void GenericReader<UTF8<>, UTF8<>, CrtAllocator>::ScanCopyUnescapedString(
-    BoundedInsituStream& is, BoundedInsituStream& os) {
-  (void)os;  // the same stream: in place, what is read is written back behind it
-  char* const from = is.src_;
-  const size_t plain = static_cast<size_t>(skipPlainJsonText(from, is.end_) - from);
-  if (is.dst_ != from) std::memmove(is.dst_, from, plain);
-  is.src_ += plain;
-  is.dst_ += plain;
-}
-
-}  // namespace rapidjson
 
 namespace {
 
@@ -80,8 +43,7 @@ bool LocalJson::parse(std::string localText, bool skipBom) {
     buffer_ = localToUtf8(std::move(localText));
     if (buffer_.empty() && !empty) return false;
   }
-  BoundedInsituStream stream(&buffer_[0], buffer_.data() + buffer_.size());
-  doc_.ParseStream<rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag>(stream);
+  doc_.ParseInsitu<rapidjson::kParseIterativeFlag>(&buffer_[0]);
   return !doc_.HasParseError();
 }
 
