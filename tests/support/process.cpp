@@ -1,6 +1,8 @@
 // What child processes share on every system.
 #include "support/process.h"
 
+#include "support/file_util.h"
+
 namespace testing_support {
 
 std::string asWritten(const std::string& text) {
@@ -28,6 +30,26 @@ std::vector<std::string> withVariable(std::vector<std::string> environment,
   }
   environment.push_back(entry);
   return environment;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         const std::vector<std::string>& env) {
+  std::string dir = makeTempDir();
+  ProcessOptions options;
+  options.workDir = workDir;
+  options.environment.insert(options.environment.end(), env.begin(), env.end());
+  options.stdoutPath = dir + "/stdout";
+  options.stderrPath = dir + "/stderr";
+  ProcessResult result;
+  {
+    ChildProcess child(argv, options);
+    result.id = child.id();
+    result.exitStatus = child.wait();
+  }
+  result.out = asWritten(readFile(options.stdoutPath));
+  result.err = asWritten(readFile(options.stderrPath));
+  removeTree(dir);
+  return result;
 }
 
 }  // namespace testing_support

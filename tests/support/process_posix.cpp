@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "support/file_util.h"
 #include "support/process.h"
 
 namespace testing_support {
@@ -110,33 +109,13 @@ void ChildProcess::terminate() {
 
 int ChildProcess::wait() {
   if (impl_->pid <= 0) return impl_->exitStatus;
-    int status = 0;
+  int status = 0;
   pid_t waited;
   while ((waited = waitpid(impl_->pid, &status, 0)) < 0 && errno == EINTR) {
   }
   impl_->pid = -1;
   impl_->exitStatus = waited > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return impl_->exitStatus;
-}
-
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir,
-                         const std::vector<std::string>& env) {
-  std::string dir = makeTempDir();
-  ProcessOptions options;
-  options.workDir = workDir;
-  options.environment.insert(options.environment.end(), env.begin(), env.end());
-  options.stdoutPath = dir + "/stdout";
-  options.stderrPath = dir + "/stderr";
-  ProcessResult result;
-  {
-    ChildProcess child(argv, options);
-    result.id = child.id();
-    result.exitStatus = child.wait();
-  }
-  result.out = readFile(options.stdoutPath);
-  result.err = readFile(options.stderrPath);
-  removeTree(dir);
-  return result;
 }
 
 }  // namespace testing_support

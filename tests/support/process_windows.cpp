@@ -5,7 +5,6 @@
 #include <mutex>
 #include <vector>
 
-#include "support/file_util.h"
 #include "support/process.h"
 
 namespace testing_support {
@@ -207,26 +206,6 @@ int ChildProcess::wait() {
   impl_->exitStatus =
       impl_->terminated || (code > 0xFF && code < 0xFFFFFF00) ? -1 : static_cast<int>(code & 0xFF);
   return impl_->exitStatus;
-}
-
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& workDir,
-                         const std::vector<std::string>& env) {
-  std::string dir = makeTempDir();
-  ProcessOptions options;
-  options.workDir = workDir;
-  options.stdoutPath = dir + "/stdout";
-  options.stderrPath = dir + "/stderr";
-  options.environment.insert(options.environment.end(), env.begin(), env.end());
-  ProcessResult result;
-  {
-    ChildProcess child(argv, options);
-    result.id = child.id();
-    result.exitStatus = child.wait();
-  }
-  result.out = asWritten(readFile(options.stdoutPath));
-  result.err = asWritten(readFile(options.stderrPath));
-  removeTree(dir);
-  return result;
 }
 
 }  // namespace testing_support

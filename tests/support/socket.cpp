@@ -64,13 +64,13 @@ SocketHandle bindLoopback(int& port, bool listening) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof(address);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
       (listening && ::listen(listener, 64) != 0) ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     closeSocket(handle(listener));
     return kNoSocket;
   }
-    port = ntohs(address.sin_port);
+  port = ntohs(address.sin_port);
   return handle(listener);
 }
 
