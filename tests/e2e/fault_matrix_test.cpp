@@ -69,12 +69,12 @@ class FaultMatrix : public ::testing::Test {
     return run;
   }
 
-  // A run as runClient makes it, with the seconds it took.
-  ProcessResult timedRun(double& seconds, const std::string& cmdType, bool gateway = false,
-                         const std::string& extra = "") {
+  // A run on `config`, with the seconds it took.
+  ProcessResult timedRun(double& seconds, const std::string& config) {
     auto start = std::chrono::steady_clock::now();
-    ProcessResult run = runClient(cmdType, gateway, extra);
+    ProcessResult run = client.run(config);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    expectNoSecretInLogs();
     return run;
   }
 
@@ -256,11 +256,9 @@ TEST_F(FaultMatrix, SlowARedirectLoopOnTheCommitEnds) {
 // holds an attempt for at most a minute; the retry rule then takes over.
 TEST_F(FaultMatrix, SlowACommitThatIsNeverAnsweredIsCutAfterAMinute) {
   serveEverything();
-  Answer silence;
-  silence.stall = true;
-  server.onSequence("PUT", "/v2/translate", {silence, Answer::json(kAccepted)});
+  server.onSequence("PUT", "/v2/translate", {Answer::silence(), Answer::json(kAccepted)});
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, "translate");
+  ProcessResult run = timedRun(seconds, configFor("translate"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "accepted"));
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 2u);
@@ -277,7 +275,7 @@ TEST_F(FaultMatrix, SlowAGatewayTokenStoppedMidBodyIsCutAfterAMinute) {
       "POST", "/api/uaa/oauth/token",
       {half, Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, "translate", true);
+  ProcessResult run = timedRun(seconds, configFor("translate", true));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "accepted"));
   EXPECT_EQ(server.requestsTo("/api/uaa/oauth/token").size(), 2u);
@@ -291,11 +289,9 @@ TEST_F(FaultMatrix, SlowAGatewayTokenStoppedMidBodyIsCutAfterAMinute) {
 // 10 s later is ended.
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusQueryIsNeverAnswered) {
   serveEverything();
-  Answer silence;
-  silence.stall = true;
-  server.onAlways("GET", "/translate", silence);
+  server.onAlways("GET", "/translate", Answer::silence());
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, "waitfor", false, R"(,"overtime":10)");
+  ProcessResult run = timedRun(seconds, configFor("waitfor", false, R"(,"overtime":10)"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
@@ -310,7 +306,7 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusAnswerDrips) {
   drip.dripBytesPerSecond = 1;
   server.onAlways("GET", "/translate", drip);
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, "waitfor", false, R"(,"overtime":10)");
+  ProcessResult run = timedRun(seconds, configFor("waitfor", false, R"(,"overtime":10)"));
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
   EXPECT_EQ(server.requestsTo("/translate").size(), 1u);
@@ -318,11 +314,9 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusAnswerDrips) {
 
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheTokenRequestStalls) {
   serveEverything();
-  Answer silence;
-  silence.stall = true;
-  server.onAlways("POST", "/oauth2/token", silence);
+  server.onAlways("POST", "/oauth2/token", Answer::silence());
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, "waitfor", false, R"(,"overtime":10)");
+  ProcessResult run = timedRun(seconds, configFor("waitfor", false, R"(,"overtime":10)"));
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
   EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 1u);
@@ -334,12 +328,10 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
   RefusingPort gone;
   std::string url = gone.url();
   double seconds = 0;
-  auto start = std::chrono::steady_clock::now();
-  ProcessResult run = client.run(R"({"cmdtype":"waitfor","rooturl":")" + url +
-                                 R"(","appkey":"k","appsecret":"s","overtime":10,)"
-                                 R"("requestbody":{"source":{"fileId":7}},"output":")" +
-                                 client.resultPath() + "\"}");
-  seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ProcessResult run = timedRun(seconds, R"({"cmdtype":"waitfor","rooturl":")" + url +
+                                            R"(","appkey":"k","appsecret":"s","overtime":10,)"
+                                            R"("requestbody":{"source":{"fileId":7}},"output":")" +
+                                            client.resultPath() + "\"}");
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);

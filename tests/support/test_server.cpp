@@ -60,6 +60,12 @@ Answer Answer::json(const std::string& body, int status) {
   return answer;
 }
 
+Answer Answer::silence() {
+  Answer answer;
+  answer.stall = true;
+  return answer;
+}
+
 Answer Answer::drop() {
   Answer answer;
   answer.closeWithoutAnswer = true;

@@ -34,6 +34,7 @@ struct Answer {
 
   static Answer json(const std::string& body, int status = 200);
   static Answer drop();
+  static Answer silence();  // `stall` alone: no answer at all
 };
 
 // A port on 127.0.0.1 where connections are refused while the object lives.
