@@ -42,11 +42,19 @@ HeaderListPtr makeHeaderList(const std::vector<std::string>& lines) {
   return list;
 }
 
+// The instant after which no attempt of a request with `deadlineTicks` starts or runs; 0 for
+// none. A deadline near the clock's end is none in practice.
+int64_t cutoffOf(int64_t deadlineTicks) {
+  const int64_t grace = kDeadlineGraceSeconds * platform::kTicksPerSecond;
+  if (deadlineTicks == 0 || deadlineTicks > INT64_MAX - grace) return 0;
+  return deadlineTicks + grace;
+}
+
 // Ends an attempt in which nothing has moved for the idle limit, or which runs past its
-// deadline's grace; libcurl reports it as a transport failure.
+// request's cutoff; libcurl reports it as a transport failure.
 class AttemptWatch {
  public:
-  explicit AttemptWatch(int64_t deadlineTicks) : deadlineTicks_(deadlineTicks) {}
+  explicit AttemptWatch(int64_t cutoffTicks) : cutoffTicks_(cutoffTicks) {}
 
   void restart() {
     lastActivity_ = platform::steadyTicks();
@@ -59,7 +67,7 @@ class AttemptWatch {
   }
 
  private:
-  // Idleness is measured on the steady clock, which no clock setting moves; the deadline
+  // Idleness is measured on the steady clock, which no clock setting moves; the cutoff
   // belongs to the wall clock, as the wait's limit does.
   bool shouldEnd(curl_off_t bytes) {
     const int64_t now = platform::steadyTicks();
@@ -68,18 +76,17 @@ class AttemptWatch {
       lastActivity_ = now;
     }
     if (now - lastActivity_ > kIdleLimitSeconds * platform::kTicksPerSecond) return true;
-    return deadlineTicks_ != 0 && platform::nowTicks() - deadlineTicks_ >
-                                      kDeadlineGraceSeconds * platform::kTicksPerSecond;
+    return cutoffTicks_ != 0 && platform::nowTicks() > cutoffTicks_;
   }
 
-  const int64_t deadlineTicks_;
+  const int64_t cutoffTicks_;
   int64_t lastActivity_ = 0;
   curl_off_t lastBytes_ = -1;
 };
 
 // The buffers and bounds of one request's transfer.
 struct Transfer {
-  explicit Transfer(int64_t deadlineTicks) : watch(deadlineTicks) {}
+  explicit Transfer(int64_t cutoffTicks) : watch(cutoffTicks) {}
 
   ResponseBuffer body;
   ResponseBuffer headerLines;
@@ -116,18 +123,20 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
 // Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
 // Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
 // last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
-// attempt. Once `deadlineTicks` (when non-zero) has passed, no further attempt starts.
-int performWithRetry(CURL* handle, const std::string& url, int64_t deadlineTicks,
+// attempt. No retry starts after `cutoffTicks` (when non-zero): its line and pause neither.
+int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
                      const std::function<void()>& beforeAttempt) {
+  const int64_t pauseTicks = kRetryPauseMs * (platform::kTicksPerSecond / 1000);
   int attempts = 0;
   int result = CURLE_OK;
   for (;;) {
-    if (attempts > 0 && deadlineTicks != 0 && platform::nowTicks() > deadlineTicks) return result;
     if (attempts > kMaxRetry) {
       MLOG(ERROR, kMaxRetry) << maskCredentials(url) << " connect failed!!! max retry "
                              << kMaxRetry;
       return result;
     }
+    const int64_t startsAt = platform::nowTicks() + (attempts > 1 ? pauseTicks : 0);
+    if (attempts > 0 && cutoffTicks != 0 && startsAt > cutoffTicks) return result;
     if (attempts > 1) {
       MLOG(ERROR, kRetry) << maskCredentials(url) << " connect failed!!! retry " << attempts;
       platform::sleepMillis(kRetryPauseMs);
@@ -151,7 +160,8 @@ std::string reportFailure(const HttpRequest& request, int result, const char* de
 }  // namespace
 
 bool performRequest(const HttpRequest& request, HttpAnswer& answer) {
-  Transfer transfer(request.deadlineTicks);
+  const int64_t cutoff = cutoffOf(request.deadlineTicks);
+  Transfer transfer(cutoff);
   HandlePtr handle(curl_easy_init());
   if (!handle) {
     answer.failure = reportFailure(request, CURLE_FAILED_INIT, "");
@@ -159,7 +169,7 @@ bool performRequest(const HttpRequest& request, HttpAnswer& answer) {
   }
   HeaderListPtr headers = makeHeaderList(request.headerLines);
   setOptions(handle.get(), request, headers.get(), transfer);
-  int result = performWithRetry(handle.get(), request.url, request.deadlineTicks, [&transfer] {
+  int result = performWithRetry(handle.get(), request.url, cutoff, [&transfer] {
     transfer.body.text.clear();
     transfer.headerLines.text.clear();
     transfer.watch.restart();

@@ -26,8 +26,8 @@ struct HttpRequest {
   bool followRedirects = false;     // at most 30 in a row
   bool assumeHttps = false;         // "https" for a URL without a scheme
   long timeLimitSeconds = 0;        // for the whole transfer; 0: none
-  // When non-zero, the instant (platform ticks) after which no retry starts, and 10 s after
-  // which a running attempt is ended.
+  // When non-zero, the limit (platform ticks) of the wait the request is made for. The retry
+  // rule holds until 10 s past it; from then on no attempt starts and a running one is ended.
   int64_t deadlineTicks = 0;
 };
 
@@ -47,7 +47,7 @@ const long kRequestTimeLimitSeconds = 20;
 // when nothing is received or sent for the idle limit.
 const long kConnectLimitSeconds = 30;
 const int64_t kIdleLimitSeconds = 60;
-// How long an attempt may run past a request's deadline.
+// How long past a request's deadline its attempts may still start and run.
 const int64_t kDeadlineGraceSeconds = 10;
 
 // Sends `request`. A failed transfer is tried again at once, then up to 31 times more, each

@@ -285,8 +285,8 @@ TEST_F(FaultMatrix, SlowAGatewayTokenStoppedMidBodyIsCutAfterAMinute) {
 }
 
 // A wait with "overtime" N ends with "overtime!" within N + 20 s whatever the server does:
-// once N has passed no request made for the wait is retried, and an attempt still running
-// 10 s later is ended.
+// its requests keep the retry rule until 10 s past N; then no attempt starts and one still
+// running is ended.
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusQueryIsNeverAnswered) {
   serveEverything();
   server.onAlways("GET", "/translate", Answer::silence());
@@ -336,6 +336,34 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
   EXPECT_EQ(countOf(run.err, " max retry 32"), 0u);
+}
+
+// A poll made past the limit keeps its retries, for its token request too: two drops cost a
+// retry line and a pause, not the answer. A poll that ends past the limit still reports
+// "overtime!", whatever it found.
+TEST_F(FaultMatrix, APollPastTheLimitKeepsTheRetryRule) {
+  serveEverything();
+  server.onSequence("POST", "/oauth2/token",
+                    {Answer::drop(), Answer::drop(), Answer::json(tokenAnswer())});
+  server.onSequence("GET", "/translate", {Answer::drop(), Answer::drop(), Answer::json(kFinished)});
+  ProcessResult run = runClient("waitfor", false, R"(,"overtime":0)");
+  EXPECT_EQ(client.result(), result("failed", "overtime!"));
+  EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 3u);
+  EXPECT_EQ(server.requestsTo("/translate").size(), 3u);
+  EXPECT_EQ(countOf(run.err, " connect failed!!! retry 2\n"), 2u) << run.err;
+  EXPECT_EQ(countOf(run.err, " failed: "), 0u) << run.err;
+}
+
+TEST_F(FaultMatrix, ALaterPollPastTheLimitKeepsTheRetryRule) {
+  serveEverything();
+  server.onSequence("GET", "/translate",
+                    {Answer::json(R"({"code":"success","data":{"status":"processing"}})"),
+                     Answer::drop(), Answer::drop(), Answer::json(kFinished)});
+  ProcessResult run = runClient("waitfor", false, R"(,"overtime":5)");
+  EXPECT_EQ(client.result(), result("failed", "overtime!"));
+  EXPECT_EQ(server.requestsTo("/translate").size(), 4u);
+  EXPECT_EQ(countOf(run.err, " connect failed!!! retry 2\n"), 1u) << run.err;
+  EXPECT_EQ(countOf(run.err, " failed: "), 0u) << run.err;
 }
 
 // What a calling script does to the client's own streams and to the client itself must not
