@@ -1,4 +1,5 @@
-// The clock and sleep every system shares: the system's own, unless a test replaced them.
+// The clock and sleep every system shares, the system's own unless a test replaced them, and
+// the reading of local calendar times.
 #include <chrono>
 
 #include "platform/platform.h"
@@ -29,5 +30,17 @@ void sleepMillis(unsigned ms) {
 }
 
 void setTimeSourceForTesting(TimeSource* source) { g_timeSource = source; }
+
+int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, int second) {
+  std::tm calendar = {};
+  calendar.tm_year = year - 1900;
+  calendar.tm_mon = month - 1;
+  calendar.tm_mday = day;
+  calendar.tm_hour = hour;
+  calendar.tm_min = minute;
+  calendar.tm_sec = second;
+  calendar.tm_isdst = 0;
+  return systemMakeTime(calendar);
+}
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 namespace platform {
@@ -56,6 +57,9 @@ void systemSleepMillis(unsigned ms);
 // Seconds since the epoch of a local calendar time taken as standard time
 // (no daylight saving), or -1 when it cannot be represented.
 int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, int second);
+
+// The system's mktime with 64-bit seconds: -1 when `calendar` cannot be represented.
+int64_t systemMakeTime(std::tm& calendar);
 
 // A new random UUID: 36 characters, lower-case hexadecimal, hyphens after 8, 12, 16, 20 digits.
 std::string makeUuid();

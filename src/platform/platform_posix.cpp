@@ -122,16 +122,7 @@ void systemSleepMillis(unsigned ms) {
   }
 }
 
-int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, int second) {
-  struct tm calendar;
-  std::memset(&calendar, 0, sizeof(calendar));
-  calendar.tm_year = year - 1900;
-  calendar.tm_mon = month - 1;
-  calendar.tm_mday = day;
-  calendar.tm_hour = hour;
-  calendar.tm_min = minute;
-  calendar.tm_sec = second;
-  calendar.tm_isdst = 0;
+int64_t systemMakeTime(std::tm& calendar) {
   time_t seconds = mktime(&calendar);
   return seconds == static_cast<time_t>(-1) ? -1 : static_cast<int64_t>(seconds);
 }

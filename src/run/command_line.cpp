@@ -6,6 +6,7 @@
 
 #include "marlune_version.h"
 #include "platform/platform.h"
+#include "run/config.h"
 #include "util/log.h"
 
 namespace {
@@ -93,34 +94,38 @@ void initLogging(const std::string& logDir) {
 }
 
 std::string usageText(const std::string& logDir) {
-  return "usage: marluneTranslate -cfg FILE\n"
-         "       marluneTranslate --help | --version\n"
-         "\n"
-         "Runs one translate job of the Marlune service as the JSON configuration FILE says,\n"
-         "writes the outcome to the result file named by \"output\" and exits with 0; exits\n"
-         "with 255 when -cfg is missing or the configuration does not load.\n"
-         "\n"
-         "Configuration keys (default or requirement in brackets):\n"
-         "  cmdtype          translate, waitfor or translatewaitfor (required)\n"
-         "  rooturl          base URL of the service (required)\n"
-         "  appkey           application key (required)\n"
-         "  appsecret        application secret (required)\n"
-         "  output           path of the result file (required)\n"
-         "  requestbody      translate request, an object with an integer source.fileId\n"
-         "  overtime         limit of the wait in seconds (3600)\n"
-         "  tokenurl         path of the token endpoint (/oauth2/token)\n"
-         "  translateurl     path of the translate endpoint (/v2/translate)\n"
-         "  statusurl        path of the status endpoint (/translate)\n"
-         "  tenantid         tenant; when set, every request is signed for the API gateway\n"
-         "  orgid            organisation (required with tenantid)\n"
-         "  accounturl       base URL of the gateway's account side\n"
-         "  gatewaytokenurl  path of the gateway token endpoint (/api/uaa/oauth/token)\n"
-         "  projecturl       path of the organisation's project list, {org-id} replaced by\n"
-         "                   orgid (/api/org-permission/v4/orgs/{org-id}/projects?"
-         "includeExtendData=false)\n"
-         "\n"
-         "Log files: " +
-         logDir + platform::kPathSeparator +
+  std::string text =
+      "usage: marluneTranslate -cfg FILE\n"
+      "       marluneTranslate --help | --version\n"
+      "\n"
+      "Runs one translate job of the Marlune service as the JSON configuration FILE says,\n"
+      "writes the outcome to the result file named by \"output\" and exits with 0; exits\n"
+      "with 255 when -cfg is missing or the configuration does not load.\n"
+      "\n"
+      "Configuration keys (default or requirement in brackets):\n"
+      "  cmdtype          translate, waitfor or translatewaitfor (required)\n"
+      "  rooturl          base URL of the service (required)\n"
+      "  appkey           application key (required)\n"
+      "  appsecret        application secret (required)\n"
+      "  output           path of the result file (required)\n"
+      "  requestbody      translate request, an object with an integer source.fileId\n"
+      "  overtime         limit of the wait in seconds (3600)\n";
+  text += std::string("  tokenurl         path of the token endpoint (") + kDefaultTokenUrl + ")\n";
+  text += std::string("  translateurl     path of the translate endpoint (") +
+          kDefaultTranslateUrl + ")\n";
+  text +=
+      std::string("  statusurl        path of the status endpoint (") + kDefaultStatusUrl + ")\n";
+  text +=
+      "  tenantid         tenant; when set, every request is signed for the API gateway\n"
+      "  orgid            organisation (required with tenantid)\n"
+      "  accounturl       base URL of the gateway's account side\n";
+  text += std::string("  gatewaytokenurl  path of the gateway token endpoint (") +
+          kDefaultGatewayTokenUrl + ")\n";
+  text += std::string(
+              "  projecturl       path of the organisation's project list, {org-id} replaced by\n"
+              "                   orgid (") +
+          kDefaultProjectUrl + ")\n";
+  return text + "\nLog files: " + logDir + platform::kPathSeparator +
          "marluneTranslate.log.*; every line also goes to standard error.\n"
          "See marluneTranslate(1) for the result file and the exit status.\n";
 }
