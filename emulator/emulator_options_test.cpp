@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "emulator_request.h"
-#include "transport/http_exchange.h"
 
 namespace {
 
@@ -68,10 +67,6 @@ TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_EQ(token, "");
   EXPECT_FALSE(takeCredential("Bearerabc", "Bearer", token));
   EXPECT_FALSE(takeCredential("Basic abc", "Bearer", token));
-
-  EXPECT_EQ(maskCredentials("/oauth2/token?credential=a+b==&credentials=x&credential=y"),
-            "/oauth2/token?credential=***&credentials=x&credential=***");
-  EXPECT_EQ(maskCredentials("/credential=x"), "/credential=x");
 }
 
 }  // namespace

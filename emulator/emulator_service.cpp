@@ -11,8 +11,8 @@
 
 #include "local_time.h"
 #include "platform/platform.h"
-#include "transport/http_exchange.h"
 #include "transport/json_parse.h"
+#include "util/masking.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "credentials/gateway_signer.h"
 #include "transport/http_exchange.h"
+#include "util/masking.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/service_envelope.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
@@ -37,13 +38,7 @@ void skipBlanks(const std::string& text, size_t& pos) {
 
 // Stores the token and its expiry from the "data" object of a "success" answer.
 void keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& tokenExpiry) {
-  std::string token;
-  // The token goes into the header lines of later requests; a line break in it would
-  // start a header of the answerer's choosing, so such a token is not taken.
-  if (getLocalStringMember(data, "token", token) &&
-      token.find_first_of("\r\n") == std::string::npos) {
-    accessToken = token;
-  }
+  getHeaderSafeStringMember(data, "token", accessToken);
   std::string expireTime;
   int64_t seconds = 0;
   if (getStringMember(data, "expireTime", expireTime) && parseExpireTime(expireTime, seconds)) {
@@ -88,33 +83,27 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
   }
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
   request.deadlineTicks = deadlineTicks;
-  request.headerLines = {"Authorization:Basic " + credential, "Content-Type: application/json"};
+  request.headerLines = jsonHeaderLines("Basic " + credential);
   signForGateway(identity, query, request);
 
   HttpAnswer answer;
-  if (!performAndPrint(request, answer)) {
-    message = answer.failure;
-    return std::string();
-  }
+  if (!performAndPrint(request, answer, &message)) return std::string();
   return readTokenAnswer(answer.body, accessToken, tokenExpiry, message);
 }
 
 std::string readTokenAnswer(const std::string& answer, std::string& accessToken,
                             int64_t& tokenExpiry, std::string& message) {
   LocalJson json;
-  const rapidjson::Document& doc = json.doc();
-  if (!json.parse(answer) || !doc.IsObject()) return accessToken;
-  const rapidjson::Value* code = findMember(doc, "code");
-  if (code == nullptr) return accessToken;
-  if (code->IsInt()) {
-    getLocalStringMember(doc, "message", message);
-    return std::string();
-  }
-  std::string verdict;
-  const rapidjson::Value* data = findMember(doc, "data");
-  if (getStringMember(doc, "code", verdict) && verdict == "success" && data != nullptr &&
-      data->IsObject()) {
-    keepToken(*data, accessToken, tokenExpiry);
+  if (!json.parse(answer)) return accessToken;
+  const rapidjson::Value* data = nullptr;
+  switch (readEnvelope(json.doc(), message, data)) {
+    case EnvelopeKind::kError:
+      return std::string();
+    case EnvelopeKind::kSuccess:
+      keepToken(*data, accessToken, tokenExpiry);
+      break;
+    case EnvelopeKind::kOther:
+      break;
   }
   return accessToken;
 }

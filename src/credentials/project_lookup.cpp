@@ -37,7 +37,7 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
   request.name = "lookupProjectId";
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
   request.assumeHttps = true;
-  request.headerLines = {"Authorization:bearer " + gatewayToken, "Content-Type: application/json"};
+  request.headerLines = jsonHeaderLines("bearer " + gatewayToken);
   // The gateway signs the query it expects; the URL keeps whatever query was configured.
   signForGateway(identity, {{"includeExtendData", "false"}}, request);
 

@@ -7,7 +7,7 @@ HttpRequest serviceRequest(const std::string& label, const std::string& method,
   HttpRequest request(label, method, url);
   request.followRedirects = true;
   request.assumeHttps = true;
-  request.headerLines = {"Authorization:Bearer " + token, "Content-Type: application/json"};
+  request.headerLines = jsonHeaderLines("Bearer " + token);
   signForGateway(identity, query, request);
   return request;
 }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <iostream>
 
+#include "credentials/service_envelope.h"
 #include "job/service_request.h"
 #include "platform/platform.h"
 #include "transport/json_parse.h"
@@ -38,10 +39,7 @@ int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId
                                        token, identity, {{"fileId", fileId}});
   request.deadlineTicks = deadlineTicks;
   HttpAnswer answer;
-  if (!performRequest(request, answer)) {
-    message = answer.failure;
-    return kStatusFailed;
-  }
+  if (!performRequest(request, answer, &message)) return kStatusFailed;
   int outcome = parseTranslateStatus(answer.body, message);
   if (outcome == kStatusFailed) printAnswerBlocks(request.label, answer);
   return outcome;
@@ -55,16 +53,11 @@ int parseTranslateStatus(const std::string& answer, std::string& message) {
     std::cout << '*';
     return kStatusFailed;
   }
-  const rapidjson::Value* code = findMember(doc, "code");
-  if (code != nullptr && code->IsInt()) {
-    getLocalStringMember(doc, "message", message);
-    return kStatusFailed;
-  }
-  std::string verdict;
+  const rapidjson::Value* data = nullptr;
+  const EnvelopeKind kind = readEnvelope(doc, message, data);
+  if (kind == EnvelopeKind::kError) return kStatusFailed;
   std::string status;
-  const rapidjson::Value* data = findMember(doc, "data");
-  if (getStringMember(doc, "code", verdict) && verdict == "success" && data != nullptr &&
-      getStringMember(*data, "status", status)) {
+  if (kind == EnvelopeKind::kSuccess && getStringMember(*data, "status", status)) {
     if (status == "processing") {
       std::cout << '+';
       return kStatusProcessing;

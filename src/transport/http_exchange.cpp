@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "transport/text_encoding.h"
 #include "util/log.h"
+#include "util/masking.h"
 
 namespace {
 
@@ -148,23 +149,24 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
   }
 }
 
-// Logs why `request` gave up and returns the short reason for the caller.
-std::string reportFailure(const HttpRequest& request, int result, const char* detail) {
+// Logs why `request` gave up and puts the short reason into `*message` when given.
+void reportFailure(const HttpRequest& request, int result, const char* detail,
+                   std::string* message) {
   const std::string name = request.name.empty() ? request.label : request.name;
   const char* reason = curl_easy_strerror(static_cast<CURLcode>(result));
   MLOG(ERROR, kRequestFailed) << name
                               << " failed: " << maskCredentials(*detail != '\0' ? detail : reason);
-  return name + " failed: " + reason;
+  if (message != nullptr) *message = name + " failed: " + reason;
 }
 
 }  // namespace
 
-bool performRequest(const HttpRequest& request, HttpAnswer& answer) {
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
   const int64_t cutoff = cutoffOf(request.deadlineTicks);
   Transfer transfer(cutoff);
   HandlePtr handle(curl_easy_init());
   if (!handle) {
-    answer.failure = reportFailure(request, CURLE_FAILED_INIT, "");
+    reportFailure(request, CURLE_FAILED_INIT, "", message);
     return false;
   }
   HeaderListPtr headers = makeHeaderList(request.headerLines);
@@ -177,7 +179,7 @@ bool performRequest(const HttpRequest& request, HttpAnswer& answer) {
   handle.reset();
   headers.reset();
   if (result != CURLE_OK) {
-    answer.failure = reportFailure(request, result, transfer.error);
+    reportFailure(request, result, transfer.error, message);
     return false;
   }
   answer.body = utf8ToLocal(std::move(transfer.body.text));
@@ -185,10 +187,14 @@ bool performRequest(const HttpRequest& request, HttpAnswer& answer) {
   return true;
 }
 
-bool performAndPrint(const HttpRequest& request, HttpAnswer& answer) {
-  if (!performRequest(request, answer)) return false;
+bool performAndPrint(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
+  if (!performRequest(request, answer, message)) return false;
   printAnswerBlocks(request.label, answer);
   return true;
+}
+
+std::vector<std::string> jsonHeaderLines(const std::string& authorization) {
+  return {"Authorization:" + authorization, "Content-Type: application/json"};
 }
 
 void printAnswerBlocks(const std::string& label, const HttpAnswer& answer) {
@@ -212,22 +218,4 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {
   size_t kept = nul == nullptr ? total : static_cast<size_t>(static_cast<const char*>(nul) - data);
   buffer->text.append(data, kept);
   return total;
-}
-
-std::string maskCredentials(const std::string& url) {
-  static const char kName[] = "credential=";
-  const size_t nameLength = sizeof(kName) - 1;
-  std::string masked = url;
-  size_t query = masked.find('?');
-  if (query == std::string::npos) return masked;
-  // Every parameter after the first "?", whether it follows "&" or a further "?".
-  for (size_t pos = masked.find(kName, query); pos != std::string::npos;
-       pos = masked.find(kName, pos + 1)) {
-    if (masked[pos - 1] != '?' && masked[pos - 1] != '&') continue;
-    size_t valueStart = pos + nameLength;
-    size_t valueEnd = masked.find_first_of("&?#", valueStart);
-    if (valueEnd == std::string::npos) valueEnd = masked.size();
-    masked.replace(valueStart, valueEnd - valueStart, "***");
-  }
-  return masked;
 }

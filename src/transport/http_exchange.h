@@ -36,8 +36,6 @@ struct HttpRequest {
 struct HttpAnswer {
   std::string body;
   std::string headerText;  // every header line received, each with its line end
-  // When the exchange failed: "<name> failed: <libcurl's short reason>".
-  std::string failure;
 };
 
 // Time limit of the requests that have one (service token, project lookup), in seconds.
@@ -55,11 +53,17 @@ const int64_t kDeadlineGraceSeconds = 10;
 // 33rd failure "<url> connect failed!!! max retry 32" is logged. True with `answer`
 // filled when an exchange completed, whatever its HTTP status. False when libcurl could not
 // create a transfer or every attempt failed: an ERROR line then gives the request's name and
-// libcurl's own explanation, and `answer.failure` a short reason.
-bool performRequest(const HttpRequest& request, HttpAnswer& answer);
+// libcurl's own explanation, and `*message`, when given, becomes the short reason
+// "<name> failed: <libcurl's short reason>".
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
 
 // performRequest, then the answer's console blocks when an exchange completed.
-bool performAndPrint(const HttpRequest& request, HttpAnswer& answer);
+bool performAndPrint(const HttpRequest& request, HttpAnswer& answer,
+                     std::string* message = nullptr);
+
+// The two header lines of a JSON request to the service or the gateway's API, in order:
+// "Authorization:<authorization>" (no blank after the colon) and the JSON content type.
+std::vector<std::string> jsonHeaderLines(const std::string& authorization);
 
 // Writes the two console blocks of an answer, "<label> CURLOPT_WRITEFUNCTION out:" with the
 // body and "<label> CURLOPT_HEADERFUNCTION out:" with the header text, flushing each.
@@ -79,6 +83,3 @@ const int64_t kMaxReservedBytes = 256 * 1024 * 1024;
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
 // ResponseBuffer at `userdata`, and reports the whole chunk consumed.
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata);
-
-// `url` with the value of any "credential" query parameter replaced by "***".
-std::string maskCredentials(const std::string& url);

@@ -79,6 +79,16 @@ bool getLocalStringMember(const rapidjson::Value& object, const char* name, std:
   return true;
 }
 
+bool getHeaderSafeStringMember(const rapidjson::Value& object, const char* name, std::string& out) {
+  std::string text;
+  if (!getLocalStringMember(object, name, text) ||
+      text.find_first_of("\r\n") != std::string::npos) {
+    return false;
+  }
+  out = std::move(text);
+  return true;
+}
+
 const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name) {
   if (!object.IsObject()) return nullptr;
   rapidjson::Value::ConstMemberIterator it = object.FindMember(name);

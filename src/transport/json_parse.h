@@ -38,6 +38,11 @@ class LocalJson {
 // false otherwise. Use it on documents from LocalJson.
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out);
 
+// getLocalStringMember for a value that is sent later in a header line, such as a token:
+// false, leaving `out` alone, also when it holds a CR or LF, which would start a header of
+// the answerer's choosing.
+bool getHeaderSafeStringMember(const rapidjson::Value& object, const char* name, std::string& out);
+
 // The member `name` of `object` when `object` is an object holding it (first occurrence), else
 // nullptr.
 const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name);

@@ -1,0 +1,20 @@
+// Hiding secrets in texts that go to logs.
+#include "util/masking.h"
+
+std::string maskCredentials(const std::string& url) {
+  static const char kName[] = "credential=";
+  const size_t nameLength = sizeof(kName) - 1;
+  std::string masked = url;
+  size_t query = masked.find('?');
+  if (query == std::string::npos) return masked;
+  // Every parameter after the first "?", whether it follows "&" or a further "?".
+  for (size_t pos = masked.find(kName, query); pos != std::string::npos;
+       pos = masked.find(kName, pos + 1)) {
+    if (masked[pos - 1] != '?' && masked[pos - 1] != '&') continue;
+    size_t valueStart = pos + nameLength;
+    size_t valueEnd = masked.find_first_of("&?#", valueStart);
+    if (valueEnd == std::string::npos) valueEnd = masked.size();
+    masked.replace(valueStart, valueEnd - valueStart, "***");
+  }
+  return masked;
+}

@@ -1,0 +1,23 @@
+// Secrets hidden in logged texts.
+#include "util/masking.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(MaskCredentials, HidesOnlyTheCredentialValue) {
+  EXPECT_EQ(maskCredentials("http://h/oauth2/token?credential=a+b/c=="),
+            "http://h/oauth2/token?credential=***");
+  EXPECT_EQ(maskCredentials("http://h/t?x=1&credential=abc&y=2"),
+            "http://h/t?x=1&credential=***&y=2");
+  EXPECT_EQ(maskCredentials("http://h/t?credential=a&credential=b#f"),
+            "http://h/t?credential=***&credential=***#f");
+  EXPECT_EQ(maskCredentials("http://h/t?fileId=5"), "http://h/t?fileId=5");
+  EXPECT_EQ(maskCredentials("http://h/credential=abc"), "http://h/credential=abc");
+  EXPECT_EQ(maskCredentials("http://h/t?mycredential=abc&credentials=x"),
+            "http://h/t?mycredential=abc&credentials=x");
+  // A token URL configured with its own query gets the credential after a second "?".
+  EXPECT_EQ(maskCredentials("http://h/t?v=1?credential=a+b/c=="), "http://h/t?v=1?credential=***");
+}
+
+}  // namespace
