@@ -23,6 +23,9 @@ bool pathExists(const std::string& path);
 // Creates the directory `path`; failure is silently ignored.
 void makeDirectory(const std::string& path);
 
+// True when `path` is a directory.
+bool isDirectory(const std::string& path);
+
 // True when `path` is a directory in which this process may create files.
 bool isWritableDirectory(const std::string& path);
 

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "run/command_line.h"
 #include "run/translate_job.h"
+#include "transport/http_exchange.h"
 #include "util/ascii.h"
 #include "util/log.h"
 
@@ -114,6 +115,9 @@ int marluneMain(int argc, char** argv) {
     std::fputs("marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n", stderr);
     return -1;
   }
+  // Every request of the run, the project lookup while the configuration loads included,
+  // goes through this one session; it ends before logging does.
+  TransportSession transport;
   TranslateJob job;
   if (!job.loadConfig(optionMap()["-cfg"])) return -1;
   job.run();

@@ -161,22 +161,92 @@ void reportFailure(const HttpRequest& request, int result, const char* detail,
 
 }  // namespace
 
-bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
-  const int64_t cutoff = cutoffOf(request.deadlineTicks);
-  Transfer transfer(cutoff);
-  HandlePtr handle(curl_easy_init());
-  if (!handle) {
+// One handle for the whole process, reset before each request: its connections, TLS
+// sessions, resolved names and CA store stay, while every option, header list, buffer and
+// callback of an earlier request goes (libcurl keeps no cookies unless asked). A share handle
+// would keep the same caches across fresh handles, but each fresh handle would build its CA
+// store again for every new connection.
+struct TransportSession::State {
+  // libcurl's built-in CA directory, where it exists (Debian: /etc/ssl/certs, which
+  // update-ca-certificates keeps in step with the bundle), is searched by subject hash as a
+  // handshake needs a certificate: nothing is parsed in advance. Named beside it, the bundle
+  // would be parsed whole for every new connection. Without the directory, the bundle alone
+  // is named, and libcurl keeps the store it parses from it for the life of the handle.
+  void chooseTrust() {
+    char* directory = nullptr;
+    char* bundle = nullptr;
+    curl_easy_getinfo(handle.get(), CURLINFO_CAPATH, &directory);
+    curl_easy_getinfo(handle.get(), CURLINFO_CAINFO, &bundle);
+    if (directory != nullptr && platform::isDirectory(directory)) {
+      trust = Trust::kDirectoryOnly;
+    } else if (directory != nullptr && bundle != nullptr) {
+      trust = Trust::kBundleOnly;
+    }
+    // Schannel fails every request whose certificate's revocation servers cannot be reached
+    // (closed networks, many proxies); best effort checks revocation wherever it can.
+    const char* tls = curl_version_info(CURLVERSION_NOW)->ssl_version;
+    revokeBestEffort = tls != nullptr && std::strncmp(tls, "Schannel", 8) == 0;
+  }
+
+  // Puts the handle back to libcurl's defaults and names the session's trust.
+  void resetHandle() {
+    curl_easy_reset(handle.get());
+    if (trust == Trust::kDirectoryOnly) {
+      curl_easy_setopt(handle.get(), CURLOPT_CAINFO, nullptr);
+    } else if (trust == Trust::kBundleOnly) {
+      curl_easy_setopt(handle.get(), CURLOPT_CAPATH, nullptr);
+    }
+    if (revokeBestEffort) {
+      curl_easy_setopt(handle.get(), CURLOPT_SSL_OPTIONS,
+                       static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+    }
+  }
+
+  HandlePtr handle;
+  enum class Trust { kDefaults, kDirectoryOnly, kBundleOnly } trust = Trust::kDefaults;
+  bool revokeBestEffort = false;
+};
+
+namespace {
+
+TransportSession* g_currentSession = nullptr;
+
+}  // namespace
+
+TransportSession::TransportSession() : state_(new State) {
+  curl_global_init(CURL_GLOBAL_ALL);
+  state_->handle.reset(curl_easy_init());
+  if (state_->handle) state_->chooseTrust();
+  if (g_currentSession == nullptr) g_currentSession = this;
+}
+
+TransportSession::~TransportSession() {
+  if (g_currentSession == this) g_currentSession = nullptr;
+  state_->handle.reset();
+  curl_global_cleanup();
+}
+
+TransportSession* TransportSession::current() { return g_currentSession; }
+
+bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
+                               std::string* message) {
+  CURL* handle = state_->handle.get();
+  if (handle == nullptr) {
     reportFailure(request, CURLE_FAILED_INIT, "", message);
     return false;
   }
+  const int64_t cutoff = cutoffOf(request.deadlineTicks);
+  Transfer transfer(cutoff);
   HeaderListPtr headers = makeHeaderList(request.headerLines);
-  setOptions(handle.get(), request, headers.get(), transfer);
-  int result = performWithRetry(handle.get(), request.url, cutoff, [&transfer] {
+  state_->resetHandle();
+  setOptions(handle, request, headers.get(), transfer);
+  int result = performWithRetry(handle, request.url, cutoff, [&transfer] {
     transfer.body.text.clear();
     transfer.headerLines.text.clear();
     transfer.watch.restart();
   });
-  handle.reset();
+  // The handle keeps no pointer into this request's list and buffers once it returns.
+  state_->resetHandle();
   headers.reset();
   if (result != CURLE_OK) {
     reportFailure(request, result, transfer.error, message);
@@ -185,6 +255,14 @@ bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string*
   answer.body = utf8ToLocal(std::move(transfer.body.text));
   answer.headerText = utf8ToLocal(std::move(transfer.headerLines.text));
   return true;
+}
+
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
+  if (TransportSession* session = TransportSession::current()) {
+    return session->perform(request, answer, message);
+  }
+  TransportSession own;
+  return own.perform(request, answer, message);
 }
 
 bool performAndPrint(const HttpRequest& request, HttpAnswer& answer, std::string* message) {

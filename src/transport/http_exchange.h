@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,9 +49,32 @@ const int64_t kIdleLimitSeconds = 60;
 // How long past a request's deadline its attempts may still start and run.
 const int64_t kDeadlineGraceSeconds = 10;
 
-// Sends `request`. A failed transfer is tried again at once, then up to 31 times more, each
-// retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause; after the
-// 33rd failure "<url> connect failed!!! max retry 32" is logged. True with `answer`
+// The transport state that every request of a process shares: one libcurl transfer handle
+// whose connection pool, TLS session cache, DNS cache and trust store outlive each request,
+// so requests to one server travel on one connection while the server keeps it open. The
+// entry point makes one before the first request; a request made while none is alive gets a
+// session of its own. The one alive first is the current one.
+class TransportSession {
+ public:
+  TransportSession();  // also takes a share of libcurl's global state
+  ~TransportSession();
+  TransportSession(const TransportSession&) = delete;
+  TransportSession& operator=(const TransportSession&) = delete;
+
+  // performRequest on this session.
+  bool perform(const HttpRequest& request, HttpAnswer& answer, std::string* message);
+
+  // The current session, or nullptr.
+  static TransportSession* current();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Sends `request` on the current session. A failed transfer is tried again at once, then up to 31
+// times more, each retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause;
+// after the 33rd failure "<url> connect failed!!! max retry 32" is logged. True with `answer`
 // filled when an exchange completed, whatever its HTTP status. False when libcurl could not
 // create a transfer or every attempt failed: an ERROR line then gives the request's name and
 // libcurl's own explanation, and `*message`, when given, becomes the short reason

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <thread>
 
 #include "support/capture.h"
 #include "support/fake_clock.h"
@@ -217,3 +218,57 @@ TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
 }
 
 }  // namespace
+
+// Requests on one session travel on one kept connection, and each sends exactly its own
+// method, header lines and body: nothing of the request before it.
+TEST(TransportSession, RequestsShareAConnectionButNothingElse) {
+  TestServer server;
+  server.keepConnections(5000);
+  server.onAlways("PUT", "/a", Answer::json("{}"));
+  server.onAlways("POST", "/b", Answer::json("{}"));
+  server.onAlways("GET", "/c", Answer::json("{}"));
+  TransportSession session;
+  HttpRequest put("test", "PUT", server.url() + "/a");
+  put.headerLines = {"Authorization:Bearer t", "X-One:1"};
+  put.body = "{\"x\":1}";
+  put.followRedirects = true;
+  put.timeLimitSeconds = 20;
+  HttpRequest post("test", "POST", server.url() + "/b");
+  post.body = "grant_type=client_credentials";
+  HttpAnswer answer;
+  ASSERT_TRUE(session.perform(put, answer, nullptr));
+  ASSERT_TRUE(session.perform(post, answer, nullptr));
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/c"), answer, nullptr));
+  EXPECT_EQ(server.connectionCount(), 1u);
+  std::vector<RecordedRequest> sent = server.requests();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[1].headers,
+            (std::vector<std::string>{"Host: 127.0.0.1:" + std::to_string(server.port()),
+                                      "Accept: */*", "Content-Length: 29",
+                                      "Content-Type: application/x-www-form-urlencoded"}));
+  EXPECT_EQ(sent[1].body, "grant_type=client_credentials");
+  EXPECT_EQ(sent[2].headers,
+            (std::vector<std::string>{"Host: 127.0.0.1:" + std::to_string(server.port()),
+                                      "Accept: */*"}));
+  EXPECT_EQ(sent[2].body, "");
+}
+
+// A kept connection that the server closed while it was idle is replaced by libcurl on its
+// own: that costs no attempt, no retry line and no pause.
+TEST(TransportSession, AConnectionClosedWhileIdleIsReplacedWithoutARetry) {
+  FakeClock clock(17000000000000000);
+  ScopedTimeSource useClock(&clock);
+  LogCapture log;
+  TestServer server;
+  server.keepConnections(100);
+  server.onAlways("GET", "/a", Answer::json("{}"));
+  TransportSession session;
+  HttpAnswer answer;
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, nullptr));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, nullptr));
+  EXPECT_EQ(server.connectionCount(), 2u);
+  EXPECT_EQ(server.requests().size(), 2u);
+  EXPECT_TRUE(retryLines(log).empty());
+  EXPECT_EQ(clock.sleeps(), 0);
+}

@@ -1,15 +1,14 @@
-// libcurl's process-wide state for tests that make requests.
+// The process-wide transport session for tests that make requests.
 #include "support/curl_global.h"
 
-#include <curl/curl.h>
-
-#include <mutex>
+#include "transport/http_exchange.h"
 
 namespace testing_support {
 
 void initCurlGlobal() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+  // Never ended: the tests' requests may come until the process exits.
+  static TransportSession* session = new TransportSession;
+  (void)session;
 }
 
 }  // namespace testing_support

@@ -1,9 +1,10 @@
-// libcurl's process-wide state for tests that make requests (the run sets it up in the program).
+// The process-wide transport session for tests that make requests, as the program has one.
 #pragma once
 
 namespace testing_support {
 
-// Calls curl_global_init(CURL_GLOBAL_ALL) the first time; later calls do nothing.
+// Opens a TransportSession for the rest of the process the first time (libcurl's global
+// state with it); later calls do nothing.
 void initCurlGlobal();
 
 }  // namespace testing_support

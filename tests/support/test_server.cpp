@@ -37,18 +37,6 @@ void sendAll(SocketHandle fd, const std::string& data) {
   }
 }
 
-// Reads until `buffer` holds at least `wanted` bytes, the peer closes, or 10 s pass.
-bool readAtLeast(SocketHandle fd, std::string& buffer, size_t wanted) {
-  char chunk[65536];
-  while (buffer.size() < wanted) {
-    if (!waitReadable(fd, 10000)) return false;
-    long n = receiveSome(fd, chunk, sizeof(chunk));
-    if (n <= 0) return false;
-    buffer.append(chunk, static_cast<size_t>(n));
-  }
-  return true;
-}
-
 std::string key(const std::string& method, const std::string& path) { return method + " " + path; }
 
 }  // namespace
@@ -140,6 +128,19 @@ Answer TestServer::dispatch(const RecordedRequest& request) {
   return handler(request);
 }
 
+bool TestServer::readAtLeast(SocketHandle fd, std::string& buffer, size_t wanted, int timeoutMs) {
+  char chunk[65536];
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (buffer.size() < wanted) {
+    if (stopping_ || std::chrono::steady_clock::now() > until) return false;
+    if (!waitReadable(fd, 50)) continue;
+    long n = receiveSome(fd, chunk, sizeof(chunk));
+    if (n <= 0) return false;
+    buffer.append(chunk, static_cast<size_t>(n));
+  }
+  return true;
+}
+
 void TestServer::holdUntilClientCloses(SocketHandle fd) {
   char chunk[4096];
   while (!stopping_) {
@@ -150,9 +151,16 @@ void TestServer::holdUntilClientCloses(SocketHandle fd) {
 
 void TestServer::handleConnection(SocketHandle fd) {
   std::string buffer;
+  while (serveRequest(fd, buffer)) {
+    // A kept connection waits for its next request for the idle time at most.
+    if (buffer.empty() && !readAtLeast(fd, buffer, 1, keepIdleMs_)) return;
+  }
+}
+
+bool TestServer::serveRequest(SocketHandle fd, std::string& buffer) {
   size_t end;
   while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
-    if (!readAtLeast(fd, buffer, buffer.size() + 1)) return;
+    if (!readAtLeast(fd, buffer, buffer.size() + 1)) return false;
   }
   RecordedRequest request;
   std::string head = buffer.substr(0, end);
@@ -176,39 +184,42 @@ void TestServer::handleConnection(SocketHandle fd) {
   if (equalsIgnoreCase(request.header("Expect"), "100-continue")) {
     sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
   }
-  if (!readAtLeast(fd, buffer, end + 4 + contentLength)) return;
+  if (!readAtLeast(fd, buffer, end + 4 + contentLength)) return false;
   request.body = buffer.substr(end + 4, contentLength);
+  buffer.erase(0, end + 4 + contentLength);
 
   Answer answer = dispatch(request);
   if (answer.delayMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
   }
-  if (answer.closeWithoutAnswer) return;
+  if (answer.closeWithoutAnswer) return false;
   if (answer.stall && !answer.cutMidBody) {
     holdUntilClientCloses(fd);
-    return;
+    return false;
   }
   std::string response =
       "HTTP/1.1 " + std::to_string(answer.status) + " " + statusText(answer.status) + "\r\n";
   if (!answer.contentType.empty()) response += "Content-Type: " + answer.contentType + "\r\n";
   for (const std::string& line : answer.headers) response += line + "\r\n";
   response += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-  response += "Connection: close\r\n\r\n";
+  const bool keep = keepIdleMs_ > 0;
+  response += keep ? "\r\n" : "Connection: close\r\n\r\n";
   if (answer.cutMidBody) {
     response += answer.body.substr(0, answer.body.size() / 2);
     sendAll(fd, response);
     if (answer.stall) holdUntilClientCloses(fd);
-    return;
+    return false;
   }
   response += answer.body;
   if (answer.dripBytesPerSecond > 0) {
     for (size_t i = 0; i < response.size() && !stopping_; ++i) {
-      if (sendSome(fd, &response[i], 1) != 1) return;
+      if (sendSome(fd, &response[i], 1) != 1) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1000 / answer.dripBytesPerSecond));
     }
-    return;
+    return false;
   }
   sendAll(fd, response);
+  return keep;
 }
 
 }  // namespace testing_support

@@ -71,6 +71,11 @@ class TestServer {
   // Answers them always with `answer`.
   void onAlways(const std::string& method, const std::string& path, Answer answer);
 
+  // 0 (the start): every answer says "Connection: close" and closes. Otherwise answers keep
+  // their connection for the next request, and a connection idle for `idleMs` is closed
+  // without a word, as servers that keep connections alive do.
+  void keepConnections(int idleMs) { keepIdleMs_ = idleMs; }
+
   std::vector<RecordedRequest> requests() const;
   // Requests whose path is `path`.
   std::vector<RecordedRequest> requestsTo(const std::string& path) const;
@@ -79,6 +84,11 @@ class TestServer {
  private:
   void serve();
   void handleConnection(SocketHandle fd);
+  // Reads and answers the request at the start of `buffer`; true when the connection stays.
+  bool serveRequest(SocketHandle fd, std::string& buffer);
+  // Reads until `buffer` holds at least `wanted` bytes, the peer closes, `timeoutMs` passes
+  // or the server stops.
+  bool readAtLeast(SocketHandle fd, std::string& buffer, size_t wanted, int timeoutMs = 10000);
   void holdUntilClientCloses(SocketHandle fd);
   Answer dispatch(const RecordedRequest& request);
 
@@ -86,6 +96,7 @@ class TestServer {
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<size_t> connections_{0};
+  std::atomic<int> keepIdleMs_{0};
   mutable std::mutex mutex_;
   std::map<std::string, Handler> handlers_;
   std::vector<RecordedRequest> requests_;
