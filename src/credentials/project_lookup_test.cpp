@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway_verifier.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
@@ -184,7 +185,7 @@ TEST_F(ProjectLookupTest, SignsTheFixedQueryAndDropsTheEmptyProjectLine) {
   const std::string toSign = "GET\nx-ca-key:app+key\nx-ca-nonce:" + sent[0].header("x-ca-nonce") +
                              "\nx-ca-timestamp:" + sent[0].header("x-ca-timestamp") + "\n" + path +
                              "?includeExtendData=false";
-  EXPECT_EQ(sent[0].header("x-ca-signature"), base64Encode(hmacSign("app/secret=", toSign)));
+  EXPECT_EQ(sent[0].header("x-ca-signature"), GatewayVerifier::signature("app/secret=", toSign));
   EXPECT_FALSE(server.requestsTo(kTokenPath)[0].hasHeader("x-ca-key"));
 }
 
