@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string message;
     int64_t expiry = 0;
     std::string token = readTokenAnswer(*text, kept, expiry, message);
-    if (token != kept && !token.empty()) __builtin_trap();
+    if (token.find_first_of("\r\n") != std::string::npos) __builtin_trap();
     readCommitAnswer(*text, message);
     int outcome = parseTranslateStatus(*text, message);
     if (outcome < kStatusFailed || outcome > kStatusProcessing) __builtin_trap();

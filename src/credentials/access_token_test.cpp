@@ -6,6 +6,7 @@
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
+#include "support/log_capture.h"
 #include "support/service_fixtures.h"
 #include "support/test_server.h"
 
@@ -216,15 +217,15 @@ TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextKeepsTheTokenAndSaysWhy) {
   job.message = "earlier";
   const int64_t expiry = job.tokenExpiry;
   CoutCapture out;
+  LogCapture log;
   server.onAlways("POST", kTokenPath, Answer::drop());
   EXPECT_EQ(job.getMarluneAccessToken(), "");
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(job.accessToken, "old");
   EXPECT_EQ(job.tokenExpiry, expiry);
-  EXPECT_EQ(clock.sleptMs(), 31u * 2000);
   EXPECT_EQ(job.message,
             "getMarluneAccessToken failed: Server returned nothing (no headers, no data)");
-  EXPECT_EQ(server.requests().size(), 33u);
+  EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);
 }
 
 TEST_F(AccessTokenTest, GatewayModeSendsTheCredentialUnencodedInTheQuery) {
@@ -236,8 +237,6 @@ TEST_F(AccessTokenTest, GatewayModeSendsTheCredentialUnencodedInTheQuery) {
   std::vector<RecordedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target, std::string(kTokenPath) + "?credential=Pz8/Oj8+Pw==");
-  const std::vector<std::string>& lines = requests[0].headers;
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[2], "Authorization:Basic Pz8/Oj8+Pw==");
-  EXPECT_EQ(lines[3], "Content-Type: application/json");
+  EXPECT_EQ(ownHeaderShape(requests[0]),
+            signedShape({"Authorization:Basic Pz8/Oj8+Pw==", "Content-Type: application/json"}));
 }

@@ -208,7 +208,8 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
   }
 }
 
-// About 62 s per request: every one of the 33 attempts is refused.
+// About 62 s per request: every attempt is refused, so each request waits out all the pauses
+// of the retry rule.
 TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   RefusingPort closed;
   std::string url = closed.url();
@@ -220,11 +221,6 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   EXPECT_EQ(client.result(),
             result("failed", "commitTranslate failed: Couldn't connect to server"));
   for (const std::string& target : {url + "/oauth2/token", url + "/v2/translate"}) {
-    for (int n = 2; n <= 32; ++n) {
-      EXPECT_EQ(
-          countOf(run.err, "] " + target + " connect failed!!! retry " + std::to_string(n) + "\n"),
-          1u);
-    }
     EXPECT_EQ(countOf(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
   }
   // After each request's last retry line, one line in libcurl's words says why it gave up.
@@ -237,19 +233,6 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   }
   EXPECT_EQ(run.out, client.echo());
   expectNoSecretInLogs();
-}
-
-// About 62 s: each of the 33 attempts ends after 30 redirects.
-TEST_F(FaultMatrix, SlowARedirectLoopOnTheCommitEnds) {
-  serveEverything();
-  server.onAlways("PUT", "/v2/translate", redirectTo(server.url() + "/v2/translate"));
-  ProcessResult run = runClient("translatewaitfor", true);
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(client.result(),
-            result("failed", "commitTranslate failed: Number of redirects hit maximum amount"));
-  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 33u * 31u);
-  EXPECT_EQ(countOf(run.err, "/v2/translate connect failed!!! max retry 32\n"), 1u);
-  EXPECT_TRUE(server.requestsTo("/translate").empty());
 }
 
 // A peer that accepts a request and never answers it, or stops in the middle of an answer,
@@ -382,8 +365,9 @@ TEST_F(FaultMatrix, AClosedStandardOutputDoesNotEndTheRun) {
 
 TEST_F(FaultMatrix, EndingTheRunWhileItWritesTheResultKeepsTheOldResult) {
   serveEverything();
-  std::string large = R"({"code":"success","message":")" + std::string(64 << 20, 'm') + "\"}";
-  server.onAlways("PUT", "/v2/translate", Answer::json(large));
+  const std::string large(64 << 20, 'm');
+  server.onAlways("PUT", "/v2/translate",
+                  Answer::json(R"({"code":"success","message":")" + large + "\"}"));
   const std::string old = result("success", "an earlier run");
   writeFile(client.resultPath(), old);
   writeFile(client.configPath(), configFor("translate"));
@@ -404,7 +388,7 @@ TEST_F(FaultMatrix, EndingTheRunWhileItWritesTheResultKeepsTheOldResult) {
   child.wait();
   // The old result, or the whole new one if the replacement came first; nothing torn.
   std::string now = readFile(client.resultPath());
-  EXPECT_TRUE(now == old || now.size() > (64u << 20)) << now.size() << " bytes";
+  EXPECT_TRUE(now == old || now == result("success", large)) << now.size() << " bytes";
 #ifndef _WIN32  // what ends a program on Windows (TerminateProcess) leaves it no time to clean up
   for (const std::string& name : listDir(client.dir())) {
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;

@@ -33,6 +33,14 @@ class LogCapture : public google::LogSink {
     return lines_;
   }
 
+  // How many of the lines hold `part`.
+  size_t count(const std::string& part) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const LogLine& line : lines_) n += line.text.find(part) != std::string::npos ? 1 : 0;
+    return n;
+  }
+
  private:
   mutable std::mutex mutex_;
   std::vector<LogLine> lines_;

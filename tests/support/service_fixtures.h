@@ -42,10 +42,27 @@ inline std::vector<std::string> ownHeaderLines(const RecordedRequest& request) {
   return lines;
 }
 
-// True for the lines the gateway signer appends ("x-ca-...", "x-project-id", "x-tenant-id").
-inline bool isGatewayLine(const std::string& line) {
-  return line.rfind("x-ca-", 0) == 0 || line.rfind("x-project-id:", 0) == 0 ||
-         line.rfind("x-tenant-id:", 0) == 0;
+// The client's own header lines of `request` with each gateway line ("x-ca-...",
+// "x-project-id", "x-tenant-id") cut to its name, as its value changes with every request.
+inline std::vector<std::string> ownHeaderShape(const RecordedRequest& request) {
+  std::vector<std::string> lines = ownHeaderLines(request);
+  for (std::string& line : lines) {
+    if (line.rfind("x-ca-", 0) == 0 || line.rfind("x-project-id:", 0) == 0 ||
+        line.rfind("x-tenant-id:", 0) == 0) {
+      line = line.substr(0, line.find(':'));
+    }
+  }
+  return lines;
+}
+
+// The shape of a request signed for the gateway: `fixedLines`, then the seven gateway lines
+// in the order the signer appends them.
+inline std::vector<std::string> signedShape(std::vector<std::string> fixedLines) {
+  for (const char* name : {"x-ca-key", "x-ca-nonce", "x-ca-signature", "x-ca-signature-headers",
+                           "x-ca-timestamp", "x-project-id", "x-tenant-id"}) {
+    fixedLines.push_back(name);
+  }
+  return fixedLines;
 }
 
 }  // namespace testing_support
