@@ -6,9 +6,8 @@
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,7 +24,9 @@
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
+#include "support/private_trust.h"
 #include "support/service_fixtures.h"
+#include "support/test_certificates.h"
 #include "support/test_server.h"
 #include "transport/http_exchange.h"
 
@@ -37,42 +38,31 @@ template <typename T, void (*Free)(T*)>
 struct Freer {
   void operator()(T* p) const { Free(p); }
 };
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
-using ExtensionPtr = std::unique_ptr<X509_EXTENSION, Freer<X509_EXTENSION, X509_EXTENSION_free>>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, Freer<SSL_CTX, SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, Freer<SSL, SSL_free>>;
+using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
 
-// A server context whose certificate for 127.0.0.1 is signed by its own key, valid for an hour.
-SslCtxPtr makeSelfSignedContext() {
-  PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-  X509Ptr cert(X509_new());
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
-  X509_set_pubkey(cert.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
-  X509V3_CTX v3;
-  X509V3_set_ctx_nodb(&v3);
-  X509V3_set_ctx(&v3, cert.get(), cert.get(), nullptr, nullptr, 0);
-  ExtensionPtr san(X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1"));
-  X509_add_ext(cert.get(), san.get(), -1);
-  X509_sign(cert.get(), key.get(), EVP_sha256());
+// A server context presenting `pair`.
+SslCtxPtr makeContext(const PemPair& pair) {
   SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
-  SSL_CTX_use_certificate(ctx.get(), cert.get());
-  SSL_CTX_use_PrivateKey(ctx.get(), key.get());
+  BioPtr cert(BIO_new_mem_buf(pair.cert.data(), static_cast<int>(pair.cert.size())));
+  BioPtr key(BIO_new_mem_buf(pair.key.data(), static_cast<int>(pair.key.size())));
+  X509* x509 = PEM_read_bio_X509(cert.get(), nullptr, nullptr, nullptr);
+  EVP_PKEY* pkey = PEM_read_bio_PrivateKey(key.get(), nullptr, nullptr, nullptr);
+  SSL_CTX_use_certificate(ctx.get(), x509);
+  SSL_CTX_use_PrivateKey(ctx.get(), pkey);
+  X509_free(x509);
+  EVP_PKEY_free(pkey);
   return ctx;
 }
 
-// A TLS endpoint on 127.0.0.1 presenting a self-signed certificate. The handshake runs over
-// memory buffers, so every byte a client sends is recorded exactly as it came off the socket.
+// A TLS endpoint on 127.0.0.1 presenting `certificate`, by default one signed by its own key.
+// The handshake runs over memory buffers, so every byte a client sends is recorded exactly as
+// it came off the socket.
 class SelfSignedTlsServer {
  public:
-  SelfSignedTlsServer() : ctx_(makeSelfSignedContext()) {
+  explicit SelfSignedTlsServer(const PemPair& certificate = selfSignedCertificate("IP:127.0.0.1"))
+      : ctx_(makeContext(certificate)) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address;
     std::memset(&address, 0, sizeof(address));
@@ -268,4 +258,24 @@ TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheCommit) {
   EXPECT_EQ(why, "commitTranslate failed: SSL peer certificate or SSH remote key was not OK");
   expectRefusedWithoutPlainText(server,
                                 {"PUT ", "/v2/translate", "Authorization", "kept-token", "4242"});
+}
+
+// With the test's CA trusted as the system's CAs are, a certificate it signed for 127.0.0.1
+// is accepted, and one it signed for another host is refused for its name.
+TEST_F(HostilePeer, ACertificateForAnotherHostIsRefusedForItsName) {
+  TestCa ca;
+  PrivateTrustStore trust(ca.pem());
+  if (!trust.active()) GTEST_SKIP() << trust.why();
+  SelfSignedTlsServer right(ca.issue("IP:127.0.0.1"));
+  HttpAnswer answer;
+  EXPECT_FALSE(performRequest(tokenRequest(right.url() + "/oauth2/token"), answer, &why));
+  ASSERT_FALSE(right.handshakeEnds().empty());
+  EXPECT_EQ(right.handshakeEnds()[0], "");
+  SelfSignedTlsServer elsewhere(ca.issue("DNS:elsewhere.example"));
+  LogCapture log;
+  EXPECT_FALSE(performRequest(tokenRequest(elsewhere.url() + "/oauth2/token"), answer, &why));
+  EXPECT_TRUE(gaveUp(log,
+                     "getMarluneAccessToken failed: SSL: no alternative certificate subject name "
+                     "matches target host name '127.0.0.1'"));
+  EXPECT_EQ(why, "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
 }
