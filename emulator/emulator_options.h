@@ -1,4 +1,6 @@
-// The emulator's settings and the parsing of its command line.
+// The emulator's settings and its command line. Every option is described once, in one
+// table, which parses it, lists it in --help with its default and names it in the start-up
+// description.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +26,15 @@ struct EmulatorOptions {
   std::string logPath;          // empty: standard error
 };
 
-// Fills `options` from `args` (program name excluded), "--name value" or "--name=value".
-// False with the reason in `error` on an unknown option, a missing or malformed value.
+// Fills `options` from `args` (program name excluded): "--name value" or "--name=value", or
+// "--name" alone for a flag. False with the reason in `error` on an unknown option, a missing,
+// malformed or unexpected value, or options that must come together and do not.
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
                           std::string& error);
 
-// One line per option with its default, for --help and for errors.
+// The usage line and one line per option with its default, for --help and for errors.
 std::string emulatorUsage();
+
+// Every option but the port, the secrets and the log with its value in `options`, for the log:
+// "app-key demo-app-key, tenant none, ...".
+std::string describeEmulatorOptions(const EmulatorOptions& options);

@@ -47,6 +47,28 @@ TEST(EmulatorOptions, RejectsWhatItCannotUse) {
   }
 }
 
+TEST(EmulatorOptions, HelpAndDescriptionComeFromTheTable) {
+  std::string usage = emulatorUsage();
+  EXPECT_NE(
+      usage.find("\n  --port N                port on 127.0.0.1; 0 picks a free one (8080)\n"),
+      std::string::npos)
+      << usage;
+  EXPECT_NE(usage.find("  --client-id TEXT        gateway client id (the application key)\n"),
+            std::string::npos)
+      << usage;
+
+  EmulatorOptions options;
+  std::string error;
+  ASSERT_TRUE(
+      parseEmulatorOptions({"--app-secret", "s3cr3t", "--fail-file-ids", "4,2"}, options, error));
+  std::string description = describeEmulatorOptions(options);
+  EXPECT_EQ(description.find("s3cr3t"), std::string::npos) << description;
+  EXPECT_NE(description.find("app-key demo-app-key, client-id demo-app-key, tenant none, "),
+            std::string::npos)
+      << description;
+  EXPECT_NE(description.find(", fail-file-ids 2,4, "), std::string::npos) << description;
+}
+
 TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_EQ(parseRawParameters("credential=a+b/c==&&flag&x=%2B&credential=second"),
             (ParameterMap{{"credential", "a+b/c=="}, {"flag", ""}, {"x", "%2B"}}));

@@ -16,17 +16,6 @@ namespace {
 
 const char kHost[] = "127.0.0.1";
 
-std::string describe(const EmulatorOptions& o) {
-  std::string text = "app key " + o.appKey + ", tenant " + (o.tenant.empty() ? "(none)" : o.tenant);
-  text += ", org " + o.org + ", project " + std::to_string(o.projectId);
-  text += ", token lifetime " + std::to_string(o.tokenLifetime) + " s";
-  text += ", job duration " + std::to_string(o.jobDuration) + " s";
-  text += ", failing files " + std::to_string(o.failFileIds.size());
-  text += ", dropped connections " + std::to_string(o.dropConnections);
-  text += ", error answers " + std::to_string(o.errorAnswers);
-  return text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +48,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   log.line("listening on " + std::string(kHost) + ":" + std::to_string(port) + "; " +
-           describe(options));
+           describeEmulatorOptions(options));
   std::printf("listening on %s:%d\n", kHost, port);
   std::fflush(stdout);
 
