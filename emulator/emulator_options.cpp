@@ -81,6 +81,15 @@ Option number(const char* name, const char* value, const char* help,
           [field](const EmulatorOptions& o) { return std::to_string(o.*field); }};
 }
 
+Option flag(const char* name, const char* help, bool EmulatorOptions::*field) {
+  return {name, nullptr, help,
+          [field](const std::string&, EmulatorOptions& o) {
+            o.*field = true;
+            return true;
+          },
+          [field](const EmulatorOptions& o) { return std::string(o.*field ? "yes" : "no"); }};
+}
+
 Option defaulting(Option option, const char* defaultText) {
   option.defaultText = defaultText;
   return option;
@@ -135,6 +144,10 @@ const std::vector<Option>& optionTable() {
       defaulting(number("--message-bytes", "N", "pad the translate answer's message to N bytes",
                         &O::messageBytes, 0, int64_t(1) << 30),
                  "0: no padding"),
+      number("--keep-alive", "S", "seconds an idle connection stays open (0: close after each)",
+             &O::keepAliveSeconds, 0, 100000000),
+      flag("--close-connections", "answer with \"Connection: close\" and close, every time",
+           &O::closeConnections),
       undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
                              "standard error")),
   };

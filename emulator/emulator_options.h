@@ -20,10 +20,12 @@ struct EmulatorOptions {
   int64_t tokenLifetime = 3600;  // seconds, service and gateway tokens alike
   int64_t jobDuration = 8;       // seconds a translate job reports "processing"
   std::set<int64_t> failFileIds;
-  int64_t dropConnections = 0;  // close this many first connections without answering
-  int64_t errorAnswers = 0;     // then answer this many requests with HTTP 500
-  int64_t messageBytes = 0;     // pad the translate answer's "message" to this size (load tests)
-  std::string logPath;          // empty: standard error
+  int64_t dropConnections = 0;    // close this many first connections without answering
+  int64_t errorAnswers = 0;       // then answer this many requests with HTTP 500
+  int64_t messageBytes = 0;       // pad the translate answer's "message" to this size (load tests)
+  int64_t keepAliveSeconds = 60;  // how long an idle connection stays open; 0: close after each
+  bool closeConnections = false;  // answer every request with "Connection: close"
+  std::string logPath;            // empty: standard error
 };
 
 // Fills `options` from `args` (program name excluded): "--name value" or "--name=value", or

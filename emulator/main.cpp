@@ -41,7 +41,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   EmulatorService service(options, log);
-  EmulatorServer server(service, options.dropConnections);
+  EmulatorServer::Settings settings;
+  settings.keepAliveSeconds = options.keepAliveSeconds;
+  settings.closeConnections = options.closeConnections;
+  EmulatorServer server(
+      [&service](const RecordedRequest& request, const Arrival& arrival) {
+        return service.handle(request, arrival);
+      },
+      settings, log);
   int port = server.bind(kHost, options.port);
   if (port < 0) {
     std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", kHost, options.port);
