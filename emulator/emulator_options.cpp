@@ -148,6 +148,11 @@ const std::vector<Option>& optionTable() {
              &O::keepAliveSeconds, 0, 100000000),
       flag("--close-connections", "answer with \"Connection: close\" and close, every time",
            &O::closeConnections),
+      withValueName(
+          text("--tls-cert", "serve HTTPS with this PEM certificate (chain)", &O::tlsCertPath),
+          "FILE"),
+      withValueName(text("--tls-key", "the PEM private key of that certificate", &O::tlsKeyPath),
+                    "FILE"),
       undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
                              "standard error")),
   };
@@ -206,6 +211,10 @@ bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions&
     const std::string name = option->name;
     clientIdGiven = clientIdGiven || name == "--client-id";
     clientSecretGiven = clientSecretGiven || name == "--client-secret";
+  }
+  if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
+    error = "options --tls-cert and --tls-key go together";
+    return false;
   }
   if (!clientIdGiven) options.clientId = options.appKey;
   if (!clientSecretGiven) options.clientSecret = options.appSecret;

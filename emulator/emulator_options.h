@@ -25,7 +25,9 @@ struct EmulatorOptions {
   int64_t messageBytes = 0;       // pad the translate answer's "message" to this size (load tests)
   int64_t keepAliveSeconds = 60;  // how long an idle connection stays open; 0: close after each
   bool closeConnections = false;  // answer every request with "Connection: close"
-  std::string logPath;            // empty: standard error
+  std::string tlsCertPath;        // with tlsKeyPath: serve HTTPS
+  std::string tlsKeyPath;
+  std::string logPath;  // empty: standard error
 };
 
 // Fills `options` from `args` (program name excluded): "--name value" or "--name=value", or

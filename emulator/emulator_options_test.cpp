@@ -44,6 +44,7 @@ TEST(EmulatorOptions, RejectsWhatItCannotUse) {
                                              {"--verbose", "1"},
                                              {"--close-connections=yes"},
                                              {"--keep-alive", "-1"},
+                                             {"--tls-cert", "cert.pem"},
                                              {"--org"}}) {
     EmulatorOptions options;
     std::string error;

@@ -1,6 +1,6 @@
 // The emulator's connection layer over real sockets on 127.0.0.1: connections kept between
 // requests and closed when idle, one connection per request when asked, every delivery as a
-// client sees it, and many kept connections at once.
+// client sees it, many kept connections at once, and HTTPS where the build has it.
 #include "emulator_server.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,13 @@
 
 #include "support/file_util.h"
 #include "support/socket.h"
+
+#ifdef MARLUNE_EMULATOR_TLS
+#include <openssl/ssl.h>
+
+#include "support/test_certificates.h"
+#include "tls_transport.h"
+#endif
 
 using namespace testing_support;
 
@@ -232,5 +239,69 @@ TEST_F(EmulatorServerTest, ManyKeptConnectionsAreAllAnsweredAndStopPromptly) {
   EXPECT_EQ(logCount(" closed after 5 requests (stopping)"), static_cast<size_t>(kClients));
   for (SocketHandle socket : sockets) closeSocket(socket);
 }
+
+#ifdef MARLUNE_EMULATOR_TLS
+using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX, SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, OpenSslFree<SSL, SSL_free>>;
+using SessionPtr = std::unique_ptr<SSL_SESSION, OpenSslFree<SSL_SESSION, SSL_SESSION_free>>;
+
+// A client trusting only a test CA connects twice with each TLS version, sending two requests
+// in one record each time; the second connection resumes the first one's session.
+TEST_F(EmulatorServerTest, HttpsOverTls12And13ResumesSessionsAndRefusesUnusableFiles) {
+  TestCertificate ca = makeCa("emulator test CA");
+  const std::string cert = dir_ + "/cert.pem";
+  const std::string key = dir_ + "/key.pem";
+  ASSERT_TRUE(writePem(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"), cert, key));
+  std::string error;
+  std::unique_ptr<TransportMaker> tls = loadTlsTransports(cert, key, error);
+  ASSERT_TRUE(tls) << error;
+  EmulatorServer::Settings settings;
+  settings.tls = tls.get();
+  start(settings);
+
+  SslCtxPtr client(SSL_CTX_new(TLS_client_method()));
+  X509_STORE_add_cert(SSL_CTX_get_cert_store(client.get()), ca.cert.get());
+  SSL_CTX_set_verify(client.get(), SSL_VERIFY_PEER, nullptr);
+  for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    SSL_CTX_set_min_proto_version(client.get(), version);
+    SSL_CTX_set_max_proto_version(client.get(), version);
+    SessionPtr session;
+    for (int connection = 0; connection < 2; ++connection) {
+      SocketHandle socket = connectToLoopback(port_);
+      SslPtr ssl(SSL_new(client.get()));
+      SSL_set_fd(ssl.get(), static_cast<int>(socket));
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), "127.0.0.1");
+      if (session) SSL_set_session(ssl.get(), session.get());
+      ASSERT_EQ(SSL_connect(ssl.get()), 1) << version;
+      const std::string requests = get("/first") + get("/second");
+      ASSERT_EQ(SSL_write(ssl.get(), requests.data(), static_cast<int>(requests.size())),
+                static_cast<int>(requests.size()));
+      std::string answers;
+      char buffer[4096];
+      int n = 0;
+      while (wholeAnswers(answers) < 2 && (n = SSL_read(ssl.get(), buffer, sizeof(buffer))) > 0) {
+        answers.append(buffer, static_cast<size_t>(n));
+      }
+      EXPECT_NE(answers.find(" request 2"), std::string::npos) << answers;
+      EXPECT_EQ(SSL_version(ssl.get()), version);
+      EXPECT_EQ(SSL_session_reused(ssl.get()), connection) << version;
+      session.reset(SSL_get1_session(ssl.get()));
+      SSL_shutdown(ssl.get());
+      ssl.reset();
+      closeSocket(socket);
+    }
+  }
+  stop();
+  EXPECT_EQ(logCount(" opened (TLS)"), 4u);
+  EXPECT_EQ(logCount(" closed after 2 requests (closed by the client)"), 4u);
+
+  EXPECT_FALSE(loadTlsTransports(dir_ + "/none.pem", key, error));
+  EXPECT_NE(error.find("cannot use the certificate " + dir_ + "/none.pem: "), std::string::npos);
+  ASSERT_TRUE(
+      writePem(makeSelfSigned("other", "DNS:other"), dir_ + "/other.pem", dir_ + "/other-key.pem"));
+  EXPECT_FALSE(loadTlsTransports(cert, dir_ + "/other-key.pem", error));
+  EXPECT_EQ(error, "cannot use the key " + dir_ + "/other-key.pem: key values mismatch");
+}
+#endif
 
 }  // namespace

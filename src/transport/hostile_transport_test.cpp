@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +24,7 @@
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/service_fixtures.h"
+#include "support/test_certificates.h"
 #include "support/test_server.h"
 #include "transport/http_exchange.h"
 
@@ -34,38 +32,15 @@ using namespace testing_support;
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
-using ExtensionPtr = std::unique_ptr<X509_EXTENSION, Freer<X509_EXTENSION, X509_EXTENSION_free>>;
-using SslCtxPtr = std::unique_ptr<SSL_CTX, Freer<SSL_CTX, SSL_CTX_free>>;
-using SslPtr = std::unique_ptr<SSL, Freer<SSL, SSL_free>>;
+using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX, SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, OpenSslFree<SSL, SSL_free>>;
 
 // A server context whose certificate for 127.0.0.1 is signed by its own key, valid for an hour.
 SslCtxPtr makeSelfSignedContext() {
-  PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-  X509Ptr cert(X509_new());
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
-  X509_set_pubkey(cert.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
-  X509V3_CTX v3;
-  X509V3_set_ctx_nodb(&v3);
-  X509V3_set_ctx(&v3, cert.get(), cert.get(), nullptr, nullptr, 0);
-  ExtensionPtr san(X509V3_EXT_conf_nid(nullptr, &v3, NID_subject_alt_name, "IP:127.0.0.1"));
-  X509_add_ext(cert.get(), san.get(), -1);
-  X509_sign(cert.get(), key.get(), EVP_sha256());
+  TestCertificate certificate = makeSelfSigned("127.0.0.1", "IP:127.0.0.1");
   SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
-  SSL_CTX_use_certificate(ctx.get(), cert.get());
-  SSL_CTX_use_PrivateKey(ctx.get(), key.get());
+  SSL_CTX_use_certificate(ctx.get(), certificate.cert.get());
+  SSL_CTX_use_PrivateKey(ctx.get(), certificate.key.get());
   return ctx;
 }
 
