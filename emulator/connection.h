@@ -23,7 +23,7 @@ struct Connection {
     kHandshake,  // TLS handshake under way
     kIdle,       // waiting for the first byte of a request
     kHead,       // a request head is arriving
-    kBusy,       // a worker processes a request
+    kBusy,       // a worker processes a request, or takes a handshake step
     kDelayed,    // the answer waits for its delay
     kWriting,    // the answer is being sent
     kClosed,     // to be removed
@@ -56,8 +56,10 @@ struct Connection {
   size_t inStart = 0;
   std::string out;
   size_t outSent = 0;
-  int64_t requests = 0;  // begun on this connection
-  Delivery delivery;     // of the answer in `out`
+  bool inHandshake = false;                    // kBusy with a handshake step, not a request
+  IoStatus handshakeResult = IoStatus::kDone;  // of that step
+  int64_t requests = 0;                        // begun on this connection
+  Delivery delivery;                           // of the answer in `out`
   bool closeAfterAnswer = false;
   std::string closeNote;      // why, for the log
   int64_t dripAllowance = 0;  // bytes a dripping answer may send now

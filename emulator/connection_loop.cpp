@@ -3,6 +3,7 @@
 #include "connection_loop.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -12,7 +13,7 @@ using std::chrono::milliseconds;
 const int kListenBacklog = 4096;
 const int kAcceptsPerTurn = 64;
 const int kReadsPerTurn = 16;
-// After accepting failed (out of descriptors, say), the listener rests this long.
+// After accepting or polling failed (out of descriptors, say), the loop rests this long.
 const milliseconds kAcceptPause{100};
 const char kGarbage[] = "\x16\x03garbage\r\n";
 
@@ -23,13 +24,9 @@ int millisUntil(SteadyClock::time_point now, SteadyClock::time_point then) {
   return static_cast<int>(std::min<int64_t>(ms, 3600 * 1000));
 }
 
-net::SocketWatch watchOf(net::SocketHandle socket, IoStatus want) {
-  net::SocketWatch watch;
-  watch.socket = socket;
-  watch.read = want == IoStatus::kWantRead;
-  watch.write = want == IoStatus::kWantWrite;
-  return watch;
-}
+// The poller's keys of the two sockets that are not connections.
+const uint64_t kWakeKey = UINT64_MAX;
+const uint64_t kListenerKey = UINT64_MAX - 1;
 
 std::string countOf(int64_t requests) {
   return std::to_string(requests) + (requests == 1 ? " request" : " requests");
@@ -41,7 +38,9 @@ std::string seconds(int64_t count) { return std::to_string(count) + " s"; }
 
 ConnectionLoop::ConnectionLoop(const Settings& settings, Process process, EmulatorLog& log)
     : settings_(settings), process_(std::move(process)), log_(log), pool_(settings.workers) {
-  if (net::startSockets()) net::makeSocketPair(wakeIn_, wakeOut_);
+  if (net::startSockets() && net::makeSocketPair(wakeIn_, wakeOut_)) {
+    poller_.watch(wakeIn_.get(), kWakeKey, true, false);
+  }
 }
 
 ConnectionLoop::~ConnectionLoop() { pool_.stop(); }
@@ -52,11 +51,13 @@ int ConnectionLoop::bind(const std::string& host, int port, std::string& error) 
     return -1;
   }
   listener_ = net::listenOn(host, port, kListenBacklog, error);
-  return listener_.valid() ? net::localPort(listener_.get()) : -1;
+  if (!listener_.valid()) return -1;
+  poller_.watch(listener_.get(), kListenerKey, true, false);
+  return net::localPort(listener_.get());
 }
 
 bool ConnectionLoop::run() {
-  if (!listener_.valid() || !wakeIn_.valid()) return false;
+  if (!listener_.valid() || !wakeIn_.valid() || !poller_.valid()) return false;
   while (!stopping_) turn();
   pool_.stop();
   returned_.clear();
@@ -73,44 +74,31 @@ void ConnectionLoop::stop() {
 }
 
 void ConnectionLoop::turn() {
-  using State = Connection::State;
   SteadyClock::time_point now = SteadyClock::now();
-  SteadyClock::time_point next = now + std::chrono::hours(1);
-  watches_.assign(1, watchOf(wakeIn_.get(), IoStatus::kWantRead));
-  const bool accepting = now >= acceptPausedUntil_;
-  if (accepting) {
-    watches_.push_back(watchOf(listener_.get(), IoStatus::kWantRead));
-  } else {
-    next = std::min(next, acceptPausedUntil_);
+  SteadyClock::time_point next = expire(now);
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    it = it->second->state == Connection::State::kClosed ? connections_.erase(it) : std::next(it);
   }
-  const size_t first = watches_.size();
-  watched_.clear();
-  for (auto& entry : connections_) {
-    Connection& connection = *entry.second;
-    if (connection.state == State::kBusy || connection.state == State::kClosed) continue;
-    next = std::min(next, connection.deadline);
-    if (connection.state == State::kDelayed || connection.waitingFor == IoStatus::kDone) continue;
-    watches_.push_back(watchOf(connection.transport->socket(), connection.waitingFor));
-    watched_.push_back(&connection);
-  }
-  if (net::waitForSockets(watches_, millisUntil(now, next)) < 0) {
+  if (!poller_.wait(millisUntil(now, next), ready_)) {
     log_.line("waiting for connections failed: " + net::lastSocketError());
+    std::this_thread::sleep_for(kAcceptPause);
     return;
   }
-  if (watches_[0].ready) {
-    char drained[64];
-    while (net::receiveSome(wakeIn_.get(), drained, sizeof(drained)) > 0) {
+  for (uint64_t key : ready_) {
+    if (key == kWakeKey) {
+      char drained[64];
+      while (net::receiveSome(wakeIn_.get(), drained, sizeof(drained)) > 0) {
+      }
+    } else if (key == kListenerKey) {
+      acceptWaiting(SteadyClock::now());
+    } else {
+      auto found = connections_.find(key);
+      if (found == connections_.end()) continue;
+      step(*found->second);
+      settle(*found->second);
     }
   }
   takeReturned();
-  if (accepting && watches_[1].ready) acceptWaiting(now);
-  for (size_t i = 0; i < watched_.size(); ++i) {
-    if (watches_[first + i].ready) step(*watched_[i]);
-  }
-  expire(SteadyClock::now());
-  for (auto it = connections_.begin(); it != connections_.end();) {
-    it = it->second->state == State::kClosed ? connections_.erase(it) : std::next(it);
-  }
 }
 
 void ConnectionLoop::acceptWaiting(SteadyClock::time_point now) {
@@ -121,7 +109,9 @@ void ConnectionLoop::acceptWaiting(SteadyClock::time_point now) {
     if (!socket.valid()) {
       if (!again) {
         log_.line("cannot accept a connection: " + error);
+        acceptPaused_ = true;
         acceptPausedUntil_ = now + kAcceptPause;
+        poller_.watch(listener_.get(), kListenerKey, false, false);
       }
       return;
     }
@@ -135,14 +125,18 @@ void ConnectionLoop::acceptWaiting(SteadyClock::time_point now) {
               ")");
     connection.state = Connection::State::kHandshake;
     connection.deadline = now + kTransferLimit;
-    handshake(connection);
+    connection.waitingFor = IoStatus::kWantRead;
+    if (!connection.transport->hasHandshake()) {
+      afterHandshakeStep(connection, connection.transport->handshake().status);
+    }
+    settle(connection);
   }
 }
 
 void ConnectionLoop::step(Connection& connection) {
   switch (connection.state) {
     case Connection::State::kHandshake:
-      handshake(connection);
+      handshakeOnWorker(connection);
       break;
     case Connection::State::kIdle:
     case Connection::State::kHead:
@@ -156,51 +150,86 @@ void ConnectionLoop::step(Connection& connection) {
   }
 }
 
-void ConnectionLoop::expire(SteadyClock::time_point now) {
+SteadyClock::time_point ConnectionLoop::expire(SteadyClock::time_point now) {
   using State = Connection::State;
+  SteadyClock::time_point next = now + std::chrono::hours(1);
+  if (acceptPaused_ && now >= acceptPausedUntil_) {
+    acceptPaused_ = false;
+    poller_.watch(listener_.get(), kListenerKey, true, false);
+  } else if (acceptPaused_) {
+    next = acceptPausedUntil_;
+  }
   for (auto& entry : connections_) {
     Connection& connection = *entry.second;
-    if (connection.state == State::kBusy || connection.state == State::kClosed ||
-        connection.deadline > now) {
-      continue;
+    if (connection.state == State::kBusy || connection.state == State::kClosed) continue;
+    if (connection.deadline <= now) {
+      reachDeadline(connection, now);
+      settle(connection);
     }
-    switch (connection.state) {
-      case State::kHandshake:
-        close(connection, "no TLS handshake within " + seconds(kTransferLimit.count()));
-        break;
-      case State::kIdle:
-        close(connection, connection.requests == 0
-                              ? "no request"
-                              : "idle for " + seconds(settings_.keepAliveSeconds));
-        break;
-      case State::kHead:
-        close(connection, "no whole request head within " + seconds(kTransferLimit.count()));
-        break;
-      case State::kDelayed:
-        startWriting(connection);
-        break;
-      case State::kWriting:
-        if (connection.delivery.kind == Delivery::Kind::kDrip) {
-          drip(connection, now);
-        } else {
-          close(connection, "answer not taken within " + seconds(kTransferLimit.count()));
-        }
-        break;
-      default:
-        break;
+    if (connection.state != State::kBusy && connection.state != State::kClosed) {
+      next = std::min(next, connection.deadline);
     }
+  }
+  return next;
+}
+
+void ConnectionLoop::reachDeadline(Connection& connection, SteadyClock::time_point now) {
+  using State = Connection::State;
+  switch (connection.state) {
+    case State::kHandshake:
+      close(connection, "no TLS handshake within " + seconds(kTransferLimit.count()));
+      break;
+    case State::kIdle:
+      close(connection, connection.requests == 0
+                            ? "no request"
+                            : "idle for " + seconds(settings_.keepAliveSeconds));
+      break;
+    case State::kHead:
+      close(connection, "no whole request head within " + seconds(kTransferLimit.count()));
+      break;
+    case State::kDelayed:
+      startWriting(connection);
+      break;
+    case State::kWriting:
+      if (connection.delivery.kind == Delivery::Kind::kDrip) {
+        drip(connection, now);
+      } else {
+        close(connection, "answer not taken within " + seconds(kTransferLimit.count()));
+      }
+      break;
+    default:
+      break;
   }
 }
 
-void ConnectionLoop::handshake(Connection& connection) {
-  IoResult result = connection.transport->handshake();
-  switch (result.status) {
+void ConnectionLoop::settle(Connection& connection) {
+  using State = Connection::State;
+  const bool waits = connection.state == State::kHandshake || connection.state == State::kIdle ||
+                     connection.state == State::kHead || connection.state == State::kWriting;
+  poller_.watch(connection.transport->socket(), connection.id,
+                waits && connection.waitingFor == IoStatus::kWantRead,
+                waits && connection.waitingFor == IoStatus::kWantWrite);
+}
+
+void ConnectionLoop::handshakeOnWorker(Connection& connection) {
+  connection.state = Connection::State::kBusy;
+  connection.inHandshake = true;
+  Connection* shaking = &connection;
+  pool_.submitLater([this, shaking] {
+    shaking->handshakeResult = shaking->transport->handshake().status;
+    handBack(*shaking);
+  });
+}
+
+void ConnectionLoop::afterHandshakeStep(Connection& connection, IoStatus result) {
+  connection.state = Connection::State::kHandshake;
+  switch (result) {
     case IoStatus::kDone:
       awaitRequest(connection);
       break;
     case IoStatus::kWantRead:
     case IoStatus::kWantWrite:
-      connection.waitingFor = result.status;
+      connection.waitingFor = result;
       break;
     case IoStatus::kClosed:
       close(connection, "closed by the client during the TLS handshake");
@@ -268,7 +297,15 @@ void ConnectionLoop::takeReturned() {
     std::lock_guard<std::mutex> lock(returnedMutex_);
     back.swap(returned_);
   }
-  for (Connection* connection : back) deliver(*connection);
+  for (Connection* connection : back) {
+    if (connection->inHandshake) {
+      connection->inHandshake = false;
+      afterHandshakeStep(*connection, connection->handshakeResult);
+    } else {
+      deliver(*connection);
+    }
+    settle(*connection);
+  }
 }
 
 void ConnectionLoop::deliver(Connection& connection) {
@@ -355,6 +392,7 @@ void ConnectionLoop::writeAnswer(Connection& connection) {
 void ConnectionLoop::close(Connection& connection, const std::string& why) {
   connection.transport->finish();
   connection.state = Connection::State::kClosed;
+  settle(connection);  // before its socket closes
   connection.clearOutput();
   log_.line("connection " + std::to_string(connection.id) + " closed after " +
             countOf(connection.requests) + " (" + why + ")");

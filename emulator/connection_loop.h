@@ -1,5 +1,6 @@
-// The emulator's connections, driven by one thread with poll: it accepts them, drives their
-// TLS handshakes, waits for the head of each request and hands it to a small worker pool,
+// The emulator's connections, driven by one thread: it accepts them, drives their TLS
+// handshakes (whose steps, costly, run on the workers when no request waits for one), waits
+// for the head of each request and hands it to a small worker pool,
 // then sends the answer as its delivery says (at once, after a delay, dripped, replaced by
 // garbage, or not at all), keeps the connection for the keep-alive time and closes it.
 // Idle connections cost no thread; one line in the log for each opened and closed one.
@@ -51,8 +52,13 @@ class ConnectionLoop {
   void turn();
   void acceptWaiting(SteadyClock::time_point now);
   void step(Connection& connection);
-  void expire(SteadyClock::time_point now);
-  void handshake(Connection& connection);
+  // Moves on the connections whose deadline has come; the next deadline of all.
+  SteadyClock::time_point expire(SteadyClock::time_point now);
+  void reachDeadline(Connection& connection, SteadyClock::time_point now);
+  // Makes the poller watch the connection for what its state waits for.
+  void settle(Connection& connection);
+  void handshakeOnWorker(Connection& connection);
+  void afterHandshakeStep(Connection& connection, IoStatus result);
   void awaitRequest(Connection& connection);
   void readRequest(Connection& connection);
   void dispatch(Connection& connection);
@@ -72,11 +78,12 @@ class ConnectionLoop {
   net::Socket listener_;
   net::Socket wakeIn_;   // read by the loop
   net::Socket wakeOut_;  // written to wake it
+  net::SocketPoller poller_;
+  std::vector<uint64_t> ready_;  // keys the poller gave in the current turn
+  bool acceptPaused_ = false;
   SteadyClock::time_point acceptPausedUntil_;
   uint64_t nextId_ = 1;
-  std::map<uint64_t, std::unique_ptr<Connection>> connections_;
-  std::vector<net::SocketWatch> watches_;  // of the current turn
-  std::vector<Connection*> watched_;       // the connections among them, in the same order
+  std::map<uint64_t, std::unique_ptr<Connection>> connections_;  // by id, the poller's key
   std::mutex returnedMutex_;
   std::vector<Connection*> returned_;  // processed by workers, not yet taken back
   WorkerPool pool_;                    // ends before the connections it works on

@@ -2,7 +2,6 @@
 #include "connection_stream.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 
@@ -18,11 +17,8 @@ ConnectionStream::ConnectionStream(Connection& connection, SteadyClock::time_poi
     : connection_(connection), readDeadline_(readDeadline), stopping_(stopping) {}
 
 bool ConnectionStream::is_readable() const {
-  if (connection_.inputSize() > 0) return true;
-  std::vector<net::SocketWatch> watch(1);
-  watch[0].socket = connection_.transport->socket();
-  watch[0].read = true;
-  return net::waitForSockets(watch, 0) > 0;
+  return connection_.inputSize() > 0 ||
+         net::waitForSocket(connection_.transport->socket(), true, false, 0) > 0;
 }
 
 ssize_t ConnectionStream::read(char* ptr, size_t size) {
@@ -80,14 +76,12 @@ bool ConnectionStream::flush() {
 }
 
 bool ConnectionStream::waitFor(IoStatus want, SteadyClock::time_point until) const {
-  std::vector<net::SocketWatch> watch(1);
-  watch[0].socket = connection_.transport->socket();
-  watch[0].read = want == IoStatus::kWantRead;
-  watch[0].write = want == IoStatus::kWantWrite;
   while (!stopping_) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now());
     if (left.count() <= 0) return false;
-    int ready = net::waitForSockets(watch, static_cast<int>(std::min(left, kWaitSlice).count()));
+    int ready = net::waitForSocket(connection_.transport->socket(), want == IoStatus::kWantRead,
+                                   want == IoStatus::kWantWrite,
+                                   static_cast<int>(std::min(left, kWaitSlice).count()));
     if (ready != 0) return ready > 0;
   }
   return false;

@@ -150,6 +150,10 @@ TEST_F(EmulatorServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
   EXPECT_NE(answers.bytes.find("connection 1 request 1HTTP/1.1 200 OK\r\n"), std::string::npos);
   EXPECT_NE(answers.bytes.find("connection 1 request 2"), std::string::npos);
 
+  // A second server cannot share the port.
+  EmulatorServer second(answerWithPlace, settings, log_);
+  EXPECT_EQ(second.bind("127.0.0.1", port_), -1);
+
   Clock::time_point answered = Clock::now();
   Received rest = receive(socket, 0);
   EXPECT_TRUE(rest.closed);

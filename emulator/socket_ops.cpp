@@ -11,6 +11,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#ifdef __linux__
+#include <sys/epoll.h>
+#endif
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,6 +44,8 @@ bool startSystemSockets() {
   WSADATA data;
   return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
+// Windows' SO_REUSEADDR would let another socket take a port in use; this refuses that.
+const int kAddressOption = SO_EXCLUSIVEADDRUSE;
 #else
 using Native = int;
 using PollEntry = pollfd;
@@ -55,6 +60,8 @@ bool setNonBlocking(Native socket) {
   int flags = fcntl(socket, F_GETFL, 0);
   return flags >= 0 && fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
+// A port whose last connections linger in TIME_WAIT can be listened on again at once.
+const int kAddressOption = SO_REUSEADDR;
 // TLS writes through OpenSSL's own socket calls, which do not ask for MSG_NOSIGNAL.
 bool startSystemSockets() {
   signal(SIGPIPE, SIG_IGN);
@@ -136,7 +143,7 @@ Socket listenOn(const std::string& host, int port, int backlog, std::string& err
     error = lastSocketError();
     return Socket();
   }
-  setFlag(native(listener.get()), SOL_SOCKET, SO_REUSEADDR);
+  setFlag(native(listener.get()), SOL_SOCKET, kAddressOption);
   // Accepted connections inherit it: an answer's last segment leaves at once instead of
   // waiting for the client's delayed acknowledgement of the one before.
   setFlag(native(listener.get()), IPPROTO_TCP, TCP_NODELAY);
@@ -212,30 +219,98 @@ bool makeSocketPair(Socket& one, Socket& other) {
                 sizeof(address)) != 0) {
     return false;
   }
-  std::vector<SocketWatch> watch(1);
-  watch[0].socket = listener.get();
-  watch[0].read = true;
   bool again = false;
   Socket accepted;
-  if (waitForSockets(watch, 5000) > 0) accepted = acceptFrom(listener.get(), again, error);
+  if (waitForSocket(listener.get(), true, false, 5000) > 0) {
+    accepted = acceptFrom(listener.get(), again, error);
+  }
   if (!accepted.valid() || !setNonBlocking(native(connecting.get()))) return false;
   one = std::move(accepted);
   other = std::move(connecting);
   return true;
 }
 
-int waitForSockets(std::vector<SocketWatch>& watches, int timeoutMs) {
-  std::vector<PollEntry> entries(watches.size());
-  for (size_t i = 0; i < watches.size(); ++i) {
-    entries[i].fd = native(watches[i].socket);
-    entries[i].events =
-        static_cast<short>((watches[i].read ? POLLIN : 0) | (watches[i].write ? POLLOUT : 0));
-  }
-  int count = pollNative(entries.data(), entries.size(), timeoutMs);
+int waitForSocket(SocketHandle socket, bool read, bool write, int timeoutMs) {
+  PollEntry entry{};
+  entry.fd = native(socket);
+  entry.events = static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0));
+  int count = pollNative(&entry, 1, timeoutMs);
   if (count < 0) return interrupted() ? 0 : -1;
-  for (size_t i = 0; i < watches.size(); ++i) watches[i].ready = entries[i].revents != 0;
   return count;
 }
+
+#ifdef __linux__
+
+SocketPoller::SocketPoller() : epoll_(epoll_create1(EPOLL_CLOEXEC)) {}
+
+bool SocketPoller::valid() const { return epoll_.valid(); }
+
+void SocketPoller::watch(SocketHandle socket, uint64_t key, bool read, bool write) {
+  auto found = watched_.find(socket);
+  const bool known = found != watched_.end();
+  if (known && found->second.key == key && found->second.read == read &&
+      found->second.write == write) {
+    return;
+  }
+  // A socket watched for nothing leaves the set: epoll would still report it hung up.
+  if (!read && !write) {
+    if (known) {
+      epoll_ctl(native(epoll_.get()), EPOLL_CTL_DEL, native(socket), nullptr);
+      watched_.erase(found);
+    }
+    return;
+  }
+  epoll_event event{};
+  event.events = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
+  event.data.u64 = key;
+  epoll_ctl(native(epoll_.get()), known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, native(socket), &event);
+  watched_[socket] = Interest{key, read, write};
+}
+
+bool SocketPoller::wait(int timeoutMs, std::vector<uint64_t>& ready) {
+  epoll_event events[256];
+  int count = epoll_wait(native(epoll_.get()), events, 256, timeoutMs);
+  ready.clear();
+  if (count < 0) return interrupted();
+  for (int i = 0; i < count; ++i) ready.push_back(events[i].data.u64);
+  return true;
+}
+
+#else
+
+SocketPoller::SocketPoller() = default;
+
+bool SocketPoller::valid() const { return true; }
+
+void SocketPoller::watch(SocketHandle socket, uint64_t key, bool read, bool write) {
+  if (!read && !write) {
+    watched_.erase(socket);
+  } else {
+    watched_[socket] = Interest{key, read, write};
+  }
+}
+
+bool SocketPoller::wait(int timeoutMs, std::vector<uint64_t>& ready) {
+  std::vector<PollEntry> entries;
+  std::vector<uint64_t> keys;
+  for (const auto& watched : watched_) {
+    PollEntry entry{};
+    entry.fd = native(watched.first);
+    entry.events = static_cast<short>((watched.second.read ? POLLIN : 0) |
+                                      (watched.second.write ? POLLOUT : 0));
+    entries.push_back(entry);
+    keys.push_back(watched.second.key);
+  }
+  ready.clear();
+  int count = pollNative(entries.data(), entries.size(), timeoutMs);
+  if (count < 0) return interrupted();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].revents != 0) ready.push_back(keys[i]);
+  }
+  return true;
+}
+
+#endif
 
 std::string lastSocketError() {
 #ifdef _WIN32

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace net {
@@ -39,9 +40,10 @@ class Socket {
 // the hard one, for many connections. Idempotent; false when sockets cannot be used.
 bool startSockets();
 
-// A non-blocking socket listening on `host`:`port` (0: a free port) with a queue of `backlog`,
-// SO_REUSEADDR but not SO_REUSEPORT (a taken port stays taken), and TCP_NODELAY. Empty on
-// failure, with the reason in `error`.
+// A non-blocking socket listening on `host`:`port` (0: a free port) with a queue of `backlog`
+// and TCP_NODELAY. It may take a port that only lingering connections hold (SO_REUSEADDR on
+// POSIX), never one another socket listens on (no SO_REUSEPORT; SO_EXCLUSIVEADDRUSE on
+// Windows). Empty on failure, with the reason in `error`.
 Socket listenOn(const std::string& host, int port, int backlog, std::string& error);
 
 // The local port of a bound socket, or -1.
@@ -67,17 +69,39 @@ long sendSome(SocketHandle socket, const char* data, size_t size);
 // A connected pair of non-blocking sockets, to wake a thread waiting in waitForSockets.
 bool makeSocketPair(Socket& one, Socket& other);
 
-// One socket to wait for, and what for.
-struct SocketWatch {
-  SocketHandle socket = kNoSocket;
-  bool read = false;
-  bool write = false;
-  bool ready = false;  // out: readable or writable as asked, or failed, or hung up
-};
+// Waits until `socket` is readable (`read`) or writable (`write`), has failed or hung up, or
+// `timeoutMs` has passed. 1 when ready, 0 on time-out (or an interrupted wait), -1 on failure.
+int waitForSocket(SocketHandle socket, bool read, bool write, int timeoutMs);
 
-// Waits until one of `watches` is ready or `timeoutMs` has passed (-1: no limit) and marks the
-// ready ones. The number ready, 0 on time-out (or an interrupted wait), -1 on failure.
-int waitForSockets(std::vector<SocketWatch>& watches, int timeoutMs);
+// Watches many sockets at once. What each one waits for is kept until changed, so that on
+// Linux (epoll) a wait costs in proportion to the sockets ready, not to all that are watched;
+// elsewhere each wait polls them all.
+class SocketPoller {
+ public:
+  SocketPoller();
+  SocketPoller(const SocketPoller&) = delete;
+  SocketPoller& operator=(const SocketPoller&) = delete;
+
+  // False when the system could not give one.
+  bool valid() const;
+
+  // Watches `socket` for reading and/or writing from now on; neither stops watching it, which
+  // must come before the socket is closed. `key` names the socket among the ready ones.
+  void watch(SocketHandle socket, uint64_t key, bool read, bool write);
+
+  // Waits until a watched socket is ready as asked, has failed or hung up, or `timeoutMs` has
+  // passed (-1: no limit); `ready` gets the keys of the ready ones. False when waiting failed.
+  bool wait(int timeoutMs, std::vector<uint64_t>& ready);
+
+ private:
+  struct Interest {
+    uint64_t key;
+    bool read;
+    bool write;
+  };
+  std::unordered_map<SocketHandle, Interest> watched_;
+  Socket epoll_;  // Linux only
+};
 
 // Why the last socket call of this thread failed, in the system's words.
 std::string lastSocketError();

@@ -32,6 +32,8 @@ class TlsTransport : public Transport {
  public:
   TlsTransport(net::Socket socket, SslPtr ssl) : socket_(std::move(socket)), ssl_(std::move(ssl)) {}
 
+  bool hasHandshake() const override { return true; }
+
   IoResult handshake() override {
     ERR_clear_error();
     int rc = SSL_do_handshake(ssl_.get());
@@ -52,8 +54,9 @@ class TlsTransport : public Transport {
     return outcome(0);
   }
 
+  // OpenSSL forbids a shutdown after a fatal error.
   void finish() override {
-    if (SSL_is_init_finished(ssl_.get()) == 1) SSL_shutdown(ssl_.get());
+    if (!failed_ && SSL_is_init_finished(ssl_.get()) == 1) SSL_shutdown(ssl_.get());
     ERR_clear_error();
   }
 
@@ -70,10 +73,12 @@ class TlsTransport : public Transport {
       case SSL_ERROR_ZERO_RETURN:
         return {IoStatus::kClosed, 0};
       case SSL_ERROR_SYSCALL:
+        failed_ = true;
         failure_ = net::lastSocketError();
         ERR_clear_error();
         return {IoStatus::kFailed, 0};
       default:
+        failed_ = true;
         failure_ = takeError("TLS failed");
         return {IoStatus::kFailed, 0};
     }
@@ -81,6 +86,7 @@ class TlsTransport : public Transport {
 
   net::Socket socket_;  // outlives ssl_, which uses it
   SslPtr ssl_;
+  bool failed_ = false;
   std::string failure_;
 };
 

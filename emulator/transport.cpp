@@ -7,6 +7,7 @@ class PlainTransport : public Transport {
  public:
   explicit PlainTransport(net::Socket socket) : socket_(std::move(socket)) {}
 
+  bool hasHandshake() const override { return false; }
   IoResult handshake() override { return {IoStatus::kDone, 0}; }
 
   IoResult read(char* buffer, size_t size) override {

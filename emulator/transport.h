@@ -20,8 +20,10 @@ class Transport {
  public:
   virtual ~Transport() = default;
 
-  // Goes on with the opening handshake; kDone once it is complete (at once without TLS),
-  // kClosed when the peer left during it.
+  // False when there is no opening handshake (plain TCP), which handshake() completes at once.
+  virtual bool hasHandshake() const = 0;
+  // Goes on with the opening handshake; kDone once it is complete, kClosed when the peer left
+  // during it.
   virtual IoResult handshake() = 0;
   // kDone with at least one byte, kClosed at the end of the stream.
   virtual IoResult read(char* buffer, size_t size) = 0;

@@ -13,11 +13,18 @@ void WorkerPool::submit(std::function<void()> task) {
   wake_.notify_one();
 }
 
+void WorkerPool::submitLater(std::function<void()> task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  laterTasks_.push_back(std::move(task));
+  wake_.notify_one();
+}
+
 void WorkerPool::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
     tasks_.clear();
+    laterTasks_.clear();
     wake_.notify_all();
   }
   for (std::thread& thread : threads_) {
@@ -30,10 +37,11 @@ void WorkerPool::work() {
     std::function<void()> task;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+      wake_.wait(lock, [this] { return stopping_ || !tasks_.empty() || !laterTasks_.empty(); });
       if (stopping_) return;
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
+      std::deque<std::function<void()>>& queue = tasks_.empty() ? laterTasks_ : tasks_;
+      task = std::move(queue.front());
+      queue.pop_front();
     }
     task();
   }
