@@ -1,10 +1,10 @@
-// Command line of the emulator: every option takes one value; numbers are checked.
+// Command line of the emulator: one table of options, each with its parser, its help line and
+// the way its value is shown; numbers are checked.
 #include "emulator_options.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
-#include <map>
 
 namespace {
 
@@ -48,48 +48,150 @@ bool parseIdList(const std::string& text, std::set<int64_t>& out) {
   return true;
 }
 
-using Setter = std::function<bool(const std::string&, EmulatorOptions&)>;
+std::string orNone(const std::string& text) { return text.empty() ? "none" : text; }
 
-Setter text(std::string EmulatorOptions::*field) {
-  return [field](const std::string& value, EmulatorOptions& o) {
-    o.*field = value;
-    return true;
-  };
+using Setter = std::function<bool(const std::string& value, EmulatorOptions&)>;
+using Shower = std::function<std::string(const EmulatorOptions&)>;
+
+struct Option {
+  const char* name;
+  const char* value;  // what the value is, in --help; nullptr for a flag, which takes none
+  const char* help;
+  Setter set;
+  Shower show;
+  const char* defaultText = nullptr;  // in --help instead of the default's shown value
+  bool described = true;              // false: kept out of the start-up description
+};
+
+Option text(const char* name, const char* help, std::string EmulatorOptions::*field) {
+  return {name, "TEXT", help,
+          [field](const std::string& value, EmulatorOptions& o) {
+            o.*field = value;
+            return true;
+          },
+          [field](const EmulatorOptions& o) { return orNone(o.*field); }};
 }
 
-Setter number(int64_t EmulatorOptions::*field, int64_t min, int64_t max) {
-  return [field, min, max](const std::string& value, EmulatorOptions& o) {
-    return parseInteger(value, min, max, o.*field);
-  };
+Option number(const char* name, const char* value, const char* help,
+              int64_t EmulatorOptions::*field, int64_t min, int64_t max) {
+  return {name, value, help,
+          [field, min, max](const std::string& text, EmulatorOptions& o) {
+            return parseInteger(text, min, max, o.*field);
+          },
+          [field](const EmulatorOptions& o) { return std::to_string(o.*field); }};
 }
 
-const std::map<std::string, Setter>& setters() {
-  static const std::map<std::string, Setter> table = {
-      {"--port",
-       [](const std::string& v, EmulatorOptions& o) {
-         int64_t port = 0;
-         if (!parseInteger(v, 0, 65535, port)) return false;
-         o.port = static_cast<int>(port);
-         return true;
+Option flag(const char* name, const char* help, bool EmulatorOptions::*field) {
+  return {name, nullptr, help,
+          [field](const std::string&, EmulatorOptions& o) {
+            o.*field = true;
+            return true;
+          },
+          [field](const EmulatorOptions& o) { return std::string(o.*field ? "yes" : "no"); }};
+}
+
+Option defaulting(Option option, const char* defaultText) {
+  option.defaultText = defaultText;
+  return option;
+}
+
+Option undescribed(Option option) {
+  option.described = false;
+  return option;
+}
+
+Option withValueName(Option option, const char* value) {
+  option.value = value;
+  return option;
+}
+
+const std::vector<Option>& optionTable() {
+  using O = EmulatorOptions;
+  static const std::vector<Option> table = {
+      undescribed({"--port", "N", "port on 127.0.0.1; 0 picks a free one",
+                   [](const std::string& v, O& o) {
+                     int64_t port = 0;
+                     if (!parseInteger(v, 0, 65535, port)) return false;
+                     o.port = static_cast<int>(port);
+                     return true;
+                   },
+                   [](const O& o) { return std::to_string(o.port); }}),
+      text("--app-key", "application key", &O::appKey),
+      undescribed(text("--app-secret", "application secret", &O::appSecret)),
+      defaulting(text("--client-id", "gateway client id", &O::clientId), "the application key"),
+      undescribed(defaulting(text("--client-secret", "gateway client secret", &O::clientSecret),
+                             "the application secret")),
+      text("--tenant", "tenant; when set, every service request must be signed", &O::tenant),
+      text("--org", "organisation whose project is known", &O::org),
+      {"--project-id", "N", "that organisation's project id",
+       [](const std::string& v, O& o) { return parseUnsigned(v, o.projectId); },
+       [](const O& o) { return std::to_string(o.projectId); }},
+      number("--token-lifetime", "S", "lifetime of issued tokens in seconds", &O::tokenLifetime, 1,
+             100000000),
+      number("--job-duration", "S", "seconds a translate job stays \"processing\"", &O::jobDuration,
+             0, 100000000),
+      {"--fail-file-ids", "LIST", "comma-separated file ids whose jobs fail",
+       [](const std::string& v, O& o) { return parseIdList(v, o.failFileIds); },
+       [](const O& o) {
+         std::string list;
+         for (int64_t id : o.failFileIds) list += (list.empty() ? "" : ",") + std::to_string(id);
+         return orNone(list);
        }},
-      {"--app-key", text(&EmulatorOptions::appKey)},
-      {"--app-secret", text(&EmulatorOptions::appSecret)},
-      {"--client-id", text(&EmulatorOptions::clientId)},
-      {"--client-secret", text(&EmulatorOptions::clientSecret)},
-      {"--tenant", text(&EmulatorOptions::tenant)},
-      {"--org", text(&EmulatorOptions::org)},
-      {"--project-id",
-       [](const std::string& v, EmulatorOptions& o) { return parseUnsigned(v, o.projectId); }},
-      {"--token-lifetime", number(&EmulatorOptions::tokenLifetime, 1, 100000000)},
-      {"--job-duration", number(&EmulatorOptions::jobDuration, 0, 100000000)},
-      {"--fail-file-ids",
-       [](const std::string& v, EmulatorOptions& o) { return parseIdList(v, o.failFileIds); }},
-      {"--drop-connections", number(&EmulatorOptions::dropConnections, 0, 1000000)},
-      {"--error-answers", number(&EmulatorOptions::errorAnswers, 0, 1000000)},
-      {"--message-bytes", number(&EmulatorOptions::messageBytes, 0, int64_t(1) << 30)},
-      {"--log", text(&EmulatorOptions::logPath)},
+      number("--drop-connections", "N", "close the first N connections without answering",
+             &O::dropConnections, 0, 1000000),
+      number("--error-answers", "N", "then answer N requests with HTTP 500", &O::errorAnswers, 0,
+             1000000),
+      defaulting(number("--message-bytes", "N", "pad the translate answer's message to N bytes",
+                        &O::messageBytes, 0, int64_t(1) << 30),
+                 "0: no padding"),
+      number("--keep-alive", "S", "seconds an idle connection stays open (0: close after each)",
+             &O::keepAliveSeconds, 0, 100000000),
+      flag("--close-connections", "answer with \"Connection: close\" and close, every time",
+           &O::closeConnections),
+      withValueName(
+          text("--tls-cert", "serve HTTPS with this PEM certificate (chain)", &O::tlsCertPath),
+          "FILE"),
+      withValueName(text("--tls-key", "the PEM private key of that certificate", &O::tlsKeyPath),
+                    "FILE"),
+      undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
+                             "standard error")),
   };
   return table;
+}
+
+const Option* find(const std::string& name) {
+  for (const Option& option : optionTable()) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+// Name and value of args[i], the value taken from the next argument when the option needs
+// one; i moves past what was used.
+bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& option,
+                std::string& value, std::string& error) {
+  std::string name = args[i];
+  size_t equals = name.find('=');
+  bool inlineValue = equals != std::string::npos;
+  if (inlineValue) {
+    value = name.substr(equals + 1);
+    name = name.substr(0, equals);
+  }
+  option = find(name);
+  if (option == nullptr) {
+    error = "unknown option " + name;
+    return false;
+  }
+  if (option->value == nullptr) {
+    if (inlineValue) error = "option " + name + " takes no value";
+    return !inlineValue;
+  }
+  if (!inlineValue && i + 1 >= args.size()) {
+    error = "option " + name + " needs a value";
+    return false;
+  }
+  if (!inlineValue) value = args[++i];
+  return true;
 }
 
 }  // namespace
@@ -99,29 +201,20 @@ bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions&
   bool clientIdGiven = false;
   bool clientSecretGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
+    const Option* option = nullptr;
     std::string value;
-    size_t equals = name.find('=');
-    if (equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name = name.substr(0, equals);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
-      error = "option " + name + " needs a value";
+    if (!takeOption(args, i, option, value, error)) return false;
+    if (!option->set(value, options)) {
+      error = "bad value for " + std::string(option->name) + ": " + value;
       return false;
     }
-    auto setter = setters().find(name);
-    if (setter == setters().end()) {
-      error = "unknown option " + name;
-      return false;
-    }
-    if (!setter->second(value, options)) {
-      error = "bad value for " + name + ": " + value;
-      return false;
-    }
+    const std::string name = option->name;
     clientIdGiven = clientIdGiven || name == "--client-id";
     clientSecretGiven = clientSecretGiven || name == "--client-secret";
+  }
+  if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
+    error = "options --tls-cert and --tls-key go together";
+    return false;
   }
   if (!clientIdGiven) options.clientId = options.appKey;
   if (!clientSecretGiven) options.clientSecret = options.appSecret;
@@ -129,20 +222,27 @@ bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions&
 }
 
 std::string emulatorUsage() {
-  return "usage: marluneEmulator [--option value]...\n"
-         "  --port N              port on 127.0.0.1 (8080; 0 picks a free one)\n"
-         "  --app-key TEXT        application key (demo-app-key)\n"
-         "  --app-secret TEXT     application secret (demo-app-secret)\n"
-         "  --client-id TEXT      gateway client id (the application key)\n"
-         "  --client-secret TEXT  gateway client secret (the application secret)\n"
-         "  --tenant TEXT         tenant; when set, every service request must be signed\n"
-         "  --org TEXT            organisation whose project is known (demo-org)\n"
-         "  --project-id N        that organisation's project id (1024)\n"
-         "  --token-lifetime S    lifetime of issued tokens in seconds (3600)\n"
-         "  --job-duration S      seconds a translate job stays \"processing\" (8)\n"
-         "  --fail-file-ids LIST  comma-separated file ids whose jobs fail\n"
-         "  --drop-connections N  close the first N connections without answering (0)\n"
-         "  --error-answers N     then answer N requests with HTTP 500 (0)\n"
-         "  --message-bytes N     pad the translate answer's message to N bytes (0: no padding)\n"
-         "  --log PATH            log file (standard error)\n";
+  const EmulatorOptions defaults;
+  std::string text = "usage: marluneEmulator [--option value | --flag]...\n";
+  for (const Option& option : optionTable()) {
+    std::string left = std::string("  ") + option.name;
+    if (option.value != nullptr) left += std::string(" ") + option.value;
+    left.resize(left.size() < 26 ? 26 : left.size() + 1, ' ');
+    text += left + option.help;
+    if (option.value != nullptr) {
+      text += " (" + (option.defaultText ? option.defaultText : option.show(defaults)) + ")";
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string describeEmulatorOptions(const EmulatorOptions& options) {
+  std::string text;
+  for (const Option& option : optionTable()) {
+    if (!option.described) continue;
+    if (!text.empty()) text += ", ";
+    text += std::string(option.name + 2) + " " + option.show(options);
+  }
+  return text;
 }

@@ -1,4 +1,6 @@
-// The emulator's settings and the parsing of its command line.
+// The emulator's settings and its command line. Every option is described once, in one
+// table, which parses it, lists it in --help with its default and names it in the start-up
+// description.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +20,25 @@ struct EmulatorOptions {
   int64_t tokenLifetime = 3600;  // seconds, service and gateway tokens alike
   int64_t jobDuration = 8;       // seconds a translate job reports "processing"
   std::set<int64_t> failFileIds;
-  int64_t dropConnections = 0;  // close this many first connections without answering
-  int64_t errorAnswers = 0;     // then answer this many requests with HTTP 500
-  int64_t messageBytes = 0;     // pad the translate answer's "message" to this size (load tests)
-  std::string logPath;          // empty: standard error
+  int64_t dropConnections = 0;    // close this many first connections without answering
+  int64_t errorAnswers = 0;       // then answer this many requests with HTTP 500
+  int64_t messageBytes = 0;       // pad the translate answer's "message" to this size (load tests)
+  int64_t keepAliveSeconds = 60;  // how long an idle connection stays open; 0: close after each
+  bool closeConnections = false;  // answer every request with "Connection: close"
+  std::string tlsCertPath;        // with tlsKeyPath: serve HTTPS
+  std::string tlsKeyPath;
+  std::string logPath;  // empty: standard error
 };
 
-// Fills `options` from `args` (program name excluded), "--name value" or "--name=value".
-// False with the reason in `error` on an unknown option, a missing or malformed value.
+// Fills `options` from `args` (program name excluded): "--name value" or "--name=value", or
+// "--name" alone for a flag. False with the reason in `error` on an unknown option, a missing,
+// malformed or unexpected value, or options that must come together and do not.
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
                           std::string& error);
 
-// One line per option with its default, for --help and for errors.
+// The usage line and one line per option with its default, for --help and for errors.
 std::string emulatorUsage();
+
+// Every option but the port, the secrets and the log with its value in `options`, for the log:
+// "app-key demo-app-key, tenant none, ...".
+std::string describeEmulatorOptions(const EmulatorOptions& options);

@@ -90,6 +90,7 @@ EmulatorService::EmulatorService(const EmulatorOptions& options, EmulatorLog& lo
       log_(log),
       clock_(std::move(clock)),
       verifier_(options.appKey, options.appSecret, options.tenant),
+      dropsLeft_(options.dropConnections),
       errorsLeft_(options.errorAnswers) {}
 
 EmulatorService::Routed EmulatorService::route(const std::string& path) {
@@ -107,15 +108,16 @@ EmulatorService::Routed EmulatorService::route(const std::string& path) {
   return {};
 }
 
-void EmulatorService::noteDropped(const RecordedRequest& request) {
-  log_.line(request.method + " " + maskCredentials(request.target) + " -> connection dropped");
-}
-
-EmulatorResponse EmulatorService::handle(const RecordedRequest& request) {
+EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const Arrival& arrival) {
   std::lock_guard<std::mutex> lock(mutex_);
+  std::string line = request.method + " " + maskCredentials(request.target) + " -> ";
+  if (dropsLeft_ > 0 && arrival.requestOnConnection == 1) {
+    --dropsLeft_;
+    log_.line(line + "connection dropped");
+    return EmulatorResponse(0, "", Delivery::drop());
+  }
   lastNote_.clear();
   EmulatorResponse response = answer(request, clock_());
-  std::string line = request.method + " " + maskCredentials(request.target) + " -> ";
   line += std::to_string(response.status);
   if (!lastNote_.empty()) line += " (" + lastNote_ + ")";
   log_.line(line);

@@ -1,7 +1,7 @@
 // The emulated service and API gateway behind one request handler: the service token,
 // translate and status endpoints, the gateway token and organisation endpoints, the
-// gateway checks and the injected error answers. Independent of the HTTP server that feeds
-// it, which drops connections on its own.
+// gateway checks and the injected faults (dropped connections, error answers), which it
+// answers with a delivery that the HTTP server carries out.
 #pragma once
 
 #include <cstdint>
@@ -24,11 +24,10 @@ class EmulatorService {
   // `log` must outlive the service.
   EmulatorService(const EmulatorOptions& options, EmulatorLog& log, Clock clock = systemMillis);
 
-  // The answer to one request; logs it, and each failed gateway check. Thread-safe.
-  EmulatorResponse handle(const RecordedRequest& request);
-
-  // Logs a request whose connection was closed without an answer.
-  void noteDropped(const RecordedRequest& request);
+  // The answer to one request that came as `arrival` says; logs it, and each failed gateway
+  // check. While connections are left to drop, the first request of a connection is
+  // answered by dropping it. Thread-safe.
+  EmulatorResponse handle(const RecordedRequest& request, const Arrival& arrival = Arrival());
 
   // How many issued tokens are kept, service and gateway ones together. Thread-safe.
   size_t keptTokens();
@@ -66,6 +65,7 @@ class EmulatorService {
 
   std::mutex mutex_;
   GatewayVerifier verifier_;
+  int64_t dropsLeft_;
   int64_t errorsLeft_;
   bool projectLookedUp_ = false;
   Tokens serviceTokens_;

@@ -279,14 +279,26 @@ TEST_F(EmulatorServiceTest, WithoutATenantSignedRequestsAreStillChecked) {
   EXPECT_EQ(service->handle(commit).status, 200);
 }
 
-TEST_F(EmulatorServiceTest, InjectedErrorAnswersComeFirstAndRunOut) {
+TEST_F(EmulatorServiceTest, InjectedFaultsComeFirstAndRunOut) {
+  options.dropConnections = 1;
   options.errorAnswers = 1;
   start();
-  EmulatorResponse error = send("POST", "/oauth2/token", {{"Authorization", basic()}});
+  RecordedRequest token;
+  token.method = "POST";
+  token.target = "/oauth2/token";
+  token.headers = {"Authorization:" + basic()};
+  // Only the first request of a connection is dropped.
+  EmulatorResponse error = service->handle(token, Arrival{1, 2});
   EXPECT_EQ(error.status, 500);
   EXPECT_EQ(error.body, R"({"code":500,"message":"emulated server error"})");
-  EXPECT_EQ(send("POST", "/oauth2/token", {{"Authorization", basic()}}).status, 200);
+  EXPECT_EQ(service->handle(token, Arrival{2, 1}).delivery.kind, Delivery::Kind::kDrop);
+  EmulatorResponse issued = service->handle(token, Arrival{3, 1});
+  EXPECT_EQ(issued.status, 200);
+  EXPECT_EQ(issued.delivery.kind, Delivery::Kind::kNormal);
   EXPECT_EQ(send("GET", "/nowhere").body, R"({"code":404,"message":"no such endpoint: /nowhere"})");
+  EXPECT_EQ(testing_support::countOf(testing_support::readFile(logPath),
+                                     " POST /oauth2/token -> connection dropped\n"),
+            1u);
 }
 
 TEST_F(EmulatorServiceTest, LogsEveryRequestWithoutSecretsOrTokens) {

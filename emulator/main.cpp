@@ -2,6 +2,7 @@
 // end-to-end tests of the client. Runs until asked to stop (SIGTERM or SIGINT; Ctrl-C on Windows).
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,19 +12,16 @@
 #include "emulator_server.h"
 #include "emulator_service.h"
 #include "stop_request.h"
+#include "tls_transport.h"
 
 namespace {
 
 const char kHost[] = "127.0.0.1";
 
-std::string describe(const EmulatorOptions& o) {
-  std::string text = "app key " + o.appKey + ", tenant " + (o.tenant.empty() ? "(none)" : o.tenant);
-  text += ", org " + o.org + ", project " + std::to_string(o.projectId);
-  text += ", token lifetime " + std::to_string(o.tokenLifetime) + " s";
-  text += ", job duration " + std::to_string(o.jobDuration) + " s";
-  text += ", failing files " + std::to_string(o.failFileIds.size());
-  text += ", dropped connections " + std::to_string(o.dropConnections);
-  text += ", error answers " + std::to_string(o.errorAnswers);
+std::string usage() {
+  std::string text = emulatorUsage();
+  if (!tlsAvailable())
+    text += "this build serves HTTP only: --tls-cert and --tls-key are refused\n";
   return text;
 }
 
@@ -33,15 +31,24 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-      std::fputs(emulatorUsage().c_str(), stdout);
+      std::fputs(usage().c_str(), stdout);
       return 0;
     }
   }
   EmulatorOptions options;
   std::string error;
   if (!parseEmulatorOptions(args, options, error)) {
-    std::fprintf(stderr, "marluneEmulator: %s\n%s", error.c_str(), emulatorUsage().c_str());
+    std::fprintf(stderr, "marluneEmulator: %s\n%s", error.c_str(), usage().c_str());
     return 2;
+  }
+
+  std::unique_ptr<TransportMaker> tls;
+  if (!options.tlsCertPath.empty()) {
+    tls = loadTlsTransports(options.tlsCertPath, options.tlsKeyPath, error);
+    if (!tls) {
+      std::fprintf(stderr, "marluneEmulator: %s\n", error.c_str());
+      return 2;
+    }
   }
 
   catchStopRequests();
@@ -52,14 +59,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   EmulatorService service(options, log);
-  EmulatorServer server(service, options.dropConnections);
+  EmulatorServer::Settings settings;
+  settings.keepAliveSeconds = options.keepAliveSeconds;
+  settings.closeConnections = options.closeConnections;
+  settings.tls = tls.get();
+  EmulatorServer server(
+      [&service](const RecordedRequest& request, const Arrival& arrival) {
+        return service.handle(request, arrival);
+      },
+      settings, log);
   int port = server.bind(kHost, options.port);
   if (port < 0) {
     std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", kHost, options.port);
     return 1;
   }
   log.line("listening on " + std::string(kHost) + ":" + std::to_string(port) + "; " +
-           describe(options));
+           describeEmulatorOptions(options));
   std::printf("listening on %s:%d\n", kHost, port);
   std::fflush(stdout);
 

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -34,25 +32,14 @@ using namespace testing_support;
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
-using SslCtxPtr = std::unique_ptr<SSL_CTX, Freer<SSL_CTX, SSL_CTX_free>>;
-using SslPtr = std::unique_ptr<SSL, Freer<SSL, SSL_free>>;
-using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
+using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX, SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, OpenSslFree<SSL, SSL_free>>;
 
-// A server context presenting `pair`.
-SslCtxPtr makeContext(const PemPair& pair) {
+// A server context presenting `certificate`.
+SslCtxPtr makeContext(const TestCertificate& certificate) {
   SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
-  BioPtr cert(BIO_new_mem_buf(pair.cert.data(), static_cast<int>(pair.cert.size())));
-  BioPtr key(BIO_new_mem_buf(pair.key.data(), static_cast<int>(pair.key.size())));
-  X509* x509 = PEM_read_bio_X509(cert.get(), nullptr, nullptr, nullptr);
-  EVP_PKEY* pkey = PEM_read_bio_PrivateKey(key.get(), nullptr, nullptr, nullptr);
-  SSL_CTX_use_certificate(ctx.get(), x509);
-  SSL_CTX_use_PrivateKey(ctx.get(), pkey);
-  X509_free(x509);
-  EVP_PKEY_free(pkey);
+  SSL_CTX_use_certificate(ctx.get(), certificate.cert.get());
+  SSL_CTX_use_PrivateKey(ctx.get(), certificate.key.get());
   return ctx;
 }
 
@@ -61,7 +48,8 @@ SslCtxPtr makeContext(const PemPair& pair) {
 // it came off the socket.
 class SelfSignedTlsServer {
  public:
-  explicit SelfSignedTlsServer(const PemPair& certificate = selfSignedCertificate("IP:127.0.0.1"))
+  explicit SelfSignedTlsServer(const TestCertificate& certificate = makeSelfSigned("127.0.0.1",
+                                                                                   "IP:127.0.0.1"))
       : ctx_(makeContext(certificate)) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address;
@@ -263,15 +251,15 @@ TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheCommit) {
 // With the test's CA trusted as the system's CAs are, a certificate it signed for 127.0.0.1
 // is accepted, and one it signed for another host is refused for its name.
 TEST_F(HostilePeer, ACertificateForAnotherHostIsRefusedForItsName) {
-  TestCa ca;
-  PrivateTrustStore trust(ca.pem());
+  TestCertificate ca = makeCa("marlune test CA");
+  PrivateTrustStore trust(ca);
   if (!trust.active()) GTEST_SKIP() << trust.why();
-  SelfSignedTlsServer right(ca.issue("IP:127.0.0.1"));
+  SelfSignedTlsServer right(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
   HttpAnswer answer;
   EXPECT_FALSE(performRequest(tokenRequest(right.url() + "/oauth2/token"), answer, &why));
   ASSERT_FALSE(right.handshakeEnds().empty());
   EXPECT_EQ(right.handshakeEnds()[0], "");
-  SelfSignedTlsServer elsewhere(ca.issue("DNS:elsewhere.example"));
+  SelfSignedTlsServer elsewhere(makeLeaf(ca, "elsewhere.example", "DNS:elsewhere.example"));
   LogCapture log;
   EXPECT_FALSE(performRequest(tokenRequest(elsewhere.url() + "/oauth2/token"), answer, &why));
   EXPECT_TRUE(gaveUp(log,

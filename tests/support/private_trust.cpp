@@ -1,7 +1,6 @@
 // A private trust store: a copy of the CA directory bound over it in a mount namespace.
 #include "support/private_trust.h"
 
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 
 #include "support/file_util.h"
 
@@ -21,31 +19,26 @@ namespace {
 const char kCaDirectory[] = "/etc/ssl/certs";
 
 // The name OpenSSL's directory lookup looks for: the subject hash, ".0".
-std::string hashLinkName(const std::string& caPem) {
-  std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(caPem.data(), caPem.size()),
-                                               BIO_free);
-  std::unique_ptr<X509, decltype(&X509_free)> ca(
-      PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr), X509_free);
-  if (!ca) return std::string();
+std::string hashLinkName(X509* ca) {
   char name[16];
-  std::snprintf(name, sizeof(name), "%08lx.0", X509_subject_name_hash(ca.get()));
+  std::snprintf(name, sizeof(name), "%08lx.0", X509_subject_name_hash(ca));
   return name;
 }
 
 }  // namespace
 
-PrivateTrustStore::PrivateTrustStore(const std::string& caPem) : copy_(makeTempDir() + "/certs") {
+PrivateTrustStore::PrivateTrustStore(const TestCertificate& ca) : copy_(makeTempDir() + "/certs") {
   namespace fs = std::filesystem;
-  const std::string link = hashLinkName(caPem);
   std::error_code error;
   fs::copy(kCaDirectory, copy_, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
            error);
-  if (link.empty() || error) {
-    why_ = "cannot copy " + std::string(kCaDirectory) + " or read the CA";
+  const std::string caFile = copy_ + "/marlune-test-ca.pem";
+  if (error || !writePem(ca, caFile, "")) {
+    why_ = "cannot copy " + std::string(kCaDirectory);
     return;
   }
-  writeFile(copy_ + "/marlune-test-ca.pem", caPem);
-  fs::create_symlink("marlune-test-ca.pem", copy_ + "/" + link, error);
+  const std::string caPem = readFile(caFile);
+  fs::create_symlink("marlune-test-ca.pem", copy_ + "/" + hashLinkName(ca.cert.get()), error);
   // Written anew, never through a link into the machine's own store.
   const std::string bundle = copy_ + "/ca-certificates.crt";
   const std::string certificates = readFile(bundle);

@@ -5,14 +5,16 @@
 
 #include <string>
 
+#include "support/test_certificates.h"
+
 namespace testing_support {
 
 class PrivateTrustStore {
  public:
-  // Copies /etc/ssl/certs, adds `caPem` to the copy (as a file with its subject-hash link,
-  // and at the end of the bundle), and binds the copy over /etc/ssl/certs in a mount
-  // namespace of this thread's own, which the processes it starts from now on inherit.
-  explicit PrivateTrustStore(const std::string& caPem);
+  // Copies /etc/ssl/certs, adds `ca` to the copy (as a file with its subject-hash link, and
+  // at the end of the bundle), and binds the copy over /etc/ssl/certs in a mount namespace
+  // of this thread's own, which the threads and processes it starts from now on inherit.
+  explicit PrivateTrustStore(const TestCertificate& ca);
   ~PrivateTrustStore();
   PrivateTrustStore(const PrivateTrustStore&) = delete;
   PrivateTrustStore& operator=(const PrivateTrustStore&) = delete;

@@ -80,6 +80,22 @@ SocketHandle listenOnLoopback(int& port) { return bindLoopback(port, true); }
 
 SocketHandle bindWithoutListening(int& port) { return bindLoopback(port, false); }
 
+SocketHandle connectToLoopback(int port) {
+  if (!startSockets()) return kNoSocket;
+  Native connection = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (connection == kInvalid) return kNoSocket;
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof(address));
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<unsigned short>(port));
+  if (::connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    closeSocket(handle(connection));
+    return kNoSocket;
+  }
+  return handle(connection);
+}
+
 SocketHandle acceptConnection(SocketHandle listener) {
   return handle(::accept(native(listener), nullptr, nullptr));
 }

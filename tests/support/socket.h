@@ -16,6 +16,9 @@ SocketHandle listenOnLoopback(int& port);
 // `port` is refused for as long as it lives.
 SocketHandle bindWithoutListening(int& port);
 
+// A connection to `port` on 127.0.0.1; kNoSocket when it cannot be made.
+SocketHandle connectToLoopback(int port);
+
 // The next connection on `listener`; kNoSocket when none could be taken.
 SocketHandle acceptConnection(SocketHandle listener);
 
