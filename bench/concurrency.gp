@@ -4,13 +4,32 @@
 #   gnuplot -e "data='bench/concurrency.dat'; out='bench/concurrency.png'; before=1" \
 #           -e "heading='...'" bench/concurrency.gp
 # Columns of the data: clients; now: HTTP cores, HTTP p99 (s), HTTPS cores, HTTPS p99 (s);
-# then the same before ("-" where not measured). before=0 leaves the before lines out.
+# then the same before ("-" where not measured, or for a p99 where no client made two polls).
+# before=0 leaves the before lines out.
 if (!exists("data")) data = 'bench/concurrency.dat'
 if (!exists("out")) out = 'bench/concurrency.png'
 if (!exists("before")) before = 1
 if (!exists("heading")) heading = ''
 
-set terminal png size 1200,500 font ',11'
+# Crowds whose CPU was measured but none of whose clients got two status answers through in
+# time have no p99 to draw: named under the picture. (Read with "-" as a value, not missing.)
+array series[4] = ['HTTP now', 'HTTPS now', 'HTTP before', 'HTTPS before']
+lost_note = ''
+set datafile missing 'none'
+do for [k = 0:3] {
+  cores_column = 2 + 2 * k
+  p99_column = 3 + 2 * k
+  lost = ''
+  set table $scratch
+  plot data using 1:(strcol(cores_column) ne '-' && strcol(p99_column) eq '-' ? \
+    (lost = lost . (strlen(lost) ? ', ' : '') . strcol(1), 0) : 0) with table
+  unset table
+  if (strlen(lost) > 0) {
+    lost_note = lost_note . series[k + 1] . ': no client got two status answers in time at ' . lost . ' clients. '
+  }
+}
+
+set terminal png size 1200,520 font ',11'
 set output out
 set datafile missing '-'
 set style line 1 lc rgb '#1f5fa8' lw 2 pt 7 ps 1.2
@@ -21,6 +40,8 @@ set grid
 set key top left box opaque
 set xlabel 'waitfors at once (6 polls each)'
 set xrange [0:*]
+set bmargin 5
+if (strlen(lost_note) > 0) { set label 1 lost_note at screen 0.5, screen 0.025 center }
 set multiplot layout 1,2 title heading
 
 set title 'client CPU, all clients together'
@@ -39,6 +60,7 @@ if (before) {
 set title 'p99 gap between a client''s polls'
 set ylabel 'seconds'
 set yrange [4.9:*]
+set key top right
 if (before) {
   plot data using 1:3 with linespoints ls 1 title 'HTTP, now', \
        '' using 1:5 with linespoints ls 2 title 'HTTPS, now', \
