@@ -23,8 +23,12 @@ bool pathExists(const std::string& path);
 // Creates the directory `path`; failure is silently ignored.
 void makeDirectory(const std::string& path);
 
-// True when `path` is a directory.
-bool isDirectory(const std::string& path);
+// True when the directory `path` holds an entry named as OpenSSL names certificates by their
+// subject hash: eight hexadecimal digits, ".", a number ("9d6523ce.0").
+bool holdsHashedCertificates(const std::string& path);
+
+// True when `path` was modified after `other` was (both exist).
+bool changedAfter(const std::string& path, const std::string& other);
 
 // True when `path` is a directory in which this process may create files.
 bool isWritableDirectory(const std::string& path);

@@ -104,11 +104,6 @@ bool pathExists(const std::string& path) { return access(path.c_str(), F_OK) == 
 
 void makeDirectory(const std::string& path) { mkdir(path.c_str(), 0755); }
 
-bool isDirectory(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool isWritableDirectory(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "support/file_util.h"
 
@@ -25,6 +27,25 @@ TEST(Platform, AsciiCrossesTheCodePageUnchangedAndAnyOtherByteIsConverted) {
   // A lone 0x80 is malformed UTF-8: only a conversion notices.
   EXPECT_FALSE(platform::utf8ToLocalCodePage(all + "\x80", out));
   EXPECT_TRUE(out.empty());
+}
+
+// A CA directory counts as hashed by an entry such as OpenSSL's lookup opens, and a bundle
+// as changed after it only when it really was.
+TEST(Platform, TellsAHashedCaDirectoryAndWhatChangedLast) {
+  using namespace testing_support;
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/ca-certificates.crt", "");
+  writeFile(dir + "/9d6523ce.pem", "");
+  writeFile(dir + "/9d6523cg.0", "");
+  EXPECT_FALSE(platform::holdsHashedCertificates(dir));
+  EXPECT_FALSE(platform::holdsHashedCertificates(dir + "/missing"));
+  writeFile(dir + "/9d6523CE.12", "");
+  EXPECT_TRUE(platform::holdsHashedCertificates(dir));
+  EXPECT_FALSE(platform::changedAfter(dir + "/ca-certificates.crt", dir));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  writeFile(dir + "/ca-certificates.crt", "more");
+  EXPECT_TRUE(platform::changedAfter(dir + "/ca-certificates.crt", dir));
+  removeTree(dir);
 }
 
 #ifndef _WIN32

@@ -87,15 +87,13 @@ bool pathExists(const std::string& path) { return _access(path.c_str(), 0) == 0;
 
 void makeDirectory(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
 
-bool isDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // The read-only attribute says little about a directory here; a file made and dropped at
 // once tells whether this process may create files in it.
 bool isWritableDirectory(const std::string& path) {
-  if (!isDirectory(path)) return false;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
   std::string probe = path + "\\." + makeUuid() + ".probe";
   HANDLE handle = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

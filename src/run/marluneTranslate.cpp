@@ -1,7 +1,6 @@
 // Process entry and the run of a job: dispatch, timing and the result document.
 #include "run/marluneTranslate.h"
 
-#include <curl/curl.h>
 #include <openssl/crypto.h>
 
 #include <cstdio>
@@ -77,10 +76,8 @@ bool writeResultFile(const std::string& localPath, bool succeeded, const std::st
   });
 }
 
+// libcurl's global state belongs to the transport session, which lives for the whole run.
 bool TranslateJob::run() {
-  curl_global_init(CURL_GLOBAL_ALL);
-  ScopeGuard<void (*)()> curlCleanup(curl_global_cleanup);
-
   tokenExpiry = platform::nowTicks();
   int64_t start = platform::nowTicks();
 

@@ -167,19 +167,23 @@ void reportFailure(const HttpRequest& request, int result, const char* detail,
 // would keep the same caches across fresh handles, but each fresh handle would build its CA
 // store again for every new connection.
 struct TransportSession::State {
-  // libcurl's built-in CA directory, where it exists (Debian: /etc/ssl/certs, which
-  // update-ca-certificates keeps in step with the bundle), is searched by subject hash as a
-  // handshake needs a certificate: nothing is parsed in advance. Named beside it, the bundle
-  // would be parsed whole for every new connection. Without the directory, the bundle alone
-  // is named, and libcurl keeps the store it parses from it for the life of the handle.
+  // libcurl's built-in trust names a CA directory and a bundle. A directory that holds its
+  // certificates under their subject-hash names is searched by hash as a handshake needs an
+  // issuer: nothing is parsed in advance, where the bundle named beside it would be parsed
+  // whole for every new connection. The directory is named alone only when it holds the same
+  // certificates as the bundle: update-ca-certificates (Debian's /etc/ssl/certs) writes the
+  // bundle first and the hash links after it, so a bundle changed later, by hand, may hold
+  // more. Without such a directory the bundle is named alone, and libcurl keeps the store
+  // it parses from it for the life of the handle. Otherwise libcurl's own choice stands.
   void chooseTrust() {
     char* directory = nullptr;
     char* bundle = nullptr;
     curl_easy_getinfo(handle.get(), CURLINFO_CAPATH, &directory);
     curl_easy_getinfo(handle.get(), CURLINFO_CAINFO, &bundle);
-    if (directory != nullptr && platform::isDirectory(directory)) {
+    const bool hashed = directory != nullptr && platform::holdsHashedCertificates(directory);
+    if (hashed && (bundle == nullptr || !platform::changedAfter(bundle, directory))) {
       trust = Trust::kDirectoryOnly;
-    } else if (directory != nullptr && bundle != nullptr) {
+    } else if (!hashed && directory != nullptr && bundle != nullptr) {
       trust = Trust::kBundleOnly;
     }
     // Schannel fails every request whose certificate's revocation servers cannot be reached

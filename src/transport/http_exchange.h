@@ -53,7 +53,8 @@ const int64_t kDeadlineGraceSeconds = 10;
 // whose connection pool, TLS session cache, DNS cache and trust store outlive each request,
 // so requests to one server travel on one connection while the server keeps it open. The
 // entry point makes one before the first request; a request made while none is alive gets a
-// session of its own. The one alive first is the current one.
+// session of its own. The one alive first is the current one. Sessions, like the requests,
+// belong to one thread.
 class TransportSession {
  public:
   TransportSession();  // also takes a share of libcurl's global state
