@@ -153,6 +153,11 @@ const std::vector<Option>& optionTable() {
           "FILE"),
       withValueName(text("--tls-key", "the PEM private key of that certificate", &O::tlsKeyPath),
                     "FILE"),
+      withValueName(
+          text("--scenario", "scripted jobs, refused commits and faults (JSON)", &O::scenarioPath),
+          "FILE"),
+      number("--journal-size", "N", "requests the journal keeps (0: none)", &O::journalSize, 0,
+             100000000),
       undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
                              "standard error")),
   };
@@ -198,8 +203,6 @@ bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& 
 
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
                           std::string& error) {
-  bool clientIdGiven = false;
-  bool clientSecretGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const Option* option = nullptr;
     std::string value;
@@ -208,16 +211,14 @@ bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions&
       error = "bad value for " + std::string(option->name) + ": " + value;
       return false;
     }
-    const std::string name = option->name;
-    clientIdGiven = clientIdGiven || name == "--client-id";
-    clientSecretGiven = clientSecretGiven || name == "--client-secret";
+    options.given.insert(option->name);
   }
   if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
     error = "options --tls-cert and --tls-key go together";
     return false;
   }
-  if (!clientIdGiven) options.clientId = options.appKey;
-  if (!clientSecretGiven) options.clientSecret = options.appSecret;
+  if (options.given.count("--client-id") == 0) options.clientId = options.appKey;
+  if (options.given.count("--client-secret") == 0) options.clientSecret = options.appSecret;
   return true;
 }
 

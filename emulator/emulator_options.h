@@ -27,7 +27,10 @@ struct EmulatorOptions {
   bool closeConnections = false;  // answer every request with "Connection: close"
   std::string tlsCertPath;        // with tlsKeyPath: serve HTTPS
   std::string tlsKeyPath;
-  std::string logPath;  // empty: standard error
+  std::string scenarioPath;     // empty: no scenario
+  int64_t journalSize = 10000;  // requests the journal keeps; 0: none
+  std::string logPath;          // empty: standard error
+  std::set<std::string> given;  // the options given on the command line, as "--name"
 };
 
 // Fills `options` from `args` (program name excluded): "--name value" or "--name=value", or

@@ -13,16 +13,45 @@ namespace {
 const size_t kKeepAliveMaxCount = 1000000;
 const size_t kWorkers = 4;
 
-// The connection whose request this thread processes, for the handler to read its place and
-// to set the answer's delivery.
-thread_local Connection* tServed = nullptr;
+// The request this thread processes: its connection, for the handler to read its place and
+// to set the answer's delivery, and its header lines in the order they came.
+struct Served {
+  Connection* connection = nullptr;
+  bool headComplete = false;
+  std::vector<std::string> headerLines;  // "Name:value", blanks around the value dropped
+};
+thread_local Served* tServed = nullptr;  // a plain pointer: no thread-exit destructor needed
 
-RecordedRequest toRecordedRequest(const httplib::Request& request) {
+// Reads the header lines of the request head at `start` in `input`, in order; false when the
+// head is incomplete.
+bool readHeaderLines(const std::string& input, size_t start, std::vector<std::string>& lines) {
+  const size_t end = input.find("\r\n\r\n", start);
+  if (end == std::string::npos) return false;
+  size_t at = input.find("\r\n", start);  // past the request line
+  while (at < end) {
+    const size_t from = at + 2;
+    at = input.find("\r\n", from);
+    const std::string line = input.substr(from, at - from);
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const size_t first = line.find_first_not_of(" \t", colon + 1);
+    const size_t last = line.find_last_not_of(" \t");
+    lines.push_back(line.substr(0, colon + 1) +
+                    (first == std::string::npos ? "" : line.substr(first, last + 1 - first)));
+  }
+  return true;
+}
+
+RecordedRequest toRecordedRequest(const httplib::Request& request, Served& served) {
   RecordedRequest converted;
   converted.method = request.method;
   converted.target = request.target;
-  for (const auto& header : request.headers) {
-    converted.headers.push_back(header.first + ":" + header.second);
+  if (served.headComplete) {
+    converted.headers = std::move(served.headerLines);
+  } else {
+    for (const auto& header : request.headers) {
+      converted.headers.push_back(header.first + ":" + header.second);
+    }
   }
   converted.body = request.body;
   return converted;
@@ -65,7 +94,10 @@ class RequestProcessor : public httplib::Server {
     connection.delivery = Delivery::normal();
     ConnectionStream stream(connection, SteadyClock::now() + kTransferLimit, stopping);
     bool clientCloses = false;
-    tServed = &connection;
+    Served served;
+    served.connection = &connection;
+    served.headComplete = readHeaderLines(connection.in, connection.inStart, served.headerLines);
+    tServed = &served;
     const bool answered = process_request(stream, closeEvery_, clientCloses, nullptr);
     tServed = nullptr;
     connection.closeAfterAnswer = !answered || stream.broken() || clientCloses || closeEvery_;
@@ -82,9 +114,9 @@ class RequestProcessor : public httplib::Server {
 
  private:
   void answer(const httplib::Request& request, httplib::Response& response) {
-    Connection& connection = *tServed;
+    Connection& connection = *tServed->connection;
     EmulatorResponse answer =
-        handler_(toRecordedRequest(request), Arrival{connection.id, connection.requests});
+        handler_(toRecordedRequest(request, *tServed), Arrival{connection.id, connection.requests});
     response.status = answer.status;
     response.set_content(answer.body, "application/json");
     connection.delivery = answer.delivery;

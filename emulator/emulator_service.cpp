@@ -5,6 +5,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include "local_time.h"
 #include "platform/platform.h"
 #include "transport/json_parse.h"
+#include "util/ascii.h"
 #include "util/masking.h"
 
 namespace {
@@ -22,6 +24,8 @@ const char kStatusPath[] = "/translate";
 const char kGatewayTokenPath[] = "/api/uaa/oauth/token";
 const char kOrgPrefix[] = "/api/org-permission/v4/orgs/";
 const char kProjectsSuffix[] = "/projects";
+const char kAdminPrefix[] = "/__emulator/";
+const char kMasked[] = "***";
 
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
@@ -68,6 +72,35 @@ EmulatorResponse oauthError(int status, const std::string& error, const std::str
   return {status, buffer.GetString()};
 }
 
+EmulatorResponse adminAnswer(int status, const std::string& message) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  addString(json, "message", message);
+  json.EndObject();
+  return {status, buffer.GetString()};
+}
+
+void replaceAll(std::string& text, const std::string& secret) {
+  if (secret.empty()) return;
+  for (size_t at = text.find(secret); at != std::string::npos;
+       at = text.find(secret, at + sizeof kMasked - 1)) {
+    text.replace(at, secret.size(), kMasked);
+  }
+}
+
+// The value of a form field `name` in `body` masked, up to the next "&".
+void maskFormField(std::string& body, const std::string& name) {
+  for (size_t at = body.find(name + "="); at != std::string::npos; at = body.find(name + "=", at)) {
+    if (at == 0 || body[at - 1] == '&') {
+      const size_t start = at + name.size() + 1;
+      const size_t end = body.find('&', start);
+      body.replace(start, end == std::string::npos ? std::string::npos : end - start, kMasked);
+    }
+    at += name.size() + 1;
+  }
+}
+
 bool parseFileId(const std::string& text, int64_t& id) {
   size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
   if (text.size() == digits || text.size() - digits > 18) return false;
@@ -89,9 +122,95 @@ EmulatorService::EmulatorService(const EmulatorOptions& options, EmulatorLog& lo
     : options_(options),
       log_(log),
       clock_(std::move(clock)),
+      tokenLifetime_(options.tokenLifetime),
+      jobDuration_(options.jobDuration),
+      journal_(static_cast<size_t>(options.journalSize)),
       verifier_(options.appKey, options.appSecret, options.tenant),
       dropsLeft_(options.dropConnections),
       errorsLeft_(options.errorAnswers) {}
+
+void EmulatorService::useScenario(const Scenario& scenario) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  applyScenario(scenario);
+}
+
+void EmulatorService::applyScenario(const Scenario& scenario) {
+  scenario_ = scenario;
+  const bool lifetimeGiven = options_.given.count("--token-lifetime") != 0;
+  tokenLifetime_ = lifetimeGiven || scenario.tokenLifetime == 0 ? options_.tokenLifetime
+                                                                : scenario.tokenLifetime;
+  const bool durationGiven = options_.given.count("--job-duration") != 0;
+  jobDuration_ =
+      durationGiven || scenario.jobDuration < 0 ? options_.jobDuration : scenario.jobDuration;
+  endpointRequests_.clear();
+  statusQueries_.clear();
+}
+
+void EmulatorService::resetState() {
+  endpointRequests_.clear();
+  statusQueries_.clear();
+  journal_.clear();
+  verifier_ = GatewayVerifier(options_.appKey, options_.appSecret, options_.tenant);
+  dropsLeft_ = options_.dropConnections;
+  errorsLeft_ = options_.errorAnswers;
+  projectLookedUp_ = false;
+  serviceTokens_ = Tokens();
+  gatewayTokens_ = Tokens();
+  jobs_.clear();
+}
+
+const char* EmulatorService::endpointName(Endpoint endpoint) {
+  switch (endpoint) {
+    case Endpoint::kServiceToken:
+      return "token";
+    case Endpoint::kTranslate:
+      return "translate";
+    case Endpoint::kStatus:
+      return "status";
+    case Endpoint::kGatewayToken:
+      return "gatewaytoken";
+    case Endpoint::kProjects:
+      return "projects";
+    case Endpoint::kNone:
+      break;
+  }
+  return "";
+}
+
+const FaultRule* EmulatorService::countFault(Endpoint endpoint) {
+  if (endpoint == Endpoint::kNone) return nullptr;
+  const int64_t count = ++endpointRequests_[endpoint];
+  const std::string name = endpointName(endpoint);
+  for (const FaultRule& rule : scenario_.faults) {
+    if (rule.endpoint == name && rule.covers(count)) return &rule;
+  }
+  return nullptr;
+}
+
+JournalEntry EmulatorService::journalEntry(const RecordedRequest& request, int64_t now) const {
+  JournalEntry entry;
+  entry.time = now;
+  entry.method = request.method;
+  entry.target = maskCredentials(request.target);
+  const std::string secrets[] = {options_.appSecret, options_.clientSecret};
+  for (const std::string& line : request.headers) {
+    const size_t colon = line.find(':');
+    std::string name = line.substr(0, colon);
+    std::string value = colon == std::string::npos ? std::string() : line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    if (equalsIgnoreCase(name, "Authorization")) {
+      value = value.substr(0, value.find(' ')) + " " + kMasked;
+    } else if (equalsIgnoreCase(name, "x-ca-signature")) {
+      value = kMasked;
+    }
+    for (const std::string& secret : secrets) replaceAll(value, secret);
+    entry.headers.emplace_back(std::move(name), std::move(value));
+  }
+  entry.body = request.body;
+  maskFormField(entry.body, "client_secret");
+  for (const std::string& secret : secrets) replaceAll(entry.body, secret);
+  return entry;
+}
 
 EmulatorService::Routed EmulatorService::route(const std::string& path) {
   if (path == kServiceTokenPath) return {Endpoint::kServiceToken, "POST", ""};
@@ -110,17 +229,85 @@ EmulatorService::Routed EmulatorService::route(const std::string& path) {
 
 EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const Arrival& arrival) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string line = request.method + " " + maskCredentials(request.target) + " -> ";
+  const std::string path = request.path();
+  if (path.compare(0, sizeof kAdminPrefix - 1, kAdminPrefix) == 0) return admin(request);
+  const int64_t now = clock_();
+  JournalEntry entry = journalEntry(request, now);
+  const FaultRule* fault = countFault(route(path).endpoint);
+  EmulatorResponse response;
+  lastNote_.clear();
+  std::string outcome;
   if (dropsLeft_ > 0 && arrival.requestOnConnection == 1) {
     --dropsLeft_;
-    log_.line(line + "connection dropped");
-    return EmulatorResponse(0, "", Delivery::drop());
+    response = EmulatorResponse(0, "", Delivery::drop());
+    outcome = "connection dropped";
+  } else if (fault != nullptr && fault->action == "drop") {
+    response = EmulatorResponse(0, "", Delivery::drop());
+    outcome = "connection dropped";
+    lastNote_ = "fault: drop";
+  } else if (fault != nullptr && fault->action == "garbage") {
+    response = EmulatorResponse(0, "", Delivery::garbage());
+    outcome = "garbage sent";
+    lastNote_ = "fault: garbage";
+  } else if (fault != nullptr && fault->action == "status") {
+    response = EmulatorResponse(fault->status, fault->body);
+    lastNote_ = "fault: status " + std::to_string(fault->status);
+  } else {
+    response = answer(request, now);
+    if (fault != nullptr && fault->action == "delay") {
+      response.delivery = Delivery::delay(fault->amount);
+      lastNote_ += "; fault: delay " + std::to_string(fault->amount) + " ms";
+    } else if (fault != nullptr && fault->action == "drip") {
+      response.delivery = Delivery::drip(fault->amount);
+      lastNote_ += "; fault: drip " + std::to_string(fault->amount) + " bytes/s";
+    }
   }
-  lastNote_.clear();
-  EmulatorResponse response = answer(request, clock_());
-  line += std::to_string(response.status);
+  if (outcome.empty()) outcome = std::to_string(response.status);
+  std::string line = request.method + " " + entry.target + " -> " + outcome;
   if (!lastNote_.empty()) line += " (" + lastNote_ + ")";
   log_.line(line);
+  entry.status = response.delivery.kind == Delivery::Kind::kDrop ||
+                         response.delivery.kind == Delivery::Kind::kGarbage
+                     ? 0
+                     : response.status;
+  entry.note = lastNote_.empty() && entry.status == 0 ? outcome : lastNote_;
+  journal_.add(std::move(entry));
+  return response;
+}
+
+EmulatorResponse EmulatorService::admin(const RecordedRequest& request) {
+  const std::string path = request.path();
+  const std::string& method = request.method;
+  EmulatorResponse response = adminAnswer(404, "no such admin endpoint: " + path);
+  std::string note = "no such admin endpoint";
+  if (path == "/__emulator/requests" && method == "GET") {
+    response = EmulatorResponse(200, journal_.toJson());
+    note = std::to_string(journal_.size()) + " journalled";
+  } else if (path == "/__emulator/requests" && method == "DELETE") {
+    journal_.clear();
+    response = adminAnswer(200, "journal emptied");
+    note = "journal emptied";
+  } else if (path == "/__emulator/reset" && method == "POST") {
+    resetState();
+    response = adminAnswer(200, "state reset");
+    note = "state reset";
+  } else if (path == "/__emulator/scenario" && method == "PUT") {
+    Scenario scenario;
+    std::string error;
+    if (parseScenario(request.body, scenario, error)) {
+      applyScenario(scenario);
+      response = adminAnswer(200, "scenario replaced");
+      note = "scenario replaced";
+    } else {
+      response = adminAnswer(400, "invalid scenario: " + error);
+      note = "invalid scenario";
+    }
+  } else if (path == "/__emulator/requests" || path == "/__emulator/reset" ||
+             path == "/__emulator/scenario") {
+    response = adminAnswer(405, "wrong method for " + path);
+    note = "wrong method";
+  }
+  log_.line(method + " " + path + " -> " + std::to_string(response.status) + " (" + note + ")");
   return response;
 }
 
@@ -184,7 +371,7 @@ std::string EmulatorService::issueToken(Tokens& tokens, const char* prefix, int6
   }
   std::string token = prefix + platform::makeUuid();
   // Whole seconds, as the client reads "expireTime".
-  const int64_t expiry = (now / 1000 + options_.tokenLifetime) * 1000;
+  const int64_t expiry = (now / 1000 + tokenLifetime_) * 1000;
   tokens.expiry[token] = expiry;
   tokens.byExpiry.emplace(expiry, token);
   return token;
@@ -239,6 +426,17 @@ EmulatorResponse EmulatorService::translate(const RecordedRequest& request, int6
     return errorAnswer(400, "request body needs an integer source.fileId");
   }
   int64_t id = fileId->GetInt64();
+  auto refusal = scenario_.commits.find(id);
+  if (refusal != scenario_.commits.end()) {
+    lastNote_ = "commit for file " + std::to_string(id) + " refused";
+    rapidjson::StringBuffer buffer;
+    JsonWriter json(buffer);
+    json.StartObject();
+    addString(json, "code", refusal->second.code);
+    addString(json, "message", refusal->second.message);
+    json.EndObject();
+    return {200, buffer.GetString()};
+  }
   jobs_[id] = now;
   lastNote_ = "job for file " + std::to_string(id) + " started";
   std::string accepted = "translate job accepted for file " + std::to_string(id);
@@ -260,14 +458,21 @@ EmulatorResponse EmulatorService::status(const RecordedRequest& request, int64_t
     lastNote_ = "bad fileId";
     return errorAnswer(400, "an integer fileId parameter is required");
   }
-  auto job = jobs_.find(id);
-  if (job == jobs_.end()) {
-    lastNote_ = "unknown file";
-    return errorAnswer(404, "no translate job for file " + std::to_string(id));
-  }
   std::string state = "processing";
   std::string message = "translation in progress";
-  if (now - job->second >= options_.jobDuration * 1000) {
+  auto scripted = scenario_.jobs.find(id);
+  auto job = jobs_.find(id);
+  if (scripted != scenario_.jobs.end()) {
+    const std::vector<JobStep>& steps = scripted->second;
+    const int64_t query = ++statusQueries_[id];
+    const JobStep& step = steps[static_cast<size_t>(std::min<int64_t>(query, steps.size()) - 1)];
+    state = step.status;
+    if (state == "success") message = "translation finished";
+    if (state == "failed") message = step.message;
+  } else if (job == jobs_.end()) {
+    lastNote_ = "unknown file";
+    return errorAnswer(404, "no translate job for file " + std::to_string(id));
+  } else if (now - job->second >= jobDuration_ * 1000) {
     bool fails = options_.failFileIds.count(id) != 0;
     state = fails ? "failed" : "success";
     message = fails ? "translation failed for file " + std::to_string(id) : "translation finished";
@@ -299,7 +504,7 @@ EmulatorResponse EmulatorService::gatewayToken(const RecordedRequest& request, i
   addString(json, "access_token", token);
   addString(json, "token_type", "bearer");
   json.Key("expires_in");
-  json.Int64(options_.tokenLifetime);
+  json.Int64(tokenLifetime_);
   json.EndObject();
   return {200, buffer.GetString()};
 }

@@ -1,7 +1,8 @@
 // The emulated service and API gateway behind one request handler: the service token,
 // translate and status endpoints, the gateway token and organisation endpoints, the
-// gateway checks and the injected faults (dropped connections, error answers), which it
-// answers with a delivery that the HTTP server carries out.
+// gateway checks, the scenario's scripted answers and injected faults (answered with a
+// delivery that the HTTP server carries out), the request journal and the admin interface
+// under /__emulator/ that reads and resets them.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include "emulator_options.h"
 #include "emulator_request.h"
 #include "gateway_verifier.h"
+#include "journal.h"
+#include "scenario.h"
 
 class EmulatorService {
  public:
@@ -25,9 +28,13 @@ class EmulatorService {
   EmulatorService(const EmulatorOptions& options, EmulatorLog& log, Clock clock = systemMillis);
 
   // The answer to one request that came as `arrival` says; logs it, and each failed gateway
-  // check. While connections are left to drop, the first request of a connection is
-  // answered by dropping it. Thread-safe.
+  // check, and journals it unless it is an admin request. While connections are left to
+  // drop, the first request of a connection is answered by dropping it. Thread-safe.
   EmulatorResponse handle(const RecordedRequest& request, const Arrival& arrival = Arrival());
+
+  // Follows `scenario` from now on, its fault and status query counts starting again;
+  // options given on the command line still win over its lifetimes. Thread-safe.
+  void useScenario(const Scenario& scenario);
 
   // How many issued tokens are kept, service and gateway ones together. Thread-safe.
   size_t keptTokens();
@@ -40,6 +47,14 @@ class EmulatorService {
     std::string org;  // for kProjects
   };
   static Routed route(const std::string& path);
+  static const char* endpointName(Endpoint endpoint);
+
+  EmulatorResponse admin(const RecordedRequest& request);
+  void applyScenario(const Scenario& scenario);
+  void resetState();
+  // The fault of the scenario for this request of `endpoint`, counted; nullptr when none.
+  const FaultRule* countFault(Endpoint endpoint);
+  JournalEntry journalEntry(const RecordedRequest& request, int64_t now) const;
 
   EmulatorResponse answer(const RecordedRequest& request, int64_t now);
   EmulatorResponse serviceToken(const RecordedRequest& request, int64_t now);
@@ -64,6 +79,12 @@ class EmulatorService {
   const Clock clock_;
 
   std::mutex mutex_;
+  Scenario scenario_;
+  int64_t tokenLifetime_;  // seconds, from the options or the scenario
+  int64_t jobDuration_;
+  std::map<Endpoint, int64_t> endpointRequests_;  // for the scenario's faults
+  std::map<int64_t, int64_t> statusQueries_;      // file id -> queries of a scripted job
+  Journal journal_;
   GatewayVerifier verifier_;
   int64_t dropsLeft_;
   int64_t errorsLeft_;

@@ -11,6 +11,7 @@
 #include "emulator_options.h"
 #include "emulator_server.h"
 #include "emulator_service.h"
+#include "scenario.h"
 #include "stop_request.h"
 #include "tls_transport.h"
 
@@ -42,6 +43,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  Scenario scenario;
+  if (!options.scenarioPath.empty() && !loadScenarioFile(options.scenarioPath, scenario, error)) {
+    std::fprintf(stderr, "marluneEmulator: %s\n", error.c_str());
+    return 2;
+  }
+
   std::unique_ptr<TransportMaker> tls;
   if (!options.tlsCertPath.empty()) {
     tls = loadTlsTransports(options.tlsCertPath, options.tlsKeyPath, error);
@@ -59,6 +66,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   EmulatorService service(options, log);
+  service.useScenario(scenario);
   EmulatorServer::Settings settings;
   settings.keepAliveSeconds = options.keepAliveSeconds;
   settings.closeConnections = options.closeConnections;

@@ -1,0 +1,40 @@
+// The request journal: what the service and gateway endpoints received and what they
+// answered, oldest first, with secrets masked, for a test to read back as JSON.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct JournalEntry {
+  int64_t time = 0;  // milliseconds since 1970
+  std::string method;
+  std::string target;
+  std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
+  std::string body;
+  int status = 0;  // the HTTP status sent; 0 when no answer was (dropped, or garbage sent)
+  std::string note;
+};
+
+// Not thread-safe: the service keeps it under its lock.
+class Journal {
+ public:
+  // Keeps the last `capacity` entries; 0 keeps none.
+  explicit Journal(size_t capacity) : capacity_(capacity) {}
+
+  void add(JournalEntry entry);
+  void clear() { entries_.clear(); }
+  size_t size() const { return entries_.size(); }
+
+  // The entries as a JSON array of objects with the members "time", "method", "target",
+  // "headers" (an array of [name, value]), "body", "answer" (a number, or "dropped") and
+  // "note".
+  std::string toJson() const;
+
+ private:
+  size_t capacity_;
+  std::deque<JournalEntry> entries_;
+};
