@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <rapidjson/document.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -72,6 +75,18 @@ class EmulatorE2E : public ::testing::Test {
     std::vector<std::string> options = {"--app-key", kKey, "--app-secret", kSecret};
     options.insert(options.end(), more.begin(), more.end());
     return options;
+  }
+
+  static std::string journalText(const EmulatorProcess& emulator) {
+    httplib::Client admin("127.0.0.1", emulator.port());
+    httplib::Result answer = admin.Get("/__emulator/requests");
+    return answer ? answer->body : "no answer";
+  }
+
+  static rapidjson::Document journalOf(const EmulatorProcess& emulator) {
+    rapidjson::Document journal;
+    journal.Parse(journalText(emulator).c_str());
+    return journal;
   }
 
   std::string dir = makeTempDir();
@@ -223,6 +238,111 @@ TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
     EXPECT_EQ(result(), expected("failed", "access token missing", 602));
     EXPECT_NE(run.out.find("HTTP/1.1 500 Internal Server Error"), std::string::npos) << run.out;
   }
+}
+
+// A scenario drives the client down each path: faults of every kind, scripted jobs, a refused
+// commit; the journal shows what reached the emulator.
+TEST_F(EmulatorE2E, AScenarioScriptsJobsCommitsAndFaults) {
+  writeFile(dir + "/scenario.json", R"({
+    "jobs": {"12": ["processing", "success"],
+             "14": [{"status": "failed", "message": "unreadable file"}]},
+    "commits": {"13": {"code": "FILE_LOCKED", "message": "file is locked"}},
+    "faults": [
+      {"endpoint": "token", "request": 1, "action": "drop"},
+      {"endpoint": "token", "request": 2, "action": "garbage"},
+      {"endpoint": "translate", "request": 1, "action": "status", "status": 502,
+       "body": "{\"code\":502,\"message\":\"bad gateway\"}"},
+      {"endpoint": "token", "request": 4, "action": "delay", "ms": 1200},
+      {"endpoint": "translate", "request": 2, "action": "drip", "bytesPerSecond": 100}]})");
+  EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--scenario", dir + "/scenario.json"}));
+  ProcessResult run = runClient(writeConfig(emulator, "translate", 11, false));
+  EXPECT_EQ(result(), expected("failed", "bad gateway", 11));
+  EXPECT_EQ(countOf(run.err, "/oauth2/token connect failed!!! retry 2"), 1u) << run.err;
+
+  // Neither the delayed token (1.2 s) nor the dripped commit answer (about 1.8 s for its 180
+  // bytes) alone takes two and a half seconds.
+  const auto start = std::chrono::steady_clock::now();
+  runClient(writeConfig(emulator, "translate", 15, false));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_EQ(result(), expected("success", "translate job accepted for file 15", 15));
+
+  runClient(writeConfig(emulator, "translatewaitfor", 12, false));
+  EXPECT_EQ(result(), expected("success", "translate job accepted for file 12", 12));
+  runClient(writeConfig(emulator, "translate", 13, false));
+  EXPECT_EQ(result(), expected("failed", "file is locked", 13));
+  runClient(writeConfig(emulator, "waitfor", 14, false));
+  EXPECT_EQ(result(), expected("failed", "unreadable file", 14));
+
+  rapidjson::Document journal = journalOf(emulator);
+  ASSERT_TRUE(journal.IsArray() && journal.Size() >= 3);
+  EXPECT_STREQ(journal[0]["answer"].GetString(), "dropped");
+  EXPECT_STREQ(journal[1]["note"].GetString(), "fault: garbage");
+  EXPECT_EQ(journal[2]["answer"].GetInt(), 200);
+  EXPECT_EQ(journal.Size(), emulator.logCount(" -> ") - 1) << emulator.log();  // less the GET
+}
+
+// What a gateway-mode run sent, as the journal keeps it: header lines in the order they came,
+// and no secret.
+TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
+  EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions());
+  runClient(writeConfig(emulator, "translate", 16, true));
+  EXPECT_EQ(result(), expected("success", "translate job accepted for file 16", 16));
+  rapidjson::Document journal = journalOf(emulator);
+  ASSERT_TRUE(journal.IsArray());
+  ASSERT_EQ(journal.Size(), 4u);
+  for (const rapidjson::Value& entry : journal.GetArray()) {
+    const rapidjson::Value& headers = entry["headers"];
+    EXPECT_STREQ(headers[0][0].GetString(), "Host");  // as libcurl sends them, not sorted
+    for (const rapidjson::Value& header : headers.GetArray()) {
+      const std::string name = header[0].GetString();
+      const std::string value = header[1].GetString();
+      if (name == "Authorization" || name == "x-ca-signature") {
+        EXPECT_EQ(value.substr(value.find(' ') + 1), "***") << name;
+      }
+    }
+  }
+  const std::string text = journalText(emulator);
+  EXPECT_EQ(text.find(base64Encode(std::string(kKey) + ":" + kSecret)), std::string::npos);
+  EXPECT_EQ(text.find(kSecret), std::string::npos);
+  EXPECT_EQ(text.find("client_secret=***"), text.rfind("client_secret=***")) << text;
+  EXPECT_NE(text.find("client_secret=***"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"("target":"/oauth2/token?credential=***")"), std::string::npos) << text;
+  EXPECT_EQ(text.find("svc-"), std::string::npos);
+  EXPECT_EQ(text.find("gw-"), std::string::npos);
+}
+
+// A scenario is replaced only by a valid one, and a reset starts its counts again.
+TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
+  writeFile(dir + "/bad.json", R"({"faults": [{"endpoint": "status", "request": 0}]})");
+  ProcessResult refused = runProcess({MARLUNE_EMULATOR, "--scenario", dir + "/bad.json"});
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_NE(refused.err.find("bad.json: \"faults\" 1: needs \"request\" (1 or more)"),
+            std::string::npos)
+      << refused.err;
+
+  EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions());
+  httplib::Client admin("127.0.0.1", emulator.port());
+  auto put = admin.Put("/__emulator/scenario", readFile(dir + "/bad.json"), "application/json");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 400);
+  EXPECT_EQ(put->body,
+            R"j({"message":"invalid scenario: \"faults\" 1: needs \"request\" (1 or more)"})j");
+  put = admin.Put("/__emulator/scenario",
+                  R"({"jobs": {"21": [{"status": "failed", "message": "first"}, "success"]}})",
+                  "application/json");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 200);
+  const std::string config = writeConfig(emulator, "waitfor", 21, false);
+  runClient(config);
+  EXPECT_EQ(result(), expected("failed", "first", 21));
+  runClient(config);
+  EXPECT_EQ(result(), expected("success", "account url is empty!", 21));
+
+  ASSERT_TRUE(admin.Post("/__emulator/reset"));
+  EXPECT_EQ(journalText(emulator), "[]");
+  runClient(config);
+  EXPECT_EQ(result(), expected("failed", "first", 21));
+  EXPECT_EQ(journalOf(emulator).Size(), 2u);  // its token and its status query
 }
 
 // Requests the client would never send, over HTTP to the real emulator.
