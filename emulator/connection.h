@@ -61,6 +61,7 @@ struct Connection {
   int64_t requests = 0;                        // begun on this connection
   Delivery delivery;                           // of the answer in `out`
   bool closeAfterAnswer = false;
-  std::string closeNote;      // why, for the log
-  int64_t dripAllowance = 0;  // bytes a dripping answer may send now
+  std::string closeNote;             // why, for the log
+  int64_t dripAllowance = 0;         // bytes a dripping answer may send now
+  SteadyClock::time_point dripSent;  // when a dripping answer last got bytes out
 };

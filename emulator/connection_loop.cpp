@@ -334,6 +334,7 @@ void ConnectionLoop::deliver(Connection& connection) {
       connection.state = Connection::State::kWriting;
       connection.dripAllowance = 0;
       connection.deadline = SteadyClock::now();  // the first bytes go in the next turn
+      connection.dripSent = connection.deadline;
       break;
   }
 }
@@ -345,7 +346,12 @@ void ConnectionLoop::startWriting(Connection& connection) {
 }
 
 // Lets a dripping answer send its next few bytes: a tenth of a second's worth, at least one.
+// A client that takes none of them for the transfer limit is let go.
 void ConnectionLoop::drip(Connection& connection, SteadyClock::time_point now) {
+  if (now - connection.dripSent > kTransferLimit) {
+    close(connection, "answer not taken within " + seconds(kTransferLimit.count()));
+    return;
+  }
   const int64_t rate = std::max<int64_t>(connection.delivery.amount, 1);
   const int64_t bytes = std::max<int64_t>(rate / 10, 1);
   const std::chrono::microseconds interval(1000000 * bytes / rate);
@@ -367,6 +373,7 @@ void ConnectionLoop::writeAnswer(Connection& connection) {
     if (result.status == IoStatus::kDone) {
       if (dripping) {
         connection.dripAllowance -= static_cast<int64_t>(result.bytes);
+        connection.dripSent = SteadyClock::now();
       } else {
         connection.deadline = SteadyClock::now() + kTransferLimit;
       }

@@ -5,8 +5,6 @@
 
 namespace {
 
-// A normal answer larger than this is sent while httplib writes it, not held whole.
-const size_t kHeldOutputBytes = 256 * 1024;
 // Waits are cut into slices this long, to notice a stop.
 const std::chrono::milliseconds kWaitSlice{100};
 
@@ -30,10 +28,6 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
 ssize_t ConnectionStream::write(const char* ptr, size_t size) {
   if (broken_) return -1;
   connection_.out.append(ptr, size);
-  if (connection_.delivery.kind == Delivery::Kind::kNormal &&
-      connection_.outputSize() > kHeldOutputBytes && !flush()) {
-    return -1;
-  }
   return static_cast<ssize_t>(size);
 }
 

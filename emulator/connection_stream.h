@@ -2,8 +2,8 @@
 // parses the request, routes it and writes the answer. Reads take the buffered input first,
 // then read the transport, waiting for the socket up to a deadline. Writes collect in the
 // connection's output for the loop to send, except that pending output is sent before a read
-// waits (so "100 Continue" reaches the client before its body is read), and the output of a
-// normal delivery is sent once it grows large.
+// waits (so "100 Continue" reaches the client before its body is read). A worker thus never
+// waits on a client that is slow to take an answer.
 #pragma once
 
 #include <httplib.h>

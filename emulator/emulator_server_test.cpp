@@ -34,13 +34,13 @@ long long millisSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Answers "/drop", "/garbage", "/delay" (300 ms) and "/drip" (200 bytes a second) with that
+// Answers "/drop", "/garbage", "/delay" (1 s) and "/drip" (200 bytes a second) with that
 // delivery, anything else at once; each body tells where its request came from.
 EmulatorResponse answerWithPlace(const RecordedRequest& request, const Arrival& arrival) {
   Delivery delivery;
   if (request.path() == "/drop") delivery = Delivery::drop();
   if (request.path() == "/garbage") delivery = Delivery::garbage();
-  if (request.path() == "/delay") delivery = Delivery::delay(300);
+  if (request.path() == "/delay") delivery = Delivery::delay(1000);
   if (request.path() == "/drip") delivery = Delivery::drip(200);
   return EmulatorResponse(200,
                           "connection " + std::to_string(arrival.connection) + " request " +
@@ -154,12 +154,13 @@ TEST_F(EmulatorServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
   EmulatorServer second(answerWithPlace, settings, log_);
   EXPECT_EQ(second.bind("127.0.0.1", port_), -1);
 
+  // Measured from after the answers came, so the idle time is a little longer than seen here.
   Clock::time_point answered = Clock::now();
   Received rest = receive(socket, 0);
   EXPECT_TRUE(rest.closed);
   EXPECT_EQ(rest.bytes, "");
-  EXPECT_GE(millisSince(answered), 900);
-  EXPECT_LE(millisSince(answered), 2500);
+  EXPECT_GE(millisSince(answered), 500);
+  EXPECT_LE(millisSince(answered), 3000);
   closeSocket(socket);
   stop();
   EXPECT_EQ(logCount(" opened (plain)"), 1u);
@@ -185,11 +186,15 @@ TEST_F(EmulatorServerTest, CloseConnectionsGivesEveryRequestItsOwnConnection) {
 
 TEST_F(EmulatorServerTest, EveryDeliveryAsTheClientSeesIt) {
   start();
-  Received dropped = receive(connectAndSend(get("/drop")), 0);
+  SocketHandle socket = connectAndSend(get("/drop"));
+  Received dropped = receive(socket, 0);
+  closeSocket(socket);
   EXPECT_TRUE(dropped.closed);
   EXPECT_EQ(dropped.bytes, "");
 
-  Received garbage = receive(connectAndSend(get("/garbage")), 0);
+  socket = connectAndSend(get("/garbage"));
+  Received garbage = receive(socket, 0);
+  closeSocket(socket);
   EXPECT_TRUE(garbage.closed);
   EXPECT_EQ(garbage.bytes, "\x16\x03garbage\r\n");
 
@@ -197,14 +202,14 @@ TEST_F(EmulatorServerTest, EveryDeliveryAsTheClientSeesIt) {
   Clock::time_point sent = Clock::now();
   SocketHandle delayed = connectAndSend(get("/delay"));
   EXPECT_EQ(wholeAnswers(receive(delayed, 1).bytes), 1u);
-  EXPECT_GE(millisSince(sent), 300);
+  EXPECT_GE(millisSince(sent), 1000);
   sent = Clock::now();
   EXPECT_TRUE(sendText(delayed, get("/next")));
   EXPECT_NE(receive(delayed, 1).bytes.find("connection 3 request 2"), std::string::npos);
-  EXPECT_LT(millisSince(sent), 250);
+  EXPECT_LT(millisSince(sent), 700);
   closeSocket(delayed);
 
-  // About 130 bytes at 200 a second, a twentieth of a second's worth at a time.
+  // About 130 bytes at 200 a second, a tenth of a second's worth at a time.
   sent = Clock::now();
   SocketHandle dripped = connectAndSend(get("/drip"));
   Received drip = receive(dripped, 1);
@@ -294,6 +299,10 @@ TEST_F(EmulatorServerTest, HttpsOverTls12And13ResumesSessionsAndRefusesUnusableF
       ssl.reset();
       closeSocket(socket);
     }
+  }
+  // The last close may reach the server after a stop would.
+  for (int i = 0; i < 50 && logCount(" closed after 2 requests (closed by the client)") < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   stop();
   EXPECT_EQ(logCount(" opened (TLS)"), 4u);

@@ -35,6 +35,7 @@ int pollNative(PollEntry* entries, size_t count, int timeoutMs) {
 }
 bool wouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 bool interrupted() { return WSAGetLastError() == WSAEINTR; }
+bool abandoned() { return WSAGetLastError() == WSAECONNRESET; }
 void closeNative(Native socket) { closesocket(socket); }
 bool setNonBlocking(Native socket) {
   u_long on = 1;
@@ -55,6 +56,7 @@ int pollNative(PollEntry* entries, size_t count, int timeoutMs) {
 }
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 bool interrupted() { return errno == EINTR; }
+bool abandoned() { return errno == ECONNABORTED; }
 void closeNative(Native socket) { close(socket); }
 bool setNonBlocking(Native socket) {
   int flags = fcntl(socket, F_GETFL, 0);
@@ -176,7 +178,11 @@ void endpointOf(SocketHandle socket, bool peer, std::string& ip, int& port) {
 }
 
 Socket acceptFrom(SocketHandle listener, bool& again, std::string& error) {
-  Socket connection(handleOf(::accept(native(listener), nullptr, nullptr)));
+  // A client that gave up while waiting to be accepted, or a signal, costs only a new call.
+  Socket connection;
+  do {
+    connection = Socket(handleOf(::accept(native(listener), nullptr, nullptr)));
+  } while (!connection.valid() && (interrupted() || abandoned()));
   again = !connection.valid() && wouldBlock();
   if (!connection.valid()) {
     if (!again) error = lastSocketError();
@@ -204,7 +210,17 @@ long sendSome(SocketHandle socket, const char* data, size_t size) {
   return wouldBlock() ? kWouldBlock : kSocketFailed;
 }
 
-// A pair over loopback TCP, which every system has (Windows has no socketpair).
+#ifndef _WIN32
+bool makeSocketPair(Socket& one, Socket& other) {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return false;
+  one = Socket(handleOf(ends[0]));
+  other = Socket(handleOf(ends[1]));
+  return setNonBlocking(ends[0]) && setNonBlocking(ends[1]);
+}
+#else
+// Windows has no socketpair: a pair over loopback TCP, whose accepted end must be the peer of
+// the connecting one (another local program could connect first).
 bool makeSocketPair(Socket& one, Socket& other) {
   std::string error;
   Socket listener = listenOn("127.0.0.1", 0, 1, error);
@@ -219,16 +235,23 @@ bool makeSocketPair(Socket& one, Socket& other) {
                 sizeof(address)) != 0) {
     return false;
   }
+  setFlag(native(connecting.get()), IPPROTO_TCP, TCP_NODELAY);
+  std::string ip;
+  int connectingPort = 0;
+  endpointOf(connecting.get(), false, ip, connectingPort);
   bool again = false;
   Socket accepted;
   if (waitForSocket(listener.get(), true, false, 5000) > 0) {
     accepted = acceptFrom(listener.get(), again, error);
   }
-  if (!accepted.valid() || !setNonBlocking(native(connecting.get()))) return false;
+  int peerPort = -1;
+  if (accepted.valid()) endpointOf(accepted.get(), true, ip, peerPort);
+  if (peerPort != connectingPort || !setNonBlocking(native(connecting.get()))) return false;
   one = std::move(accepted);
   other = std::move(connecting);
   return true;
 }
+#endif
 
 int waitForSocket(SocketHandle socket, bool read, bool write, int timeoutMs) {
   PollEntry entry{};

@@ -36,6 +36,7 @@ class TlsTransport : public Transport {
 
   IoResult handshake() override {
     ERR_clear_error();
+    errno = 0;
     int rc = SSL_do_handshake(ssl_.get());
     return rc == 1 ? IoResult{IoStatus::kDone, 0} : outcome(rc);
   }
@@ -43,6 +44,7 @@ class TlsTransport : public Transport {
   IoResult read(char* buffer, size_t size) override {
     size_t got = 0;
     ERR_clear_error();
+    errno = 0;
     if (SSL_read_ex(ssl_.get(), buffer, size, &got) == 1) return {IoStatus::kDone, got};
     return outcome(0);
   }
@@ -50,6 +52,7 @@ class TlsTransport : public Transport {
   IoResult write(const char* data, size_t size) override {
     size_t sent = 0;
     ERR_clear_error();
+    errno = 0;
     if (SSL_write_ex(ssl_.get(), data, size, &sent) == 1) return {IoStatus::kDone, sent};
     return outcome(0);
   }
@@ -74,6 +77,8 @@ class TlsTransport : public Transport {
         return {IoStatus::kClosed, 0};
       case SSL_ERROR_SYSCALL:
         failed_ = true;
+        // Without a system error this is the client closing without a TLS close notice.
+        if (errno == 0 && ERR_peek_error() == 0) return {IoStatus::kClosed, 0};
         failure_ = net::lastSocketError();
         ERR_clear_error();
         return {IoStatus::kFailed, 0};

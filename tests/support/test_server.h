@@ -1,7 +1,9 @@
 // A scriptable HTTP/1.1 server on 127.0.0.1 for the tests. It records every request as
 // it arrived on the wire (header lines in order, byte for byte) and answers as the test
 // scripts it, faults included. It reads the raw request because the order and exact
-// spelling of header lines are part of what the client must get right.
+// spelling of header lines are part of what the client must get right. It serves one
+// connection at a time: with connections kept, a second client waits until the first one's
+// connection closes.
 #pragma once
 
 #include <atomic>
