@@ -3,6 +3,8 @@
 
 #include <openssl/evp.h>
 
+#include <cstdlib>
+
 #include "util/ascii.h"
 
 ParameterMap parseRawParameters(const std::string& text) {
@@ -32,6 +34,16 @@ bool takeCredential(const std::string& authorization, const std::string& scheme,
   }
   if (!equalsIgnoreCase(authorization.substr(0, scheme.size()), scheme)) return false;
   token = authorization.substr(scheme.size() + 1);
+  return true;
+}
+
+bool parseFileId(const std::string& text, int64_t& id) {
+  size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() == digits || text.size() - digits > 18) return false;
+  for (size_t i = digits; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  id = std::strtoll(text.c_str(), nullptr, 10);
   return true;
 }
 

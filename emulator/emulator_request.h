@@ -59,5 +59,8 @@ ParameterMap parseRawParameters(const std::string& text);
 bool takeCredential(const std::string& authorization, const std::string& scheme,
                     std::string& token);
 
+// A file id written as decimal text with an optional "-", at most 18 digits.
+bool parseFileId(const std::string& text, int64_t& id);
+
 // Standard Base64 of `bytes` with padding, on one line.
 std::string encodeBase64(const std::string& bytes);

@@ -101,16 +101,6 @@ void maskFormField(std::string& body, const std::string& name) {
   }
 }
 
-bool parseFileId(const std::string& text, int64_t& id) {
-  size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
-  if (text.size() == digits || text.size() - digits > 18) return false;
-  for (size_t i = digits; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  id = std::strtoll(text.c_str(), nullptr, 10);
-  return true;
-}
-
 }  // namespace
 
 int64_t EmulatorService::systemMillis() {

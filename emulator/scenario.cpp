@@ -14,17 +14,6 @@ using rapidjson::Value;
 
 const char* const kEndpoints[] = {"token", "translate", "status", "gatewaytoken", "projects"};
 
-// A file id written as decimal text, as the scenario's object keys are.
-bool parseId(const std::string& text, int64_t& id) {
-  size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
-  if (text.size() == digits || text.size() - digits > 18) return false;
-  for (size_t i = digits; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  id = std::strtoll(text.c_str(), nullptr, 10);
-  return true;
-}
-
 bool getInteger(const Value& object, const char* name, int64_t min, int64_t max, int64_t& out) {
   const Value* value = findMember(object, name);
   if (value == nullptr || !value->IsInt64()) return false;
@@ -49,7 +38,7 @@ bool readJobs(const Value& jobs, Scenario& scenario, std::string& error) {
   for (const auto& member : jobs.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!parseId(name, id)) return (error = "\"jobs\": \"" + name + "\" is no file id"), false;
+    if (!parseFileId(name, id)) return (error = "\"jobs\": \"" + name + "\" is no file id"), false;
     const Value& steps = member.value;
     if (!steps.IsArray() || steps.Empty()) {
       error = "\"jobs\" \"" + name + "\": needs an array of steps";
@@ -75,7 +64,8 @@ bool readCommits(const Value& commits, Scenario& scenario, std::string& error) {
   for (const auto& member : commits.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!parseId(name, id)) return (error = "\"commits\": \"" + name + "\" is no file id"), false;
+    if (!parseFileId(name, id))
+      return (error = "\"commits\": \"" + name + "\" is no file id"), false;
     CommitRefusal refusal;
     if (!getStringMember(member.value, "code", refusal.code) ||
         !getStringMember(member.value, "message", refusal.message)) {
