@@ -134,6 +134,10 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
       durationGiven || scenario.jobDuration < 0 ? options_.jobDuration : scenario.jobDuration;
   endpointRequests_.clear();
   statusQueries_.clear();
+  log_.line("scenario in force: " + std::to_string(scenario.jobs.size()) + " jobs, " +
+            std::to_string(scenario.commits.size()) + " refused commits, " +
+            std::to_string(scenario.faults.size()) + " faults; token-lifetime " +
+            std::to_string(tokenLifetime_) + ", job-duration " + std::to_string(jobDuration_));
 }
 
 void EmulatorService::resetState() {
@@ -188,17 +192,19 @@ JournalEntry EmulatorService::journalEntry(const RecordedRequest& request, int64
     std::string name = line.substr(0, colon);
     std::string value = colon == std::string::npos ? std::string() : line.substr(colon + 1);
     value.erase(0, value.find_first_not_of(" \t"));
-    if (equalsIgnoreCase(name, "Authorization")) {
-      value = value.substr(0, value.find(' ')) + " " + kMasked;
+    for (const std::string& secret : secrets) replaceAll(value, secret);
+    if (equalsIgnoreCase(name, "Authorization") || equalsIgnoreCase(name, "Proxy-Authorization")) {
+      const size_t blank = value.find(' ');
+      value = blank == std::string::npos ? kMasked : value.substr(0, blank) + " " + kMasked;
     } else if (equalsIgnoreCase(name, "x-ca-signature")) {
       value = kMasked;
     }
-    for (const std::string& secret : secrets) replaceAll(value, secret);
     entry.headers.emplace_back(std::move(name), std::move(value));
   }
-  entry.body = request.body;
-  maskFormField(entry.body, "client_secret");
+  entry.bodySize = request.body.size();
+  entry.body = request.body.substr(0, kJournalBodyBytes);
   for (const std::string& secret : secrets) replaceAll(entry.body, secret);
+  maskFormField(entry.body, "client_secret");
   return entry;
 }
 

@@ -45,6 +45,8 @@ std::string Journal::toJson() const {
     }
     json.EndArray();
     putMember(json, "body", entry.body);
+    json.Key("bodySize");
+    json.Uint64(entry.bodySize);
     json.Key("answer");
     if (entry.status != 0) {
       json.Int(entry.status);

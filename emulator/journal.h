@@ -9,12 +9,16 @@
 #include <utility>
 #include <vector>
 
+// How much of a request body an entry keeps: the journal holds many entries.
+const size_t kJournalBodyBytes = 64 * 1024;
+
 struct JournalEntry {
   int64_t time = 0;  // milliseconds since 1970
   std::string method;
   std::string target;
   std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
-  std::string body;
+  std::string body;                                          // its first kJournalBodyBytes bytes
+  size_t bodySize = 0;                                       // the whole body's
   int status = 0;  // the HTTP status sent; 0 when no answer was (dropped, or garbage sent)
   std::string note;
 };
@@ -30,8 +34,8 @@ class Journal {
   size_t size() const { return entries_.size(); }
 
   // The entries as a JSON array of objects with the members "time", "method", "target",
-  // "headers" (an array of [name, value]), "body", "answer" (a number, or "dropped") and
-  // "note".
+  // "headers" (an array of [name, value]), "body", "bodySize", "answer" (a number, or
+  // "dropped") and "note".
   std::string toJson() const;
 
  private:

@@ -38,7 +38,10 @@ bool readJobs(const Value& jobs, Scenario& scenario, std::string& error) {
   for (const auto& member : jobs.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!parseFileId(name, id)) return (error = "\"jobs\": \"" + name + "\" is no file id"), false;
+    if (!parseFileId(name, id) || scenario.jobs.count(id) != 0) {
+      error = "\"jobs\": \"" + name + "\" is no file id, or one given twice";
+      return false;
+    }
     const Value& steps = member.value;
     if (!steps.IsArray() || steps.Empty()) {
       error = "\"jobs\" \"" + name + "\": needs an array of steps";
@@ -64,8 +67,10 @@ bool readCommits(const Value& commits, Scenario& scenario, std::string& error) {
   for (const auto& member : commits.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!parseFileId(name, id))
-      return (error = "\"commits\": \"" + name + "\" is no file id"), false;
+    if (!parseFileId(name, id) || scenario.commits.count(id) != 0) {
+      error = "\"commits\": \"" + name + "\" is no file id, or one given twice";
+      return false;
+    }
     CommitRefusal refusal;
     if (!getStringMember(member.value, "code", refusal.code) ||
         !getStringMember(member.value, "message", refusal.message)) {
@@ -83,9 +88,11 @@ bool readAction(const Value& value, FaultRule& rule, std::string& error) {
   if (rule.action == "drop" || rule.action == "garbage") return true;
   if (rule.action == "status") {
     int64_t status = 0;
-    if (!getInteger(value, "status", 100, 599, status) ||
+    // Statuses that carry no body, and interim ones, would not be HTTP with a body after them.
+    if (!getInteger(value, "status", 200, 599, status) || status == 204 || status == 304 ||
         !getStringMember(value, "body", rule.body)) {
-      return (error = "\"status\" needs \"status\" (100-599) and \"body\" (TEXT)"), false;
+      error = "\"status\" needs \"status\" (200-599, not 204 or 304) and \"body\" (TEXT)";
+      return false;
     }
     rule.status = static_cast<int>(status);
     return true;

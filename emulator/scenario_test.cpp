@@ -24,15 +24,18 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
   const std::pair<const char*, const char*> mistakes[] = {
       {"[]", "a scenario must be one JSON object"},
       {R"({"job": {}})", "unknown member \"job\""},
-      {R"({"jobs": {"x1": ["success"]}})", "\"jobs\": \"x1\" is no file id"},
+      {R"({"jobs": {"x1": ["success"]}})", "\"jobs\": \"x1\" is no file id, or one given twice"},
+      {R"({"commits": {"7": {"code": "", "message": ""}, "07": {"code": "", "message": ""}}})",
+       "\"commits\": \"07\" is no file id, or one given twice"},
       {R"({"jobs": {"1": ["success", "failed"]}})",
        "\"jobs\" \"1\": step 2 must be \"processing\", \"success\" or {\"status\": \"failed\", "
        "\"message\": TEXT}"},
       {R"({"commits": {"1": {"code": 5, "message": ""}}})",
        "\"commits\" \"1\": needs {\"code\": TEXT, \"message\": TEXT}"},
-      {R"({"faults": [{"endpoint": "token", "request": 1, "action": "status", "status": 99,
+      {R"({"faults": [{"endpoint": "token", "request": 1, "action": "status", "status": 204,
           "body": ""}]})",
-       "\"faults\" 1: \"status\" needs \"status\" (100-599) and \"body\" (TEXT)"},
+       "\"faults\" 1: \"status\" needs \"status\" (200-599, not 204 or 304) and \"body\" "
+       "(TEXT)"},
       {R"({"faults": [{"endpoint": "token", "request": 1, "times": 0, "action": "drop"}]})",
        "\"faults\" 1: \"times\" must be 1 or more"},
       {R"({"faults": [{"endpoint": "token", "request": 1, "action": "delay"}]})",
