@@ -87,22 +87,9 @@ class HttpsRun : public ::testing::Test {
   ClientRunner client{MARLUNE_BINARY};
 };
 
-TEST_F(HttpsRun, TranslateAndWaitforOverOneConnection) {
-  if (!trust->active()) GTEST_SKIP() << trust->why();
-  auto server = emulator({"--job-duration", "7"});
-  ProcessResult run = client.run(config("translate", httpsUrl(*server), 301, client.resultPath()));
-  EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(client.result(), expected("success", "translate job accepted for file 301", 301));
-  // The token request and the commit travelled on one connection.
-  EXPECT_EQ(server->logCount(" opened (TLS)"), 1u) << server->log();
-  run = client.run(config("waitfor", httpsUrl(*server), 301, client.resultPath()));
-  EXPECT_EQ(client.result(), expected("success", "", 301)) << run.err;
-  EXPECT_EQ(server->logCount("GET /translate?fileId=301 -> 200"), 2u) << server->log();
-  EXPECT_EQ(server->logCount(" opened (TLS)"), 2u) << server->log();
-}
-
 // Kept, closed after every answer, or closed while idle just before the next poll: the
-// client reconnects as needed, and nothing it reports differs. The three runs go side by side.
+// client reconnects as needed, and nothing it reports differs; kept, the token request, the
+// commit and every poll travel on one connection. The three runs go side by side.
 TEST_F(HttpsRun, HowTheServerKeepsConnectionsChangesNothingTheCallerSees) {
   if (!trust->active()) GTEST_SKIP() << trust->why();
   const std::vector<std::vector<std::string>> keeping = {
