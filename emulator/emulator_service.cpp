@@ -230,44 +230,49 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
   const int64_t now = clock_();
   JournalEntry entry = journalEntry(request, now);
   const FaultRule* fault = countFault(route(path).endpoint);
-  EmulatorResponse response;
   lastNote_.clear();
-  std::string outcome;
+  std::string outcome;  // in the log line, when not the status
+  EmulatorResponse response;
   if (dropsLeft_ > 0 && arrival.requestOnConnection == 1) {
     --dropsLeft_;
     response = EmulatorResponse(0, "", Delivery::drop());
     outcome = "connection dropped";
-  } else if (fault != nullptr && fault->action == "drop") {
-    response = EmulatorResponse(0, "", Delivery::drop());
-    outcome = "connection dropped";
-    lastNote_ = "fault: drop";
-  } else if (fault != nullptr && fault->action == "garbage") {
-    response = EmulatorResponse(0, "", Delivery::garbage());
-    outcome = "garbage sent";
-    lastNote_ = "fault: garbage";
-  } else if (fault != nullptr && fault->action == "status") {
-    response = EmulatorResponse(fault->status, fault->body);
-    lastNote_ = "fault: status " + std::to_string(fault->status);
   } else {
-    response = answer(request, now);
-    if (fault != nullptr && fault->action == "delay") {
-      response.delivery = Delivery::delay(fault->amount);
-      lastNote_ += "; fault: delay " + std::to_string(fault->amount) + " ms";
-    } else if (fault != nullptr && fault->action == "drip") {
-      response.delivery = Delivery::drip(fault->amount);
-      lastNote_ += "; fault: drip " + std::to_string(fault->amount) + " bytes/s";
-    }
+    response = answerWithFault(request, fault, now, outcome);
   }
   if (outcome.empty()) outcome = std::to_string(response.status);
   std::string line = request.method + " " + entry.target + " -> " + outcome;
   if (!lastNote_.empty()) line += " (" + lastNote_ + ")";
   log_.line(line);
-  entry.status = response.delivery.kind == Delivery::Kind::kDrop ||
-                         response.delivery.kind == Delivery::Kind::kGarbage
-                     ? 0
-                     : response.status;
-  entry.note = lastNote_.empty() && entry.status == 0 ? outcome : lastNote_;
+  const bool answered = response.delivery.kind != Delivery::Kind::kDrop &&
+                        response.delivery.kind != Delivery::Kind::kGarbage;
+  entry.status = answered ? response.status : 0;
+  entry.note = lastNote_.empty() && !answered ? outcome : lastNote_;
   journal_.add(std::move(entry));
+  return response;
+}
+
+EmulatorResponse EmulatorService::answerWithFault(const RecordedRequest& request,
+                                                  const FaultRule* fault, int64_t now,
+                                                  std::string& outcome) {
+  const std::string action = fault != nullptr ? fault->action : "";
+  if (action == "drop" || action == "garbage") {
+    outcome = action == "drop" ? "connection dropped" : "garbage sent";
+    lastNote_ = "fault: " + action;
+    return EmulatorResponse(0, "", action == "drop" ? Delivery::drop() : Delivery::garbage());
+  }
+  if (action == "status") {
+    lastNote_ = "fault: status " + std::to_string(fault->status);
+    return EmulatorResponse(fault->status, fault->body);
+  }
+  EmulatorResponse response = answer(request, now);
+  if (action == "delay") {
+    response.delivery = Delivery::delay(fault->amount);
+    lastNote_ += "; fault: delay " + std::to_string(fault->amount) + " ms";
+  } else if (action == "drip") {
+    response.delivery = Delivery::drip(fault->amount);
+    lastNote_ += "; fault: drip " + std::to_string(fault->amount) + " bytes/s";
+  }
   return response;
 }
 

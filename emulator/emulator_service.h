@@ -56,6 +56,10 @@ class EmulatorService {
   const FaultRule* countFault(Endpoint endpoint);
   JournalEntry journalEntry(const RecordedRequest& request, int64_t now) const;
 
+  // The answer as `fault` (nullptr: none) makes it; `outcome` gets what the log line says
+  // instead of a status, when there is no answer.
+  EmulatorResponse answerWithFault(const RecordedRequest& request, const FaultRule* fault,
+                                   int64_t now, std::string& outcome);
   EmulatorResponse answer(const RecordedRequest& request, int64_t now);
   EmulatorResponse serviceToken(const RecordedRequest& request, int64_t now);
   EmulatorResponse translate(const RecordedRequest& request, int64_t now);
