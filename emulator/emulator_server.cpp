@@ -17,16 +17,16 @@ const size_t kWorkers = 4;
 // to set the answer's delivery, and its header lines in the order they came.
 struct Served {
   Connection* connection = nullptr;
-  bool headComplete = false;
   std::vector<std::string> headerLines;  // "Name:value", blanks around the value dropped
 };
 thread_local Served* tServed = nullptr;  // a plain pointer: no thread-exit destructor needed
 
-// Reads the header lines of the request head at `start` in `input`, in order; false when the
-// head is incomplete.
-bool readHeaderLines(const std::string& input, size_t start, std::vector<std::string>& lines) {
+// The header lines of the request head at `start` in `input`, in order. The loop hands a
+// request on once its head is whole; one that is not is refused before the handler runs.
+std::vector<std::string> headerLinesOf(const std::string& input, size_t start) {
+  std::vector<std::string> lines;
   const size_t end = input.find("\r\n\r\n", start);
-  if (end == std::string::npos) return false;
+  if (end == std::string::npos) return lines;
   size_t at = input.find("\r\n", start);  // past the request line
   while (at < end) {
     const size_t from = at + 2;
@@ -39,20 +39,14 @@ bool readHeaderLines(const std::string& input, size_t start, std::vector<std::st
     lines.push_back(line.substr(0, colon + 1) +
                     (first == std::string::npos ? "" : line.substr(first, last + 1 - first)));
   }
-  return true;
+  return lines;
 }
 
 RecordedRequest toRecordedRequest(const httplib::Request& request, Served& served) {
   RecordedRequest converted;
   converted.method = request.method;
   converted.target = request.target;
-  if (served.headComplete) {
-    converted.headers = std::move(served.headerLines);
-  } else {
-    for (const auto& header : request.headers) {
-      converted.headers.push_back(header.first + ":" + header.second);
-    }
-  }
+  converted.headers = std::move(served.headerLines);
   converted.body = request.body;
   return converted;
 }
@@ -96,7 +90,7 @@ class RequestProcessor : public httplib::Server {
     bool clientCloses = false;
     Served served;
     served.connection = &connection;
-    served.headComplete = readHeaderLines(connection.in, connection.inStart, served.headerLines);
+    served.headerLines = headerLinesOf(connection.in, connection.inStart);
     tServed = &served;
     const bool answered = process_request(stream, closeEvery_, clientCloses, nullptr);
     tServed = nullptr;

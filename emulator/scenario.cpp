@@ -33,15 +33,21 @@ bool readStep(const Value& value, JobStep& step) {
   return getStringMember(value, "message", step.message);
 }
 
+// The file id of a member named `name` of the object `section`, not yet in `seen`.
+template <typename Map>
+bool takeFileId(const char* section, const std::string& name, const Map& seen, int64_t& id,
+                std::string& error) {
+  if (parseFileId(name, id) && seen.count(id) == 0) return true;
+  error = "\"" + std::string(section) + "\": \"" + name + "\" is no file id, or one given twice";
+  return false;
+}
+
 bool readJobs(const Value& jobs, Scenario& scenario, std::string& error) {
   if (!jobs.IsObject()) return (error = "\"jobs\" must be an object"), false;
   for (const auto& member : jobs.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!parseFileId(name, id) || scenario.jobs.count(id) != 0) {
-      error = "\"jobs\": \"" + name + "\" is no file id, or one given twice";
-      return false;
-    }
+    if (!takeFileId("jobs", name, scenario.jobs, id, error)) return false;
     const Value& steps = member.value;
     if (!steps.IsArray() || steps.Empty()) {
       error = "\"jobs\" \"" + name + "\": needs an array of steps";
@@ -67,10 +73,7 @@ bool readCommits(const Value& commits, Scenario& scenario, std::string& error) {
   for (const auto& member : commits.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!parseFileId(name, id) || scenario.commits.count(id) != 0) {
-      error = "\"commits\": \"" + name + "\" is no file id, or one given twice";
-      return false;
-    }
+    if (!takeFileId("commits", name, scenario.commits, id, error)) return false;
     CommitRefusal refusal;
     if (!getStringMember(member.value, "code", refusal.code) ||
         !getStringMember(member.value, "message", refusal.message)) {
