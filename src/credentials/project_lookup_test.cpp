@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway_verifier.h"
+#include "service/gateway_verifier.h"
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"

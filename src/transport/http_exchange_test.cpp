@@ -222,8 +222,7 @@ TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
 // Requests on one session travel on one kept connection, and each sends exactly its own
 // method, header lines and body: nothing of the request before it.
 TEST(TransportSession, RequestsShareAConnectionButNothingElse) {
-  TestServer server;
-  server.keepConnections(5000);
+  TestServer server(TestServerOptions::keepingFor(5000));
   server.onAlways("PUT", "/a", Answer::json("{}"));
   server.onAlways("POST", "/b", Answer::json("{}"));
   server.onAlways("GET", "/c", Answer::json("{}"));
@@ -261,8 +260,7 @@ TEST(TransportSession, AKeptConnectionFoundClosedCostsNoAttempt) {
   FakeClock clock(17000000000000000);
   ScopedTimeSource useClock(&clock);
   LogCapture log;
-  TestServer server;
-  server.keepConnections(5000);
+  TestServer server(TestServerOptions::keepingFor(5000));
   server.onSequence("GET", "/a",
                     {Answer::json("{}"), Answer::drop(), Answer::drop(), Answer::json("{}")});
   TransportSession session;

@@ -2,7 +2,7 @@
 // script sees (standard output, result file, exit status) and what goes on the wire.
 #include <gtest/gtest.h>
 
-#include "gateway_verifier.h"
+#include "service/gateway_verifier.h"
 #include "platform/platform.h"
 #include "support/client_run.h"
 #include "support/test_server.h"

@@ -3,12 +3,12 @@
 // and the emulator's own gateway checks over HTTP. The client polls every five seconds
 // on the real clock, so the jobs here last only a few seconds.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <rapidjson/document.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@
 #include "support/file_util.h"
 #include "support/process.h"
 #include "support/time_zone.h"
+#include "transport/http_exchange.h"
 
 using namespace testing_support;
 
@@ -27,6 +28,23 @@ const char kKey[] = "e2e-key";
 const char kSecret[] = "top?\?\?>?";  // its Basic credential holds "/", "+" and "="
 const char kTenant[] = "tenant-e2e";
 const char kOrg[] = "org-e2e";
+
+struct Reply {
+  int status = 0;
+  std::string body;
+};
+
+// One request to the emulator through the client's own transport, with `headers` and, when
+// given, a body.
+Reply call(const EmulatorProcess& emulator, const std::string& method, const std::string& target,
+           std::vector<std::string> headers = {}, std::optional<std::string> body = std::nullopt) {
+  HttpRequest request("call", method, emulator.url() + target);
+  request.headerLines = std::move(headers);
+  request.body = std::move(body);
+  HttpAnswer answer;
+  if (!performRequest(request, answer) || answer.headerText.size() < 12) return {0, "no answer"};
+  return {std::atoi(answer.headerText.c_str() + 9), answer.body};
+}
 
 class EmulatorE2E : public ::testing::Test {
  protected:
@@ -78,9 +96,7 @@ class EmulatorE2E : public ::testing::Test {
   }
 
   static std::string journalText(const EmulatorProcess& emulator) {
-    httplib::Client admin("127.0.0.1", emulator.port());
-    httplib::Result answer = admin.Get("/__emulator/requests");
-    return answer ? answer->body : "no answer";
+    return call(emulator, "GET", "/__emulator/requests").body;
   }
 
   static rapidjson::Document journalOf(const EmulatorProcess& emulator) {
@@ -321,24 +337,20 @@ TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
       << refused.err;
 
   EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions());
-  httplib::Client admin("127.0.0.1", emulator.port());
-  auto put = admin.Put("/__emulator/scenario", readFile(dir + "/bad.json"), "application/json");
-  ASSERT_TRUE(put);
-  EXPECT_EQ(put->status, 400);
-  EXPECT_EQ(put->body,
+  Reply put = call(emulator, "PUT", "/__emulator/scenario", {}, readFile(dir + "/bad.json"));
+  EXPECT_EQ(put.status, 400);
+  EXPECT_EQ(put.body,
             R"j({"message":"invalid scenario: \"faults\" 1: needs \"request\" (1 or more)"})j");
-  put = admin.Put("/__emulator/scenario",
-                  R"({"jobs": {"21": [{"status": "failed", "message": "first"}, "success"]}})",
-                  "application/json");
-  ASSERT_TRUE(put);
-  EXPECT_EQ(put->status, 200);
+  put = call(emulator, "PUT", "/__emulator/scenario", {},
+             R"({"jobs": {"21": [{"status": "failed", "message": "first"}, "success"]}})");
+  EXPECT_EQ(put.status, 200);
   const std::string config = writeConfig(emulator, "waitfor", 21, false);
   runClient(config);
   EXPECT_EQ(result(), expected("failed", "first", 21));
   runClient(config);
   EXPECT_EQ(result(), expected("success", "account url is empty!", 21));
 
-  ASSERT_TRUE(admin.Post("/__emulator/reset"));
+  ASSERT_EQ(call(emulator, "POST", "/__emulator/reset").status, 200);
   EXPECT_EQ(journalText(emulator), "[]");
   runClient(config);
   EXPECT_EQ(result(), expected("failed", "first", 21));
@@ -348,24 +360,17 @@ TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
 // Requests the client would never send, over HTTP to the real emulator.
 class EmulatorChecks : public ::testing::Test {
  protected:
-  static httplib::Headers signedHeaders(const std::string& method, const std::string& target) {
+  static std::vector<std::string> signedHeaders(const std::string& method,
+                                                const std::string& target) {
     std::vector<std::string> lines;
     addGatewayHeaders(GatewayIdentity{kKey, kSecret, kTenant, ""}, "http://127.0.0.1" + target,
                       method, {}, lines);
-    httplib::Headers headers;
-    for (const std::string& text : lines) {
-      size_t colon = text.find(':');
-      if (colon + 1 < text.size()) headers.emplace(text.substr(0, colon), text.substr(colon + 1));
-    }
-    return headers;
+    return lines;
   }
 
-  static std::string put(const EmulatorProcess& emulator, const httplib::Headers& headers) {
-    httplib::Client client("127.0.0.1", emulator.port());
-    httplib::Result answer =
-        client.Put("/v2/translate", headers, R"({"source":{"fileId":1}})", "application/json");
-    if (!answer) return "no answer";
-    return std::to_string(answer->status) + " " + answer->body;
+  static std::string put(const EmulatorProcess& emulator, const std::vector<std::string>& headers) {
+    Reply answer = call(emulator, "PUT", "/v2/translate", headers, R"({"source":{"fileId":1}})");
+    return std::to_string(answer.status) + " " + answer.body;
   }
 };
 
@@ -373,18 +378,23 @@ TEST_F(EmulatorChecks, TamperedReplayedAndStaleRequestsAreRejected) {
   EmulatorProcess emulator(MARLUNE_EMULATOR,
                            {"--app-key", kKey, "--app-secret", kSecret, "--tenant", kTenant});
   // Signed correctly, but without a token: the service itself answers.
-  httplib::Headers good = signedHeaders("PUT", "/v2/translate");
+  std::vector<std::string> good = signedHeaders("PUT", "/v2/translate");
   EXPECT_EQ(put(emulator, good), R"(401 {"code":401,"message":"access token missing"})");
   EXPECT_EQ(put(emulator, good),
             R"(401 {"code":401,"message":"gateway check failed: x-ca-nonce replayed"})");
 
-  httplib::Headers tampered = signedHeaders("PUT", "/v2/translate");
-  auto signature = tampered.find("x-ca-signature");
-  signature->second[0] = signature->second[0] == 'A' ? 'B' : 'A';
+  std::vector<std::string> tampered = signedHeaders("PUT", "/v2/translate");
+  for (std::string& line : tampered) {
+    const std::string name = "x-ca-signature:";
+    if (line.compare(0, name.size(), name) == 0) {
+      char& first = line[name.size()];
+      first = first == 'A' ? 'B' : 'A';
+    }
+  }
   EXPECT_EQ(put(emulator, tampered),
             R"(401 {"code":401,"message":"gateway check failed: x-ca-signature mismatch"})");
 
-  httplib::Headers stale;
+  std::vector<std::string> stale;
   {
     FakeTime sixteenMinutesAgo(platform::nowTicks() - 16LL * 60 * 10000000);
     stale = signedHeaders("PUT", "/v2/translate");
@@ -393,7 +403,7 @@ TEST_F(EmulatorChecks, TamperedReplayedAndStaleRequestsAreRejected) {
       put(emulator, stale),
       R"(401 {"code":401,"message":"gateway check failed: x-ca-timestamp outside 15 minutes"})");
 
-  httplib::Headers forAnotherPath = signedHeaders("PUT", "/v2/translate2");
+  std::vector<std::string> forAnotherPath = signedHeaders("PUT", "/v2/translate2");
   EXPECT_EQ(put(emulator, forAnotherPath),
             R"(401 {"code":401,"message":"gateway check failed: x-ca-signature mismatch"})");
 

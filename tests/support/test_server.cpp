@@ -1,43 +1,27 @@
-// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests.
+// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests: the test's script turned into the
+// answers and deliveries of the emulator's HTTP server, which serves on a thread of its own.
 #include "support/test_server.h"
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <chrono>
-#include <cstring>
-#include <memory>
 
-#include "util/ascii.h"
+#include "server/tls_context.h"
 
 namespace testing_support {
 
 namespace {
 
-std::string statusText(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 302:
-      return "Found";
-    case 401:
-      return "Unauthorized";
-    case 404:
-      return "Not Found";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "Status";
-  }
-}
-
-void sendAll(SocketHandle fd, const std::string& data) {
-  size_t sent = 0;
-  while (sent < data.size()) {
-    long n = sendSome(fd, data.data() + sent, data.size() - sent);
-    if (n <= 0) return;
-    sent += static_cast<size_t>(n);
-  }
-}
-
 std::string key(const std::string& method, const std::string& path) { return method + " " + path; }
+
+Delivery deliveryOf(const Answer& answer) {
+  if (answer.closeWithoutAnswer) return Delivery::drop();
+  if (answer.cutMidBody) return answer.stall ? Delivery::cutAndHold() : Delivery::cut();
+  if (answer.stall) return Delivery::hold();
+  if (answer.dripBytesPerSecond > 0) return Delivery::drip(answer.dripBytesPerSecond);
+  if (answer.delayMs > 0) return Delivery::delay(answer.delayMs);
+  return Delivery::normal();
+}
 
 }  // namespace
 
@@ -60,18 +44,47 @@ Answer Answer::drop() {
   return answer;
 }
 
-TestServer::TestServer() {
-  listenFd_ = listenOnLoopback(port_);
-  thread_ = std::thread(&TestServer::serve, this);
+// Bound to a free port without listening, so that connections to it are refused.
+struct RefusingPort::Socket {
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::acceptor acceptor{io};
+};
+
+RefusingPort::RefusingPort() : socket_(new Socket) {
+  using boost::asio::ip::tcp;
+  boost::system::error_code error;
+  socket_->acceptor.open(tcp::v4(), error);
+  socket_->acceptor.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), error);
+  port_ = socket_->acceptor.local_endpoint(error).port();
+}
+
+RefusingPort::~RefusingPort() = default;
+
+TestServer::TestServer(const TestServerOptions& options) : tls_(!options.tlsCertPath.empty()) {
+  log_.keepInMemory();
+  if (tls_) {
+    std::string error;
+    tlsContext_ = TlsContext::load(options.tlsCertPath, options.tlsKeyPath, error);
+    if (!tlsContext_) log_.line("cannot serve TLS: " + error);
+  }
+  HttpServer::Settings settings;
+  settings.keepAlive = std::chrono::milliseconds(options.keepIdleMs);
+  settings.tls = tlsContext_.get();
+  server_ = std::make_unique<HttpServer>(
+      [this](const RecordedRequest& request, const Arrival&) { return answer(request); }, settings,
+      log_);
+  port_ = server_->bind("127.0.0.1", 0);
+  thread_ = std::thread([this] { server_->listen(); });
 }
 
 TestServer::~TestServer() {
-  stopping_ = true;
+  server_->stop();
   thread_.join();
-  closeSocket(listenFd_);
 }
 
-std::string TestServer::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string TestServer::url() const {
+  return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+}
 
 void TestServer::on(const std::string& method, const std::string& path, Handler handler) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -105,18 +118,7 @@ std::vector<RecordedRequest> TestServer::requestsTo(const std::string& path) con
   return matching;
 }
 
-void TestServer::serve() {
-  while (!stopping_) {
-    if (!waitReadable(listenFd_, 50)) continue;
-    SocketHandle fd = acceptConnection(listenFd_);
-    if (fd == kNoSocket) continue;
-    ++connections_;
-    handleConnection(fd);
-    closeSocket(fd);
-  }
-}
-
-Answer TestServer::dispatch(const RecordedRequest& request) {
+EmulatorResponse TestServer::answer(const RecordedRequest& request) {
   Handler handler;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -124,102 +126,12 @@ Answer TestServer::dispatch(const RecordedRequest& request) {
     auto it = handlers_.find(key(request.method, request.path()));
     if (it != handlers_.end()) handler = it->second;
   }
-  if (!handler) return Answer::json("{\"error\":\"no route\"}", 404);
-  return handler(request);
-}
-
-bool TestServer::readAtLeast(SocketHandle fd, std::string& buffer, size_t wanted, int timeoutMs) {
-  char chunk[65536];
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (buffer.size() < wanted) {
-    if (stopping_ || std::chrono::steady_clock::now() > until) return false;
-    if (!waitReadable(fd, 50)) continue;
-    long n = receiveSome(fd, chunk, sizeof(chunk));
-    if (n <= 0) return false;
-    buffer.append(chunk, static_cast<size_t>(n));
-  }
-  return true;
-}
-
-void TestServer::holdUntilClientCloses(SocketHandle fd) {
-  char chunk[4096];
-  while (!stopping_) {
-    if (!waitReadable(fd, 100)) continue;
-    if (receiveSome(fd, chunk, sizeof(chunk)) <= 0) return;
-  }
-}
-
-void TestServer::handleConnection(SocketHandle fd) {
-  std::string buffer;
-  while (serveRequest(fd, buffer)) {
-    // A kept connection waits for its next request for the idle time at most.
-    if (buffer.empty() && !readAtLeast(fd, buffer, 1, keepIdleMs_)) return;
-  }
-}
-
-bool TestServer::serveRequest(SocketHandle fd, std::string& buffer) {
-  size_t end;
-  while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
-    if (!readAtLeast(fd, buffer, buffer.size() + 1)) return false;
-  }
-  RecordedRequest request;
-  std::string head = buffer.substr(0, end);
-  size_t lineEnd = head.find("\r\n");
-  std::string requestLine = head.substr(0, lineEnd);
-  size_t firstBlank = requestLine.find(' ');
-  size_t secondBlank = requestLine.rfind(' ');
-  request.method = requestLine.substr(0, firstBlank);
-  request.target = requestLine.substr(firstBlank + 1, secondBlank - firstBlank - 1);
-  size_t contentLength = 0;
-  while (lineEnd != std::string::npos) {
-    size_t next = head.find("\r\n", lineEnd + 2);
-    std::string line = head.substr(
-        lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
-    request.headers.push_back(line);
-    lineEnd = next;
-  }
-  if (request.hasHeader("Content-Length")) {
-    contentLength = std::stoul(request.header("Content-Length"));
-  }
-  if (equalsIgnoreCase(request.header("Expect"), "100-continue")) {
-    sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
-  }
-  if (!readAtLeast(fd, buffer, end + 4 + contentLength)) return false;
-  request.body = buffer.substr(end + 4, contentLength);
-  buffer.erase(0, end + 4 + contentLength);
-
-  Answer answer = dispatch(request);
-  if (answer.delayMs > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
-  }
-  if (answer.closeWithoutAnswer) return false;
-  if (answer.stall && !answer.cutMidBody) {
-    holdUntilClientCloses(fd);
-    return false;
-  }
-  std::string response =
-      "HTTP/1.1 " + std::to_string(answer.status) + " " + statusText(answer.status) + "\r\n";
-  if (!answer.contentType.empty()) response += "Content-Type: " + answer.contentType + "\r\n";
-  for (const std::string& line : answer.headers) response += line + "\r\n";
-  response += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-  const bool keep = keepIdleMs_ > 0;
-  response += keep ? "\r\n" : "Connection: close\r\n\r\n";
-  if (answer.cutMidBody) {
-    response += answer.body.substr(0, answer.body.size() / 2);
-    sendAll(fd, response);
-    if (answer.stall) holdUntilClientCloses(fd);
-    return false;
-  }
-  response += answer.body;
-  if (answer.dripBytesPerSecond > 0) {
-    for (size_t i = 0; i < response.size() && !stopping_; ++i) {
-      if (sendSome(fd, &response[i], 1) != 1) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000 / answer.dripBytesPerSecond));
-    }
-    return false;
-  }
-  sendAll(fd, response);
-  return keep;
+  const Answer scripted =
+      handler ? handler(request) : Answer::json("{\"error\":\"no route\"}", 404);
+  EmulatorResponse response(scripted.status, scripted.body, deliveryOf(scripted));
+  response.contentType = scripted.contentType;
+  response.headers = scripted.headers;
+  return response;
 }
 
 }  // namespace testing_support

@@ -1,21 +1,22 @@
-// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests. It records every request as
-// it arrived on the wire (header lines in order, byte for byte) and answers as the test
-// scripts it, faults included. It reads the raw request because the order and exact
-// spelling of header lines are part of what the client must get right. It serves one
-// connection at a time: with connections kept, a second client waits until the first one's
-// connection closes.
+// A scriptable HTTP/1.1 server on 127.0.0.1 for the tests, on the emulator's own HTTP server.
+// It records every request as it arrived on the wire (header lines in order, byte for byte)
+// and answers as the test scripts it, faults included: the order and exact spelling of
+// header lines are part of what the client must get right.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "recorded_request.h"
-#include "support/socket.h"
+#include "server/emulator_log.h"
+#include "server/http_server.h"
+#include "server/recorded_request.h"
+
+class TlsContext;
 
 namespace testing_support {
 
@@ -25,7 +26,7 @@ struct Answer {
   std::vector<std::string> headers;  // extra "Name: value" lines
   std::string contentType = "application/json";
 
-  // Faults.
+  // Faults, one at a time (`cutMidBody` with `stall` holds after the half body).
   bool closeWithoutAnswer = false;  // close the connection before sending anything
   bool cutMidBody = false;          // send headers and half the body, then close
   int delayMs = 0;                  // wait before answering
@@ -42,29 +43,46 @@ struct Answer {
 // A port on 127.0.0.1 where connections are refused while the object lives.
 class RefusingPort {
  public:
-  RefusingPort() : socket_(bindWithoutListening(port_)) {}
-  ~RefusingPort() { closeSocket(socket_); }
+  RefusingPort();
+  ~RefusingPort();
   RefusingPort(const RefusingPort&) = delete;
   RefusingPort& operator=(const RefusingPort&) = delete;
 
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
  private:
+  struct Socket;
+  std::unique_ptr<Socket> socket_;
   int port_ = 0;
-  SocketHandle socket_;
+};
+
+struct TestServerOptions {
+  // 0: every answer says "Connection: close" and closes. Otherwise answers keep their
+  // connection for the next request, and a connection idle for `keepIdleMs` is closed
+  // without a word, as servers that keep connections alive do.
+  int keepIdleMs = 0;
+  // Serves HTTPS with the certificate (chain) and key in these PEM files when set.
+  std::string tlsCertPath;
+  std::string tlsKeyPath;
+
+  static TestServerOptions keepingFor(int idleMs) {
+    TestServerOptions options;
+    options.keepIdleMs = idleMs;
+    return options;
+  }
 };
 
 class TestServer {
  public:
   using Handler = std::function<Answer(const RecordedRequest&)>;
 
-  TestServer();
+  explicit TestServer(const TestServerOptions& options = TestServerOptions());
   ~TestServer();
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
   int port() const { return port_; }
-  std::string url() const;  // "http://127.0.0.1:<port>"
+  std::string url() const;  // "http://127.0.0.1:<port>", or https
 
   // Answers requests for `method` and `path` (query ignored) with `handler`.
   void on(const std::string& method, const std::string& path, Handler handler);
@@ -73,32 +91,22 @@ class TestServer {
   // Answers them always with `answer`.
   void onAlways(const std::string& method, const std::string& path, Answer answer);
 
-  // 0 (the start): every answer says "Connection: close" and closes. Otherwise answers keep
-  // their connection for the next request, and a connection idle for `idleMs` is closed
-  // without a word, as servers that keep connections alive do.
-  void keepConnections(int idleMs) { keepIdleMs_ = idleMs; }
-
   std::vector<RecordedRequest> requests() const;
   // Requests whose path is `path`.
   std::vector<RecordedRequest> requestsTo(const std::string& path) const;
-  size_t connectionCount() const { return connections_; }
+  size_t connectionCount() const { return server_->connectionsAccepted(); }
+  // The server's log lines so far, one for each connection opened and closed, such as
+  // "connection 1 closed after 0 requests (TLS handshake failed: ...)".
+  std::vector<std::string> log() { return log_.keptLines(); }
 
  private:
-  void serve();
-  void handleConnection(SocketHandle fd);
-  // Reads and answers the request at the start of `buffer`; true when the connection stays.
-  bool serveRequest(SocketHandle fd, std::string& buffer);
-  // Reads until `buffer` holds at least `wanted` bytes, the peer closes, `timeoutMs` passes
-  // or the server stops.
-  bool readAtLeast(SocketHandle fd, std::string& buffer, size_t wanted, int timeoutMs = 10000);
-  void holdUntilClientCloses(SocketHandle fd);
-  Answer dispatch(const RecordedRequest& request);
+  EmulatorResponse answer(const RecordedRequest& request);
 
-  SocketHandle listenFd_ = kNoSocket;
+  const bool tls_;
+  EmulatorLog log_;
+  std::unique_ptr<TlsContext> tlsContext_;
+  std::unique_ptr<HttpServer> server_;
   int port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<size_t> connections_{0};
-  std::atomic<int> keepIdleMs_{0};
   mutable std::mutex mutex_;
   std::map<std::string, Handler> handlers_;
   std::vector<RecordedRequest> requests_;

@@ -1,0 +1,221 @@
+// The life of one connection: its handshake, reading each request (the head as it arrived,
+// then Beast's parser for the request line, the fields and the body), the handler, and
+// waiting for the next request.
+#include "server/connection.h"
+
+#include <algorithm>
+#include <array>
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+#include <sstream>
+
+#include "util/ascii.h"
+
+namespace server {
+
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+const size_t kMaxHeadBytes = 64 * 1024;
+const size_t kMaxBodyBytes = 64 * 1024 * 1024;
+const size_t kReadChunk = 4096;
+// Announced in "Keep-Alive: timeout=..., max=...": connections are not closed for their count.
+const char kKeepAliveMax[] = "1000000";
+const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+const char kBadRequest[] =
+    "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+std::string countOf(int64_t requests) {
+  return std::to_string(requests) + (requests == 1 ? " request" : " requests");
+}
+
+// The header lines of `head` (a request head up to and including its last line's end) in
+// the order they came, each as it was sent, without its line end.
+std::vector<std::string> headerLinesOf(const std::string& head) {
+  std::vector<std::string> lines;
+  size_t at = head.find("\r\n");  // past the request line
+  while (at != std::string::npos && at + 2 < head.size()) {
+    const size_t from = at + 2;
+    at = head.find("\r\n", from);
+    lines.push_back(head.substr(from, at - from));
+  }
+  return lines;
+}
+
+bool expectsContinue(const http::request<http::string_body>& request) {
+  return equalsIgnoreCase(std::string(request[http::field::expect]), "100-continue");
+}
+
+}  // namespace
+
+std::vector<asio::const_buffer> buffersOf(const char* first, size_t firstSize, const char* second,
+                                          size_t secondSize) {
+  std::vector<asio::const_buffer> buffers;
+  buffers.push_back(asio::buffer(first, firstSize));
+  if (secondSize > 0) buffers.push_back(asio::buffer(second, secondSize));
+  return buffers;
+}
+
+std::string durationText(std::chrono::milliseconds duration) {
+  const int64_t ms = duration.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+Connection::Connection(uint64_t id, std::unique_ptr<ByteStream> stream,
+                       asio::any_io_executor executor, const HttpServer::Handler& handler,
+                       const HttpServer::Settings& settings, EmulatorLog& log)
+    : id_(id),
+      stream_(std::move(stream)),
+      handler_(handler),
+      settings_(settings),
+      log_(log),
+      timer_(std::move(executor)) {}
+
+asio::awaitable<void> Connection::serve() {
+  log_.line("connection " + std::to_string(id_) + " opened (" + stream_->kind() + ")");
+  Ending ending = co_await handshake();
+  while (ending.empty()) {
+    ending = co_await awaitRequest();
+    if (!ending.empty()) break;
+    RecordedRequest request;
+    bool clientKeeps = true;
+    ending = co_await readRequest(request, clientKeeps);
+    if (!ending.empty()) break;
+    const EmulatorResponse answer = handler_(request, Arrival{id_, requests_});
+    ending = co_await deliver(prepare(answer, clientKeeps), answer.delivery);
+  }
+  stream_->close(!failed_);
+  log_.line("connection " + std::to_string(id_) + " closed after " + countOf(requests_) + " (" +
+            ending + ")");
+}
+
+void Connection::stop() {
+  stopping_ = true;
+  stream_->cancel();
+  timer_.cancel();
+}
+
+asio::awaitable<Connection::Ending> Connection::handshake() {
+  if (stopping_) co_return "stopping";
+  stream_->expiresAfter(kTransferLimit);
+  const error_code error = co_await stream_->handshake();
+  if (!error) co_return Ending();
+  co_return endingOf(error, "no TLS handshake within " + durationText(kTransferLimit),
+                     "closed by the client during the TLS handshake", "TLS handshake failed: ");
+}
+
+// A new connection waits for its first request at least as long as a request head may take.
+asio::awaitable<Connection::Ending> Connection::awaitRequest() {
+  if (!input_.empty()) co_return Ending();
+  std::chrono::milliseconds wait = settings_.keepAlive;
+  if (requests_ == 0) wait = std::max<std::chrono::milliseconds>(wait, kTransferLimit);
+  stream_->expiresAfter(wait);
+  const error_code error = co_await readSome();
+  if (!error) co_return Ending();
+  co_return endingOf(
+      error, requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive),
+      "closed by the client", "reading failed: ");
+}
+
+asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& request,
+                                                            bool& clientKeeps) {
+  const std::string cutShort = "closed by the client within a request";
+  stream_->expiresAfter(kTransferLimit);
+  size_t headEnd;
+  while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
+    if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
+    const error_code error = co_await readSome();
+    if (error) {
+      co_return endingOf(error, "no whole request head within " + durationText(kTransferLimit),
+                         cutShort, "reading failed: ");
+    }
+  }
+  ++requests_;
+  request.headers = headerLinesOf(input_.substr(0, headEnd + 2));
+  http::request_parser<http::string_body> parser;
+  parser.header_limit(kMaxHeadBytes);
+  parser.body_limit(kMaxBodyBytes);
+  parser.eager(true);
+  bool continued = false;
+  for (;;) {
+    error_code error;
+    input_.erase(0, parser.put(asio::buffer(input_), error));
+    if (parser.is_done()) break;
+    if (error && error != http::error::need_more) co_return co_await refuse();
+    if (!continued && parser.is_header_done() && expectsContinue(parser.get())) {
+      continued = true;
+      const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
+      if (!ending.empty()) co_return ending;
+    }
+    error = co_await readSome();
+    if (error) {
+      co_return endingOf(error, "no whole request within " + durationText(kTransferLimit), cutShort,
+                         "reading failed: ");
+    }
+  }
+  clientKeeps = parser.get().keep_alive();
+  request.method = std::string(parser.get().method_string());
+  request.target = std::string(parser.get().target());
+  request.body = std::move(parser.get().body());
+  co_return Ending();
+}
+
+// A request that is not HTTP, or too long to be read, gets "400 Bad Request" and the end.
+asio::awaitable<Connection::Ending> Connection::refuse() {
+  const Ending ending = co_await send(buffersOf(kBadRequest, sizeof kBadRequest - 1));
+  co_return ending.empty() ? "unreadable request" : ending;
+}
+
+asio::awaitable<error_code> Connection::readSome() {
+  if (stopping_) co_return asio::error::operation_aborted;
+  std::array<char, kReadChunk> chunk;
+  const auto [error, count] = co_await stream_->readSome(asio::buffer(chunk));
+  if (!error) input_.append(chunk.data(), count);
+  co_return error;
+}
+
+Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps) const {
+  http::response_header<> head;
+  head.version(11);
+  head.result(answer.status >= 100 && answer.status <= 999 ? static_cast<unsigned>(answer.status)
+                                                           : 500u);
+  if (!answer.contentType.empty()) head.set(http::field::content_type, answer.contentType);
+  head.set(http::field::content_length, std::to_string(answer.body.size()));
+  Outgoing out;
+  out.keepConnection =
+      clientKeeps && !settings_.closeConnections && settings_.keepAlive.count() > 0;
+  if (out.keepConnection) {
+    const int64_t seconds = (settings_.keepAlive.count() + 999) / 1000;
+    head.set(http::field::keep_alive,
+             "timeout=" + std::to_string(seconds) + ", max=" + kKeepAliveMax);
+  } else {
+    head.set(http::field::connection, "close");
+    out.closeNote = clientKeeps ? "answered with Connection: close" : "the client asked to close";
+  }
+  std::ostringstream text;
+  text << head;
+  out.head = text.str();
+  // The handler's own lines go out as they are, however long, before the blank line.
+  out.head.resize(out.head.size() - 2);
+  for (const std::string& line : answer.headers) out.head += line + "\r\n";
+  out.head += "\r\n";
+  out.body = answer.body;
+  return out;
+}
+
+Connection::Ending Connection::endingOf(const error_code& error, const std::string& timedOut,
+                                        const std::string& peerClosed, const std::string& failed) {
+  if (error == beast::error::timeout) return timedOut;
+  if (closedByPeer(error)) return peerClosed;
+  if (stopping_) return "stopping";
+  failed_ = true;
+  return failed + describe(error);
+}
+
+}  // namespace server

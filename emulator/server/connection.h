@@ -1,0 +1,88 @@
+// One connection of the HTTP server, as a coroutine on the serving thread: the TLS handshake,
+// then requests read with Beast's parser and handed to the handler, each answer carried out
+// as its delivery says (delivery.cpp), until the keep-alive time passes, the client leaves,
+// an answer ends it, or the server stops. One log line when it opens and one when it closes,
+// with the reason.
+#pragma once
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/byte_stream.h"
+#include "server/emulator_log.h"
+#include "server/http_server.h"
+
+namespace server {
+
+// An answer ready to go: its status line and header fields, then its body.
+struct Outgoing {
+  std::string head;
+  std::string body;
+  bool keepConnection = true;
+  std::string closeNote;  // why the connection ends after it, when it does
+};
+
+class Connection {
+ public:
+  Connection(uint64_t id, std::unique_ptr<ByteStream> stream, asio::any_io_executor executor,
+             const HttpServer::Handler& handler, const HttpServer::Settings& settings,
+             EmulatorLog& log);
+
+  // Serves the connection until it closes.
+  asio::awaitable<void> serve();
+
+  // Ends the connection at its next wait, which is cut short ("stopping").
+  void stop();
+
+ private:
+  // Why the connection ends, for the log; empty while it goes on.
+  using Ending = std::string;
+
+  asio::awaitable<Ending> handshake();
+  asio::awaitable<Ending> awaitRequest();
+  asio::awaitable<Ending> readRequest(RecordedRequest& request, bool& clientKeeps);
+  asio::awaitable<Ending> refuse();
+  // Appends what arrives next to `input_`.
+  asio::awaitable<error_code> readSome();
+  Outgoing prepare(const EmulatorResponse& answer, bool clientKeeps) const;
+
+  // delivery.cpp
+  asio::awaitable<Ending> deliver(const Outgoing& answer, const Delivery& delivery);
+  asio::awaitable<Ending> send(const std::vector<asio::const_buffer>& bytes);
+  asio::awaitable<Ending> drip(const std::string& bytes, int64_t bytesPerSecond);
+  asio::awaitable<Ending> pause(std::chrono::milliseconds wait);
+  asio::awaitable<Ending> holdUntilClientCloses();
+
+  // The reason a failed wait gives: `timedOut` for a timeout, `peerClosed` when the client
+  // ended the stream, "stopping" once stop() was called, or else `failed` with the error.
+  Ending endingOf(const error_code& error, const std::string& timedOut,
+                  const std::string& peerClosed, const std::string& failed);
+
+  const uint64_t id_;
+  std::unique_ptr<ByteStream> stream_;
+  const HttpServer::Handler& handler_;
+  const HttpServer::Settings& settings_;
+  EmulatorLog& log_;
+  asio::steady_timer timer_;
+  std::string input_;     // received, not yet parsed: part of a request, or the next one
+  int64_t requests_ = 0;  // begun on this connection
+  bool stopping_ = false;
+  bool failed_ = false;  // the stream failed: TLS may not end cleanly
+};
+
+// The buffers of `first` followed by `second`, for one gathering write. (gcc 12 cannot keep
+// an initializer list alive across a co_await: coroutines build their buffers here.)
+std::vector<asio::const_buffer> buffersOf(const char* first, size_t firstSize,
+                                          const char* second = nullptr, size_t secondSize = 0);
+
+// "1 s", "60 s", or "250 ms" when not whole seconds.
+std::string durationText(std::chrono::milliseconds duration);
+
+}  // namespace server

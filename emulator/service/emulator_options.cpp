@@ -1,0 +1,249 @@
+// Command line of the emulator: one table of options, each with its parser, its help line and
+// the way its value is shown; numbers are checked.
+#include "service/emulator_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+bool parseInteger(const std::string& text, int64_t min, int64_t max, int64_t& out) {
+  if (text.empty() || text.size() > 19) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  errno = 0;
+  long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno != 0 || value < min || value > max) return false;
+  out = value;
+  return true;
+}
+
+bool parseUnsigned(const std::string& text, uint64_t& out) {
+  if (text.empty() || text.size() > 20) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  errno = 0;
+  unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+  if (errno != 0) return false;
+  out = value;
+  return true;
+}
+
+bool parseIdList(const std::string& text, std::set<int64_t>& out) {
+  out.clear();
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    bool negative = !item.empty() && item[0] == '-';
+    int64_t id = 0;
+    if (!parseInteger(negative ? item.substr(1) : item, 0, INT64_MAX, id)) return false;
+    out.insert(negative ? -id : id);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return true;
+}
+
+std::string orNone(const std::string& text) { return text.empty() ? "none" : text; }
+
+using Setter = std::function<bool(const std::string& value, EmulatorOptions&)>;
+using Shower = std::function<std::string(const EmulatorOptions&)>;
+
+struct Option {
+  const char* name;
+  const char* value;  // what the value is, in --help; nullptr for a flag, which takes none
+  const char* help;
+  Setter set;
+  Shower show;
+  const char* defaultText = nullptr;  // in --help instead of the default's shown value
+  bool described = true;              // false: kept out of the start-up description
+};
+
+Option text(const char* name, const char* help, std::string EmulatorOptions::*field) {
+  return {name, "TEXT", help,
+          [field](const std::string& value, EmulatorOptions& o) {
+            o.*field = value;
+            return true;
+          },
+          [field](const EmulatorOptions& o) { return orNone(o.*field); }};
+}
+
+Option number(const char* name, const char* value, const char* help,
+              int64_t EmulatorOptions::*field, int64_t min, int64_t max) {
+  return {name, value, help,
+          [field, min, max](const std::string& text, EmulatorOptions& o) {
+            return parseInteger(text, min, max, o.*field);
+          },
+          [field](const EmulatorOptions& o) { return std::to_string(o.*field); }};
+}
+
+Option flag(const char* name, const char* help, bool EmulatorOptions::*field) {
+  return {name, nullptr, help,
+          [field](const std::string&, EmulatorOptions& o) {
+            o.*field = true;
+            return true;
+          },
+          [field](const EmulatorOptions& o) { return std::string(o.*field ? "yes" : "no"); }};
+}
+
+Option defaulting(Option option, const char* defaultText) {
+  option.defaultText = defaultText;
+  return option;
+}
+
+Option undescribed(Option option) {
+  option.described = false;
+  return option;
+}
+
+Option withValueName(Option option, const char* value) {
+  option.value = value;
+  return option;
+}
+
+const std::vector<Option>& optionTable() {
+  using O = EmulatorOptions;
+  static const std::vector<Option> table = {
+      undescribed({"--port", "N", "port on 127.0.0.1; 0 picks a free one",
+                   [](const std::string& v, O& o) {
+                     int64_t port = 0;
+                     if (!parseInteger(v, 0, 65535, port)) return false;
+                     o.port = static_cast<int>(port);
+                     return true;
+                   },
+                   [](const O& o) { return std::to_string(o.port); }}),
+      text("--app-key", "application key", &O::appKey),
+      undescribed(text("--app-secret", "application secret", &O::appSecret)),
+      defaulting(text("--client-id", "gateway client id", &O::clientId), "the application key"),
+      undescribed(defaulting(text("--client-secret", "gateway client secret", &O::clientSecret),
+                             "the application secret")),
+      text("--tenant", "tenant; when set, every service request must be signed", &O::tenant),
+      text("--org", "organisation whose project is known", &O::org),
+      {"--project-id", "N", "that organisation's project id",
+       [](const std::string& v, O& o) { return parseUnsigned(v, o.projectId); },
+       [](const O& o) { return std::to_string(o.projectId); }},
+      number("--token-lifetime", "S", "lifetime of issued tokens in seconds", &O::tokenLifetime, 1,
+             100000000),
+      number("--job-duration", "S", "seconds a translate job stays \"processing\"", &O::jobDuration,
+             0, 100000000),
+      {"--fail-file-ids", "LIST", "comma-separated file ids whose jobs fail",
+       [](const std::string& v, O& o) { return parseIdList(v, o.failFileIds); },
+       [](const O& o) {
+         std::string list;
+         for (int64_t id : o.failFileIds) list += (list.empty() ? "" : ",") + std::to_string(id);
+         return orNone(list);
+       }},
+      number("--drop-connections", "N", "close the first N connections without answering",
+             &O::dropConnections, 0, 1000000),
+      number("--error-answers", "N", "then answer N requests with HTTP 500", &O::errorAnswers, 0,
+             1000000),
+      defaulting(number("--message-bytes", "N", "pad the translate answer's message to N bytes",
+                        &O::messageBytes, 0, int64_t(1) << 30),
+                 "0: no padding"),
+      number("--keep-alive", "S", "seconds an idle connection stays open (0: close after each)",
+             &O::keepAliveSeconds, 0, 100000000),
+      flag("--close-connections", "answer with \"Connection: close\" and close, every time",
+           &O::closeConnections),
+      withValueName(
+          text("--tls-cert", "serve HTTPS with this PEM certificate (chain)", &O::tlsCertPath),
+          "FILE"),
+      withValueName(text("--tls-key", "the PEM private key of that certificate", &O::tlsKeyPath),
+                    "FILE"),
+      withValueName(
+          text("--scenario", "scripted jobs, refused commits and faults (JSON)", &O::scenarioPath),
+          "FILE"),
+      number("--journal-size", "N", "requests the journal keeps (0: none)", &O::journalSize, 0,
+             100000000),
+      undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
+                             "standard error")),
+  };
+  return table;
+}
+
+const Option* find(const std::string& name) {
+  for (const Option& option : optionTable()) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+// Name and value of args[i], the value taken from the next argument when the option needs
+// one; i moves past what was used.
+bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& option,
+                std::string& value, std::string& error) {
+  std::string name = args[i];
+  size_t equals = name.find('=');
+  bool inlineValue = equals != std::string::npos;
+  if (inlineValue) {
+    value = name.substr(equals + 1);
+    name = name.substr(0, equals);
+  }
+  option = find(name);
+  if (option == nullptr) {
+    error = "unknown option " + name;
+    return false;
+  }
+  if (option->value == nullptr) {
+    if (inlineValue) error = "option " + name + " takes no value";
+    return !inlineValue;
+  }
+  if (!inlineValue && i + 1 >= args.size()) {
+    error = "option " + name + " needs a value";
+    return false;
+  }
+  if (!inlineValue) value = args[++i];
+  return true;
+}
+
+}  // namespace
+
+bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
+                          std::string& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const Option* option = nullptr;
+    std::string value;
+    if (!takeOption(args, i, option, value, error)) return false;
+    if (!option->set(value, options)) {
+      error = "bad value for " + std::string(option->name) + ": " + value;
+      return false;
+    }
+    options.given.insert(option->name);
+  }
+  if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
+    error = "options --tls-cert and --tls-key go together";
+    return false;
+  }
+  if (options.given.count("--client-id") == 0) options.clientId = options.appKey;
+  if (options.given.count("--client-secret") == 0) options.clientSecret = options.appSecret;
+  return true;
+}
+
+std::string emulatorUsage() {
+  const EmulatorOptions defaults;
+  std::string text = "usage: marluneEmulator [--option value | --flag]...\n";
+  for (const Option& option : optionTable()) {
+    std::string left = std::string("  ") + option.name;
+    if (option.value != nullptr) left += std::string(" ") + option.value;
+    left.resize(left.size() < 26 ? 26 : left.size() + 1, ' ');
+    text += left + option.help;
+    if (option.value != nullptr) {
+      text += " (" + (option.defaultText ? option.defaultText : option.show(defaults)) + ")";
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string describeEmulatorOptions(const EmulatorOptions& options) {
+  std::string text;
+  for (const Option& option : optionTable()) {
+    if (!option.described) continue;
+    if (!text.empty()) text += ", ";
+    text += std::string(option.name + 2) + " " + option.show(options);
+  }
+  return text;
+}

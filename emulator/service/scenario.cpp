@@ -1,0 +1,196 @@
+// Reading scenario files: every member is checked, and an error names where it is.
+#include "service/scenario.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "transport/json_parse.h"
+
+namespace {
+
+using rapidjson::Value;
+
+const char* const kEndpoints[] = {"token", "translate", "status", "gatewaytoken", "projects"};
+
+bool getInteger(const Value& object, const char* name, int64_t min, int64_t max, int64_t& out) {
+  const Value* value = findMember(object, name);
+  if (value == nullptr || !value->IsInt64()) return false;
+  if (value->GetInt64() < min || value->GetInt64() > max) return false;
+  out = value->GetInt64();
+  return true;
+}
+
+bool readStep(const Value& value, JobStep& step) {
+  if (value.IsString()) {
+    step.status = value.GetString();
+    return step.status == "processing" || step.status == "success";
+  }
+  std::string status;
+  if (!getStringMember(value, "status", status) || status != "failed") return false;
+  step.status = status;
+  return getStringMember(value, "message", step.message);
+}
+
+// The file id of a member named `name` of the object `section`, not yet in `seen`.
+template <typename Map>
+bool takeFileId(const char* section, const std::string& name, const Map& seen, int64_t& id,
+                std::string& error) {
+  if (parseFileId(name, id) && seen.count(id) == 0) return true;
+  error = "\"" + std::string(section) + "\": \"" + name + "\" is no file id, or one given twice";
+  return false;
+}
+
+bool readJobs(const Value& jobs, Scenario& scenario, std::string& error) {
+  if (!jobs.IsObject()) return (error = "\"jobs\" must be an object"), false;
+  for (const auto& member : jobs.GetObject()) {
+    const std::string name = member.name.GetString();
+    int64_t id = 0;
+    if (!takeFileId("jobs", name, scenario.jobs, id, error)) return false;
+    const Value& steps = member.value;
+    if (!steps.IsArray() || steps.Empty()) {
+      error = "\"jobs\" \"" + name + "\": needs an array of steps";
+      return false;
+    }
+    std::vector<JobStep>& list = scenario.jobs[id];
+    for (const Value& value : steps.GetArray()) {
+      JobStep step;
+      if (!readStep(value, step)) {
+        error = "\"jobs\" \"" + name + "\": step " + std::to_string(list.size() + 1) +
+                " must be \"processing\", \"success\" or {\"status\": \"failed\", \"message\": "
+                "TEXT}";
+        return false;
+      }
+      list.push_back(step);
+    }
+  }
+  return true;
+}
+
+bool readCommits(const Value& commits, Scenario& scenario, std::string& error) {
+  if (!commits.IsObject()) return (error = "\"commits\" must be an object"), false;
+  for (const auto& member : commits.GetObject()) {
+    const std::string name = member.name.GetString();
+    int64_t id = 0;
+    if (!takeFileId("commits", name, scenario.commits, id, error)) return false;
+    CommitRefusal refusal;
+    if (!getStringMember(member.value, "code", refusal.code) ||
+        !getStringMember(member.value, "message", refusal.message)) {
+      error = "\"commits\" \"" + name + "\": needs {\"code\": TEXT, \"message\": TEXT}";
+      return false;
+    }
+    scenario.commits[id] = refusal;
+  }
+  return true;
+}
+
+// The action's own members; false with what is missing in `error`.
+bool readAction(const Value& value, FaultRule& rule, std::string& error) {
+  const int64_t maxInt = std::numeric_limits<int32_t>::max();
+  if (rule.action == "drop" || rule.action == "garbage") return true;
+  if (rule.action == "status") {
+    int64_t status = 0;
+    // Statuses that carry no body, and interim ones, would not be HTTP with a body after them.
+    if (!getInteger(value, "status", 200, 599, status) || status == 204 || status == 304 ||
+        !getStringMember(value, "body", rule.body)) {
+      error = "\"status\" needs \"status\" (200-599, not 204 or 304) and \"body\" (TEXT)";
+      return false;
+    }
+    rule.status = static_cast<int>(status);
+    return true;
+  }
+  if (rule.action == "delay") {
+    if (getInteger(value, "ms", 0, maxInt, rule.amount)) return true;
+    return (error = "\"delay\" needs \"ms\" (0 or more)"), false;
+  }
+  if (rule.action == "drip") {
+    if (getInteger(value, "bytesPerSecond", 1, maxInt, rule.amount)) return true;
+    return (error = "\"drip\" needs \"bytesPerSecond\" (1 or more)"), false;
+  }
+  error = "\"action\" must be drop, garbage, status, delay or drip";
+  return false;
+}
+
+bool readFault(const Value& value, FaultRule& rule, std::string& error) {
+  if (!getStringMember(value, "endpoint", rule.endpoint)) {
+    return (error = "needs \"endpoint\""), false;
+  }
+  bool known = false;
+  for (const char* endpoint : kEndpoints) known = known || rule.endpoint == endpoint;
+  if (!known) {
+    error = "\"endpoint\" must be token, translate, status, gatewaytoken or projects";
+    return false;
+  }
+  const int64_t maxCount = std::numeric_limits<int32_t>::max();
+  if (!getInteger(value, "request", 1, maxCount, rule.request)) {
+    return (error = "needs \"request\" (1 or more)"), false;
+  }
+  if (findMember(value, "times") != nullptr &&
+      !getInteger(value, "times", 1, maxCount, rule.times)) {
+    return (error = "\"times\" must be 1 or more"), false;
+  }
+  if (!getStringMember(value, "action", rule.action)) return (error = "needs \"action\""), false;
+  return readAction(value, rule, error);
+}
+
+bool readFaults(const Value& faults, Scenario& scenario, std::string& error) {
+  if (!faults.IsArray()) return (error = "\"faults\" must be an array"), false;
+  for (const Value& value : faults.GetArray()) {
+    FaultRule rule;
+    if (!value.IsObject() || !readFault(value, rule, error)) {
+      error = "\"faults\" " + std::to_string(scenario.faults.size() + 1) + ": " +
+              (error.empty() ? "must be an object" : error);
+      return false;
+    }
+    scenario.faults.push_back(rule);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseScenario(const std::string& text, Scenario& scenario, std::string& error) {
+  scenario = Scenario();
+  error.clear();
+  rapidjson::Document doc;
+  if (!parseJson(text, doc) || !doc.IsObject()) {
+    error = "a scenario must be one JSON object";
+    return false;
+  }
+  for (const auto& member : doc.GetObject()) {
+    const std::string name = member.name.GetString();
+    const Value& value = member.value;
+    bool read = true;
+    if (name == "jobs") {
+      read = readJobs(value, scenario, error);
+    } else if (name == "commits") {
+      read = readCommits(value, scenario, error);
+    } else if (name == "faults") {
+      read = readFaults(value, scenario, error);
+    } else if (name == "tokenLifetime") {
+      read = getInteger(doc, "tokenLifetime", 1, 100000000, scenario.tokenLifetime);
+      if (!read) error = "\"tokenLifetime\" must be 1 to 100000000 seconds";
+    } else if (name == "jobDuration") {
+      read = getInteger(doc, "jobDuration", 0, 100000000, scenario.jobDuration);
+      if (!read) error = "\"jobDuration\" must be 0 to 100000000 seconds";
+    } else {
+      error = "unknown member \"" + name + "\"";
+      read = false;
+    }
+    if (!read) return false;
+  }
+  return true;
+}
+
+bool loadScenarioFile(const std::string& path, Scenario& scenario, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = "cannot read scenario file " + path;
+    return false;
+  }
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (parseScenario(text, scenario, error)) return true;
+  error = "scenario file " + path + ": " + error;
+  return false;
+}

@@ -1,0 +1,51 @@
+// Reading scenarios: what a valid one says, and the reason given for each kind of mistake.
+#include "service/scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
+  Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(
+      parseScenario(R"({"jobs": {"-7": ["processing", {"status": "failed", "message": "m"}]},
+      "faults": [{"endpoint": "projects", "request": 3, "times": 2, "action": "drip",
+                  "bytesPerSecond": 9}], "tokenLifetime": 5, "jobDuration": 0})",
+                    scenario, error))
+      << error;
+  EXPECT_EQ(scenario.jobs[-7][1].message, "m");
+  EXPECT_FALSE(scenario.faults[0].covers(2));
+  EXPECT_TRUE(scenario.faults[0].covers(4));
+  EXPECT_FALSE(scenario.faults[0].covers(5));
+  EXPECT_EQ(scenario.faults[0].amount, 9);
+  EXPECT_EQ(scenario.jobDuration, 0);
+
+  const std::pair<const char*, const char*> mistakes[] = {
+      {"[]", "a scenario must be one JSON object"},
+      {R"({"job": {}})", "unknown member \"job\""},
+      {R"({"jobs": {"x1": ["success"]}})", "\"jobs\": \"x1\" is no file id, or one given twice"},
+      {R"({"commits": {"7": {"code": "", "message": ""}, "07": {"code": "", "message": ""}}})",
+       "\"commits\": \"07\" is no file id, or one given twice"},
+      {R"({"jobs": {"1": ["success", "failed"]}})",
+       "\"jobs\" \"1\": step 2 must be \"processing\", \"success\" or {\"status\": \"failed\", "
+       "\"message\": TEXT}"},
+      {R"({"commits": {"1": {"code": 5, "message": ""}}})",
+       "\"commits\" \"1\": needs {\"code\": TEXT, \"message\": TEXT}"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "action": "status", "status": 204,
+          "body": ""}]})",
+       "\"faults\" 1: \"status\" needs \"status\" (200-599, not 204 or 304) and \"body\" "
+       "(TEXT)"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "times": 0, "action": "drop"}]})",
+       "\"faults\" 1: \"times\" must be 1 or more"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "action": "delay"}]})",
+       "\"faults\" 1: \"delay\" needs \"ms\" (0 or more)"},
+      {R"({"faults": [7]})", "\"faults\" 1: must be an object"},
+  };
+  for (const auto& mistake : mistakes) {
+    EXPECT_FALSE(parseScenario(mistake.first, scenario, error)) << mistake.first;
+    EXPECT_EQ(error, mistake.second) << mistake.first;
+  }
+}
+
+}  // namespace
