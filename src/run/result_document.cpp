@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "platform/file_replace.h"
+
 namespace {
 
 template <typename Stream>
@@ -48,4 +50,11 @@ bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& mes
   writeDocument(writer, succeeded, message, fileId);
   stream.Flush();
   return std::ferror(file) == 0;
+}
+
+bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
+                     const std::string& fileId) {
+  return platform::replaceFileWith(localPath, [&](std::FILE* file) {
+    return writeResultDocument(file, succeeded, message, fileId);
+  });
 }
