@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/gateway_signer.h"
 #include "credentials/service_envelope.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
@@ -84,7 +85,7 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
   request.deadlineTicks = deadlineTicks;
   request.headerLines = jsonHeaderLines("Basic " + credential);
-  signForGateway(identity, query, request);
+  signForGateway(identity, request.url, request.method, query, request.headerLines);
 
   HttpAnswer answer;
   if (!performAndPrint(request, answer, &message)) return std::string();

@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/gateway_signer.h"
 #include "credentials/gateway_token.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
@@ -39,7 +40,8 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
   request.assumeHttps = true;
   request.headerLines = jsonHeaderLines("bearer " + gatewayToken);
   // The gateway signs the query it expects; the URL keeps whatever query was configured.
-  signForGateway(identity, {{"includeExtendData", "false"}}, request);
+  signForGateway(identity, request.url, request.method, {{"includeExtendData", "false"}},
+                 request.headerLines);
 
   HttpAnswer answer;
   return performAndPrint(request, answer) ? projectIdFromAnswer(answer.body) : std::string();

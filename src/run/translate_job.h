@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "credentials/gateway_signer.h"
+#include "credentials/gateway_identity.h"
 #include "job/translate_status.h"
 
 class TranslateJob {
