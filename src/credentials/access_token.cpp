@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/console_blocks.h"
 #include "credentials/gateway_signer.h"
 #include "credentials/service_envelope.h"
 #include "platform/platform.h"

@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/console_blocks.h"
 #include "transport/http_exchange.h"
 #include "transport/json_parse.h"
 

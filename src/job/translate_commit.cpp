@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "credentials/console_blocks.h"
 #include "job/service_request.h"
 #include "transport/json_parse.h"
 #include "util/ascii.h"

@@ -6,6 +6,7 @@
 #include <climits>
 #include <iostream>
 
+#include "credentials/console_blocks.h"
 #include "credentials/service_envelope.h"
 #include "job/service_request.h"
 #include "platform/platform.h"
