@@ -8,7 +8,8 @@
 #include "credentials/service_envelope.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
+#include "util/json.h"
 
 namespace {
 

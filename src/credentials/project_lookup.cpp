@@ -7,7 +7,8 @@
 #include "credentials/gateway_signer.h"
 #include "credentials/gateway_token.h"
 #include "transport/http_exchange.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
+#include "util/json.h"
 
 namespace {
 
