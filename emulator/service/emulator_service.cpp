@@ -12,8 +12,8 @@
 
 #include "server/local_time.h"
 #include "platform/platform.h"
-#include "transport/json_parse.h"
 #include "util/ascii.h"
+#include "util/json.h"
 #include "util/masking.h"
 
 namespace {

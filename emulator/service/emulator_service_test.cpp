@@ -11,7 +11,7 @@
 #include "support/fake_clock.h"
 #include "support/file_util.h"
 #include "support/time_zone.h"
-#include "transport/json_parse.h"
+#include "util/json.h"
 
 using emulator_test::clientSigned;
 using emulator_test::withHeader;

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <limits>
 
-#include "transport/json_parse.h"
+#include "util/json.h"
 
 namespace {
 

@@ -3,10 +3,13 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/console_blocks.h"
+#include "credentials/gateway_signer.h"
 #include "credentials/service_envelope.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
+#include "util/json.h"
 
 namespace {
 
@@ -84,7 +87,7 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
   request.deadlineTicks = deadlineTicks;
   request.headerLines = jsonHeaderLines("Basic " + credential);
-  signForGateway(identity, query, request);
+  signForGateway(identity, request.url, request.method, query, request.headerLines);
 
   HttpAnswer answer;
   if (!performAndPrint(request, answer, &message)) return std::string();

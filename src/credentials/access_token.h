@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "credentials/gateway_signer.h"
+#include "credentials/gateway_identity.h"
 
 // The service bearer token. Returns `accessToken` while at least one whole second of it
 // remains (`tokenExpiry` in 100-ns ticks); otherwise POSTs the credential to `tokenUrl`

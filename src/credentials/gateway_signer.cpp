@@ -40,9 +40,11 @@ std::string makeTimestamp() { return std::to_string(platform::nowTicks() / 10000
 
 }  // namespace
 
-void signForGateway(const GatewayIdentity& identity, const QueryMap& query, HttpRequest& request) {
+void signForGateway(const GatewayIdentity& identity, const std::string& url,
+                    const std::string& method, const QueryMap& query,
+                    std::vector<std::string>& headerLines) {
   if (!identity.gatewayMode()) return;
-  addGatewayHeaders(identity, request.url, request.method, query, request.headerLines);
+  addGatewayHeaders(identity, url, method, query, headerLines);
 }
 
 void addGatewayHeaders(const GatewayIdentity& identity, const std::string& url, std::string method,

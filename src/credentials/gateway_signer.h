@@ -6,31 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "transport/http_exchange.h"
+#include "credentials/gateway_identity.h"
 
 // Name-to-value maps ordered byte-wise by name (std::string compares as unsigned bytes).
 using HeaderMap = std::map<std::string, std::string>;
 using QueryMap = std::map<std::string, std::string>;
 
-// Who a request is made for: the application's key and secret (also its service
-// credential), and the tenant and project it acts in. Requests are signed for the gateway
-// when `tenantId` is set.
-struct GatewayIdentity {
-  std::string appKey;
-  std::string appSecret;
-  std::string tenantId;
-  std::string projectId;
-
-  bool gatewayMode() const { return !tenantId.empty(); }
-};
-
 // A fresh lower-case 36-character UUID text.
 std::string makeNonce();
 
-// Appends the seven gateway lines, "x-ca-key" to "x-tenant-id" in name order, to `request`'s
-// header lines, signing its method and URL with `query`, the parameters the caller also
-// wrote into the URL. Does nothing outside gateway mode.
-void signForGateway(const GatewayIdentity& identity, const QueryMap& query, HttpRequest& request);
+// In gateway mode, appends the seven gateway lines, "x-ca-key" to "x-tenant-id" in name order,
+// to `headerLines`, signing `method` and `url` (as sent) with `query`, the parameters the
+// caller also wrote into the URL. Does nothing outside gateway mode.
+void signForGateway(const GatewayIdentity& identity, const std::string& url,
+                    const std::string& method, const QueryMap& query,
+                    std::vector<std::string>& headerLines);
 
 // Appends the seven gateway lines to `headerLines`. `url` is the URL as sent; `method` the
 // HTTP method in capitals; `nonce` a fresh one unless given, so a signature can be reproduced.

@@ -3,8 +3,9 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/console_blocks.h"
 #include "transport/http_exchange.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
 
 std::string fetchGatewayToken(const std::string& url, const std::string& clientId,
                               const std::string& clientSecret) {

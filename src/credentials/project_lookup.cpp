@@ -3,9 +3,12 @@
 
 #include <rapidjson/document.h>
 
+#include "credentials/console_blocks.h"
+#include "credentials/gateway_signer.h"
 #include "credentials/gateway_token.h"
 #include "transport/http_exchange.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
+#include "util/json.h"
 
 namespace {
 
@@ -39,7 +42,8 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
   request.assumeHttps = true;
   request.headerLines = jsonHeaderLines("bearer " + gatewayToken);
   // The gateway signs the query it expects; the URL keeps whatever query was configured.
-  signForGateway(identity, {{"includeExtendData", "false"}}, request);
+  signForGateway(identity, request.url, request.method, {{"includeExtendData", "false"}},
+                 request.headerLines);
 
   HttpAnswer answer;
   return performAndPrint(request, answer) ? projectIdFromAnswer(answer.body) : std::string();

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "credentials/gateway_signer.h"
+#include "credentials/gateway_identity.h"
 
 // Where the project is looked up: the gateway's account side and the organisation.
 struct ProjectLookup {

@@ -1,7 +1,8 @@
 // The envelope of the service's own answers.
 #include "credentials/service_envelope.h"
 
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
+#include "util/json.h"
 
 EnvelopeKind readEnvelope(const rapidjson::Value& root, std::string& message,
                           const rapidjson::Value*& data) {

@@ -8,6 +8,6 @@ HttpRequest serviceRequest(const std::string& label, const std::string& method,
   request.followRedirects = true;
   request.assumeHttps = true;
   request.headerLines = jsonHeaderLines("Bearer " + token);
-  signForGateway(identity, query, request);
+  signForGateway(identity, request.url, request.method, query, request.headerLines);
   return request;
 }

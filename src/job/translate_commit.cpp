@@ -5,9 +5,11 @@
 
 #include <utility>
 
+#include "credentials/console_blocks.h"
 #include "job/service_request.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
 #include "util/ascii.h"
+#include "util/json.h"
 
 bool submitTranslate(const std::string& translateUrl, const std::string& requestBody,
                      const std::string& token, const GatewayIdentity& identity,

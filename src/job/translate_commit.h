@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "credentials/gateway_signer.h"
+#include "credentials/gateway_identity.h"
 
 // PUTs `requestBody` to `translateUrl` (redirects followed) with "Authorization:Bearer
 // <token>" even for an empty token, signed in gateway mode; prints the answer's console

@@ -6,10 +6,12 @@
 #include <climits>
 #include <iostream>
 
+#include "credentials/console_blocks.h"
 #include "credentials/service_envelope.h"
 #include "job/service_request.h"
 #include "platform/platform.h"
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
+#include "util/json.h"
 
 namespace {
 

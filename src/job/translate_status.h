@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "credentials/gateway_signer.h"
+#include "credentials/gateway_identity.h"
 
 // Status outcomes of one status query.
 enum : int { kStatusFinished = 0, kStatusProcessing = 1, kStatusFailed = -1 };

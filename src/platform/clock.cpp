@@ -1,8 +1,6 @@
 // What every system shares: the clock and sleep (the system's own unless a test replaced
-// them), the reading of local calendar times, and looking at files through std::filesystem.
-#include <cctype>
+// them) and the reading of local calendar times.
 #include <chrono>
-#include <filesystem>
 
 #include "platform/platform.h"
 
@@ -43,37 +41,6 @@ int64_t localTimeToSeconds(int year, int month, int day, int hour, int minute, i
   calendar.tm_sec = second;
   calendar.tm_isdst = 0;
   return systemMakeTime(calendar);
-}
-
-namespace {
-
-bool isHashName(const std::string& name) {
-  const size_t dot = name.find('.');
-  if (dot != 8 || dot + 1 == name.size()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (i < 8 ? !std::isxdigit(c) : i > 8 && !std::isdigit(c)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool holdsHashedCertificates(const std::string& path) {
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
-       it.increment(error)) {
-    if (isHashName(it->path().filename().string())) return true;
-  }
-  return false;
-}
-
-bool changedAfter(const std::string& path, const std::string& other) {
-  std::error_code error;
-  const auto changed = std::filesystem::last_write_time(path, error);
-  if (error) return false;
-  const auto otherChanged = std::filesystem::last_write_time(other, error);
-  return !error && changed > otherChanged;
 }
 
 }  // namespace platform

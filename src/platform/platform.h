@@ -1,6 +1,6 @@
 // The operating-system services the client needs, behind one small interface. Each system
 // has one implementation file (platform_posix.cpp, platform_windows.cpp); what is the same
-// on every system lives in clock.cpp.
+// on every system lives in files of its own (clock.cpp, ca_directory.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,17 +1,13 @@
 // Reading the configuration file into the job.
 #include "run/config.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "run/translate_job.h"
-#include "transport/json_parse.h"
 #include "transport/text_encoding.h"
+#include "util/json.h"
 #include "util/log.h"
 
 const char kDefaultGatewayTokenUrl[] = "/api/uaa/oauth/token";
@@ -24,28 +20,6 @@ const char kDefaultStatusUrl[] = "/translate";
 namespace {
 
 const uint64_t kDefaultOvertime = 3600;
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void writeScalar(const rapidjson::Value& value, JsonWriter& writer) {
-  if (value.IsNull()) {
-    writer.Null();
-  } else if (value.IsBool()) {
-    writer.Bool(value.GetBool());
-  } else if (value.IsString()) {
-    writer.String(value.GetString(), value.GetStringLength());
-  } else if (value.IsDouble()) {
-    writer.Double(value.GetDouble());
-  } else if (value.IsInt()) {
-    writer.Int(value.GetInt());
-  } else if (value.IsUint()) {
-    writer.Uint(value.GetUint());
-  } else if (value.IsInt64()) {
-    writer.Int64(value.GetInt64());
-  } else {
-    writer.Uint64(value.GetUint64());
-  }
-}
 
 // Reads a string setting; `fallback` (when given) is assigned when the member is absent.
 bool readSetting(const rapidjson::Value& doc, const char* name, std::string& field,
@@ -88,49 +62,6 @@ std::string extractFileId(const std::string& requestBody) {
   const rapidjson::Value* fileId = source == nullptr ? nullptr : findMember(*source, "fileId");
   if (fileId == nullptr || !fileId->IsInt64()) return std::string();
   return std::to_string(fileId->GetInt64());
-}
-
-std::string writeCompactJson(const rapidjson::Value& root) {
-  struct Frame {
-    const rapidjson::Value* container;
-    rapidjson::SizeType index;
-  };
-  rapidjson::StringBuffer buffer;
-  JsonWriter writer(buffer);
-  std::vector<Frame> open;
-  const rapidjson::Value* next = &root;
-  for (;;) {
-    if (next != nullptr) {
-      if (next->IsObject()) {
-        writer.StartObject();
-        open.push_back({next, 0});
-      } else if (next->IsArray()) {
-        writer.StartArray();
-        open.push_back({next, 0});
-      } else {
-        writeScalar(*next, writer);
-      }
-      next = nullptr;
-    }
-    if (open.empty()) break;
-    Frame& top = open.back();
-    if (top.container->IsObject()) {
-      if (top.index < top.container->MemberCount()) {
-        const auto& member = *(top.container->MemberBegin() + top.index++);
-        writer.Key(member.name.GetString(), member.name.GetStringLength());
-        next = &member.value;
-      } else {
-        writer.EndObject();
-        open.pop_back();
-      }
-    } else if (top.index < top.container->Size()) {
-      next = &(*top.container)[top.index++];
-    } else {
-      writer.EndArray();
-      open.pop_back();
-    }
-  }
-  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 bool TranslateJob::loadConfig(const std::string& path) {

@@ -21,6 +21,3 @@ bool getConfigString(const rapidjson::Value& doc, const char* name, std::string&
 // The decimal text of "source"."fileId" in the JSON text `requestBody` when it is an
 // integer that fits in a signed 64-bit integer; empty otherwise.
 std::string extractFileId(const std::string& requestBody);
-
-// Compact JSON text of `value`, written without recursion.
-std::string writeCompactJson(const rapidjson::Value& value);

@@ -185,13 +185,4 @@ TEST(ExtractFileId, ReadsOnlyASignedSixtyFourBitInteger) {
   EXPECT_EQ(extractFileId(""), "");
 }
 
-TEST(WriteCompactJson, DeepNestingIsWrittenWithoutRecursion) {
-  const int depth = 200000;
-  std::string nested = std::string(depth, '[') + std::string(depth, ']');
-  rapidjson::Document doc;
-  doc.Parse<rapidjson::kParseIterativeFlag>(nested.c_str());
-  ASSERT_FALSE(doc.HasParseError());
-  EXPECT_EQ(writeCompactJson(doc), nested);
-}
-
 }  // namespace

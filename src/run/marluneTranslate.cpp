@@ -4,10 +4,10 @@
 #include <openssl/crypto.h>
 
 #include <cstdio>
-#include <functional>
 
 #include "platform/platform.h"
 #include "run/command_line.h"
+#include "run/result_document.h"
 #include "run/translate_job.h"
 #include "transport/http_exchange.h"
 #include "util/ascii.h"
@@ -28,53 +28,7 @@ class ScopeGuard {
   F cleanup_;
 };
 
-// Puts a file's content; false when a write failed.
-using FileWriter = std::function<bool(std::FILE*)>;
-
-// Writes with `write` to `file` and closes it; false when any of it failed.
-bool writeWhole(std::FILE* file, const FileWriter& write) {
-  if (file == nullptr) return false;
-  bool written = write(file);
-  written = std::fflush(file) == 0 && written;
-  return std::fclose(file) == 0 && written;
-}
-
-// writeTextFile with the content put by `write`.
-bool replaceFileWith(const std::string& localPath, const FileWriter& write) {
-  // Devices, pipes and links are written through, as they are not ours to replace.
-  if (platform::pathKind(localPath) == platform::PathKind::kOther) {
-    return writeWhole(platform::openForWriting(localPath), write);
-  }
-  const std::string temporary = localPath + "." + platform::makeUuid() + ".tmp";
-  platform::RemoveOnTermination cleanUp(temporary);
-  std::FILE* file = platform::openForWriting(temporary, true);
-  if (file != nullptr) {
-    if (!writeWhole(file, write)) {
-      platform::removeFile(temporary);
-      return false;  // the old result stays as it was
-    }
-    if (platform::replaceFile(temporary, localPath)) return true;
-    platform::removeFile(temporary);
-  }
-  // Where no file can be made beside it, or moved over it (a sticky directory holding
-  // another user's file), the result is written in place, as it always could be.
-  return writeWhole(platform::openForWriting(localPath), write);
-}
-
 }  // namespace
-
-bool writeTextFile(std::string localPath, std::string text) {
-  return replaceFileWith(localPath, [&text](std::FILE* file) {
-    return std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  });
-}
-
-bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
-                     const std::string& fileId) {
-  return replaceFileWith(localPath, [&](std::FILE* file) {
-    return writeResultDocument(file, succeeded, message, fileId);
-  });
-}
 
 // libcurl's global state belongs to the transport session, which lives for the whole run.
 bool TranslateJob::run() {

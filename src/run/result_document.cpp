@@ -2,10 +2,12 @@
 #include "run/result_document.h"
 
 #include <rapidjson/filewritestream.h>
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <cstring>
+
+#include "platform/file_replace.h"
+#include "util/json.h"
 
 namespace {
 
@@ -35,9 +37,9 @@ void writeDocument(rapidjson::Writer<Stream>& writer, bool succeeded, const std:
 std::string buildResultDocument(bool succeeded, const std::string& message,
                                 const std::string& fileId) {
   rapidjson::StringBuffer buffer(nullptr, message.size() + fileId.size() + 64);
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  JsonWriter writer(buffer);
   writeDocument(writer, succeeded, message, fileId);
-  return std::string(buffer.GetString(), buffer.GetSize());
+  return writtenText(buffer);
 }
 
 bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& message,
@@ -48,4 +50,11 @@ bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& mes
   writeDocument(writer, succeeded, message, fileId);
   stream.Flush();
   return std::ferror(file) == 0;
+}
+
+bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
+                     const std::string& fileId) {
+  return platform::replaceFileWith(localPath, [&](std::FILE* file) {
+    return writeResultDocument(file, succeeded, message, fileId);
+  });
 }

@@ -13,3 +13,8 @@ std::string buildResultDocument(bool succeeded, const std::string& message,
 // Writes the same bytes to `file` in one pass. False when a write failed.
 bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& message,
                          const std::string& fileId);
+
+// Replaces the file at `localPath` with the document, streamed into it as it is escaped
+// (platform::replaceFileWith). False when it was not written in full.
+bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
+                     const std::string& fileId);

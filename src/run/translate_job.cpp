@@ -3,7 +3,6 @@
 #include "run/translate_job.h"
 
 #include "credentials/access_token.h"
-#include "credentials/gateway_token.h"
 #include "credentials/project_lookup.h"
 #include "job/translate_commit.h"
 
@@ -16,14 +15,6 @@ std::string TranslateJob::getMarluneAccessToken(int64_t deadlineTicks) {
                             deadlineTicks);
 }
 
-std::string TranslateJob::readTokenAnswer(const std::string& answer) {
-  return ::readTokenAnswer(answer, accessToken, tokenExpiry, message);
-}
-
-std::string TranslateJob::getGatewayToken() const {
-  return fetchGatewayToken(accountUrl + gatewayTokenUrl, appKey, appSecret);
-}
-
 std::string TranslateJob::lookupProjectId() const {
   return findProjectId(ProjectLookup{accountUrl, gatewayTokenUrl, projectUrl, orgId},
                        gatewayIdentity());
@@ -34,17 +25,9 @@ bool TranslateJob::commitTranslate() {
   return submitTranslate(translateUrl, requestBody, token, gatewayIdentity(), message);
 }
 
-bool TranslateJob::readCommitAnswer(const std::string& answer) {
-  return ::readCommitAnswer(answer, message);
-}
-
 int TranslateJob::getTranslateStatus(int64_t deadlineTicks) {
   const std::string token = getMarluneAccessToken(deadlineTicks);
   return queryTranslateStatus(statusUrl, fileId, token, gatewayIdentity(), message, deadlineTicks);
-}
-
-int TranslateJob::parseTranslateStatus(const std::string& answer) {
-  return ::parseTranslateStatus(answer, message);
 }
 
 bool TranslateJob::waitForTranslate() {

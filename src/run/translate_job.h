@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "credentials/gateway_signer.h"
+#include "credentials/gateway_identity.h"
 #include "job/translate_status.h"
 
 class TranslateJob {
@@ -36,29 +36,15 @@ class TranslateJob {
   // bounds its retries (see HttpRequest).
   std::string getMarluneAccessToken(int64_t deadlineTicks = 0);
 
-  // Takes a token answer (already in the local code page): stores the token, its expiry or
-  // the error message as the answer says, and returns the token to send.
-  std::string readTokenAnswer(const std::string& answer);
-
-  // A gateway token by the client-credentials grant; empty when none was obtained or
-  // when it holds a line break (it is sent in a header line).
-  std::string getGatewayToken() const;
-
   // The organisation's project id as decimal text, or empty; `projectId` when already set.
   std::string lookupProjectId() const;
 
   // Submits the translate request. True when the service accepted it.
   bool commitTranslate();
 
-  // The service's verdict on a commit answer (local code page); copies its "message".
-  bool readCommitAnswer(const std::string& answer);
-
   // Asks once for the job's status; kStatusFinished, kStatusProcessing or kStatusFailed.
   // A non-zero `deadlineTicks` bounds its retries and those of its token request.
   int getTranslateStatus(int64_t deadlineTicks = 0);
-
-  // The status outcome of one answer already converted to the local code page.
-  int parseTranslateStatus(const std::string& answer);
 
   // Polls every five seconds until the job ends or `overtime` seconds have passed.
   bool waitForTranslate();

@@ -1,12 +1,11 @@
-// One HTTP exchange through libcurl: the request's options, the collecting callback, the
-// retry rule and the console blocks.
+// One HTTP exchange through libcurl: the request's options, the collecting callback and the
+// retry rule.
 #include "transport/http_exchange.h"
 
 #include <curl/curl.h>
 
 #include <cstring>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <utility>
 
@@ -269,19 +268,8 @@ bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string*
   return own.perform(request, answer, message);
 }
 
-bool performAndPrint(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
-  if (!performRequest(request, answer, message)) return false;
-  printAnswerBlocks(request.label, answer);
-  return true;
-}
-
 std::vector<std::string> jsonHeaderLines(const std::string& authorization) {
   return {"Authorization:" + authorization, "Content-Type: application/json"};
-}
-
-void printAnswerBlocks(const std::string& label, const HttpAnswer& answer) {
-  std::cout << label << " CURLOPT_WRITEFUNCTION out:\n" << answer.body << "\n" << std::flush;
-  std::cout << label << " CURLOPT_HEADERFUNCTION out:\n" << answer.headerText << "\n" << std::flush;
 }
 
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {

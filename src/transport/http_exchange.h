@@ -82,17 +82,9 @@ class TransportSession {
 // "<name> failed: <libcurl's short reason>".
 bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
 
-// performRequest, then the answer's console blocks when an exchange completed.
-bool performAndPrint(const HttpRequest& request, HttpAnswer& answer,
-                     std::string* message = nullptr);
-
 // The two header lines of a JSON request to the service or the gateway's API, in order:
 // "Authorization:<authorization>" (no blank after the colon) and the JSON content type.
 std::vector<std::string> jsonHeaderLines(const std::string& authorization);
-
-// Writes the two console blocks of an answer, "<label> CURLOPT_WRITEFUNCTION out:" with the
-// body and "<label> CURLOPT_HEADERFUNCTION out:" with the header text, flushing each.
-void printAnswerBlocks(const std::string& label, const HttpAnswer& answer);
 
 // Growable text that collects a response body or the response header lines.
 struct ResponseBuffer {

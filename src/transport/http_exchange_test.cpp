@@ -6,7 +6,6 @@
 #include <climits>
 #include <thread>
 
-#include "support/capture.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/test_server.h"
@@ -180,14 +179,6 @@ TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
       {Answer::json("{\"m\":\"\xE4\xB8\xAD\"}"), Answer::json("{\"m\":\"\xED\x95\x9C\"}")});
   EXPECT_EQ(get(server.url() + "/a").body, "{\"m\":\"\xD6\xD0\"}");
   EXPECT_EQ(get(server.url() + "/a").body, "");
-}
-
-TEST(HttpRequest, PrintsTheTwoConsoleBlocks) {
-  CoutCapture out;
-  printAnswerBlocks("commitTranslate", HttpAnswer{"{\"x\":2}", "HTTP/1.1 200 OK\r\n\r\n"});
-  EXPECT_EQ(out.text(),
-            "commitTranslate CURLOPT_WRITEFUNCTION out:\n{\"x\":2}\n"
-            "commitTranslate CURLOPT_HEADERFUNCTION out:\nHTTP/1.1 200 OK\r\n\r\n\n");
 }
 
 }  // namespace

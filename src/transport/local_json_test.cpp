@@ -1,4 +1,4 @@
-#include "transport/json_parse.h"
+#include "transport/local_json.h"
 
 #include <gtest/gtest.h>
 

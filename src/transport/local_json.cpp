@@ -1,34 +1,11 @@
-// Strict JSON parsing of received and configured texts.
-#include "transport/json_parse.h"
+// Received JSON in the local code page.
+#include "transport/local_json.h"
 
 #include <cstring>
 #include <utility>
 
 #include "transport/text_encoding.h"
-
-namespace {
-
-bool parseFrom(const char* text, rapidjson::Document& doc) {
-  doc.Parse<rapidjson::kParseIterativeFlag>(text);
-  return !doc.HasParseError();
-}
-
-const char* afterBom(const char* p) {
-  if (static_cast<unsigned char>(*p) == 0xEF) ++p;
-  if (static_cast<unsigned char>(*p) == 0xBB) ++p;
-  if (static_cast<unsigned char>(*p) == 0xBF) ++p;
-  return p;
-}
-
-}  // namespace
-
-bool parseJson(const std::string& text, rapidjson::Document& doc) {
-  return parseFrom(text.c_str(), doc);
-}
-
-bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc) {
-  return parseFrom(afterBom(text.c_str()), doc);
-}
+#include "util/json.h"
 
 bool LocalJson::parse(std::string localText, bool skipBom) {
   // Plain ASCII without NUL holds no byte-order mark either and is read as it is.
@@ -37,7 +14,8 @@ bool LocalJson::parse(std::string localText, bool skipBom) {
   } else {
     localText.resize(strlen(localText.c_str()));
     if (skipBom) {
-      localText.erase(0, static_cast<size_t>(afterBom(localText.c_str()) - localText.c_str()));
+      localText.erase(
+          0, static_cast<size_t>(afterByteOrderMark(localText.c_str()) - localText.c_str()));
     }
     const bool empty = localText.empty();
     buffer_ = localToUtf8(std::move(localText));
@@ -86,18 +64,5 @@ bool getHeaderSafeStringMember(const rapidjson::Value& object, const char* name,
     return false;
   }
   out = std::move(text);
-  return true;
-}
-
-const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name) {
-  if (!object.IsObject()) return nullptr;
-  rapidjson::Value::ConstMemberIterator it = object.FindMember(name);
-  return it == object.MemberEnd() ? nullptr : &it->value;
-}
-
-bool getStringMember(const rapidjson::Value& object, const char* name, std::string& out) {
-  const rapidjson::Value* value = findMember(object, name);
-  if (value == nullptr || !value->IsString()) return false;
-  out.assign(value->GetString(), strnlen(value->GetString(), value->GetStringLength()));
   return true;
 }

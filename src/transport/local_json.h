@@ -1,17 +1,10 @@
-// Strict JSON parsing of received and configured texts.
+// Received JSON in the local code page: parsed strictly from its UTF-8 form, its strings
+// handed out in the local code page again. Plain JSON reading is util/json's.
 #pragma once
 
 #include <rapidjson/document.h>
 
 #include <string>
-
-// Parses `text` up to its first NUL as one strict JSON document. The parser keeps no
-// recursion, so hostile nesting cannot exhaust the stack. True when it parsed.
-bool parseJson(const std::string& text, rapidjson::Document& doc);
-
-// The same, after dropping a leading byte-order mark byte by byte: an EF, then a BB,
-// then a BF, each skipped when it comes next.
-bool parseJsonSkippingBom(const std::string& text, rapidjson::Document& doc);
 
 // An answer already converted to the local code page, parsed. The JSON is read from the
 // answer's UTF-8 form: in the local code page the second byte of many characters is a
@@ -42,10 +35,3 @@ bool getLocalStringMember(const rapidjson::Value& object, const char* name, std:
 // false, leaving `out` alone, also when it holds a CR or LF, which would start a header of
 // the answerer's choosing.
 bool getHeaderSafeStringMember(const rapidjson::Value& object, const char* name, std::string& out);
-
-// The member `name` of `object` when `object` is an object holding it (first occurrence), else
-// nullptr.
-const rapidjson::Value* findMember(const rapidjson::Value& object, const char* name);
-
-// The member `name` as text when it is a string (up to its first NUL); false otherwise.
-bool getStringMember(const rapidjson::Value& object, const char* name, std::string& out);
