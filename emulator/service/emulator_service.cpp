@@ -2,16 +2,12 @@
 // with an integer "code" on errors; the gateway's own answers use OAuth2 and plain JSON.
 #include "service/emulator_service.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 
 #include "server/local_time.h"
-#include "platform/platform.h"
 #include "util/ascii.h"
 #include "util/json.h"
 #include "util/masking.h"
@@ -26,8 +22,6 @@ const char kOrgPrefix[] = "/api/org-permission/v4/orgs/";
 const char kProjectsSuffix[] = "/projects";
 const char kAdminPrefix[] = "/__emulator/";
 const char kMasked[] = "***";
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 void addString(JsonWriter& json, const char* name, const std::string& value) {
   json.Key(name);
@@ -48,7 +42,7 @@ std::string envelope(const std::string& message, const std::function<void(JsonWr
     json.EndObject();
   }
   json.EndObject();
-  return buffer.GetString();
+  return writtenText(buffer);
 }
 
 EmulatorResponse errorAnswer(int status, const std::string& message) {
@@ -59,7 +53,7 @@ EmulatorResponse errorAnswer(int status, const std::string& message) {
   json.Int(status);
   addString(json, "message", message);
   json.EndObject();
-  return {status, buffer.GetString()};
+  return {status, writtenText(buffer)};
 }
 
 EmulatorResponse oauthError(int status, const std::string& error, const std::string& text) {
@@ -69,7 +63,7 @@ EmulatorResponse oauthError(int status, const std::string& error, const std::str
   addString(json, "error", error);
   addString(json, "error_description", text);
   json.EndObject();
-  return {status, buffer.GetString()};
+  return {status, writtenText(buffer)};
 }
 
 EmulatorResponse adminAnswer(int status, const std::string& message) {
@@ -78,7 +72,7 @@ EmulatorResponse adminAnswer(int status, const std::string& message) {
   json.StartObject();
   addString(json, "message", message);
   json.EndObject();
-  return {status, buffer.GetString()};
+  return {status, writtenText(buffer)};
 }
 
 void replaceAll(std::string& text, const std::string& secret) {
@@ -117,7 +111,10 @@ EmulatorService::EmulatorService(const EmulatorOptions& options, EmulatorLog& lo
       journal_(static_cast<size_t>(options.journalSize)),
       verifier_(options.appKey, options.appSecret, options.tenant),
       dropsLeft_(options.dropConnections),
-      errorsLeft_(options.errorAnswers) {}
+      errorsLeft_(options.errorAnswers),
+      jobs_(options.failFileIds) {
+  jobs_.follow({}, jobDuration_);
+}
 
 void EmulatorService::useScenario(const Scenario& scenario) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -133,7 +130,7 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
   jobDuration_ =
       durationGiven || scenario.jobDuration < 0 ? options_.jobDuration : scenario.jobDuration;
   endpointRequests_.clear();
-  statusQueries_.clear();
+  jobs_.follow(scenario.jobs, jobDuration_);
   log_.line("scenario in force: " + std::to_string(scenario.jobs.size()) + " jobs, " +
             std::to_string(scenario.commits.size()) + " refused commits, " +
             std::to_string(scenario.faults.size()) + " faults; token-lifetime " +
@@ -142,14 +139,13 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
 
 void EmulatorService::resetState() {
   endpointRequests_.clear();
-  statusQueries_.clear();
   journal_.clear();
   verifier_ = GatewayVerifier(options_.appKey, options_.appSecret, options_.tenant);
   dropsLeft_ = options_.dropConnections;
   errorsLeft_ = options_.errorAnswers;
   projectLookedUp_ = false;
-  serviceTokens_ = Tokens();
-  gatewayTokens_ = Tokens();
+  serviceTokens_.clear();
+  gatewayTokens_.clear();
   jobs_.clear();
 }
 
@@ -362,30 +358,7 @@ EmulatorResponse EmulatorService::answer(const RecordedRequest& request, int64_t
 
 size_t EmulatorService::keptTokens() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return serviceTokens_.expiry.size() + gatewayTokens_.expiry.size();
-}
-
-std::string EmulatorService::issueToken(Tokens& tokens, const char* prefix, int64_t now) {
-  while (!tokens.byExpiry.empty() && tokens.byExpiry.begin()->first <= now) {
-    tokens.expiry.erase(tokens.byExpiry.begin()->second);
-    tokens.byExpiry.erase(tokens.byExpiry.begin());
-  }
-  std::string token = prefix + platform::makeUuid();
-  // Whole seconds, as the client reads "expireTime".
-  const int64_t expiry = (now / 1000 + tokenLifetime_) * 1000;
-  tokens.expiry[token] = expiry;
-  tokens.byExpiry.emplace(expiry, token);
-  return token;
-}
-
-std::string EmulatorService::checkBearer(const Tokens& tokens, const std::string& authorization,
-                                         const char* scheme, int64_t now) {
-  std::string token;
-  if (!takeCredential(authorization, scheme, token) || token.empty()) return "token missing";
-  auto found = tokens.expiry.find(token);
-  if (found == tokens.expiry.end()) return "token unknown";
-  if (found->second <= now) return "token expired";
-  return std::string();
+  return serviceTokens_.size() + gatewayTokens_.size();
 }
 
 EmulatorResponse EmulatorService::serviceToken(const RecordedRequest& request, int64_t now) {
@@ -401,8 +374,8 @@ EmulatorResponse EmulatorService::serviceToken(const RecordedRequest& request, i
     lastNote_ = "credential parameter differs";
     return errorAnswer(401, "credential parameter does not match the Authorization header");
   }
-  std::string token = issueToken(serviceTokens_, "svc-", now);
-  std::string expireTime = localTimeText(serviceTokens_.expiry[token] / 1000);
+  std::string token = serviceTokens_.issue(now, tokenLifetime_);
+  std::string expireTime = localTimeText(serviceTokens_.expiryOf(token) / 1000);
   lastNote_ = "token issued, expires " + expireTime;
   return {200, envelope("token issued", [&](JsonWriter& json) {
             addString(json, "token", token);
@@ -411,7 +384,7 @@ EmulatorResponse EmulatorService::serviceToken(const RecordedRequest& request, i
 }
 
 EmulatorResponse EmulatorService::translate(const RecordedRequest& request, int64_t now) {
-  std::string problem = checkBearer(serviceTokens_, request.header("Authorization"), "Bearer", now);
+  std::string problem = serviceTokens_.check(request.header("Authorization"), "Bearer", now);
   if (!problem.empty()) {
     lastNote_ = "access " + problem;
     return errorAnswer(401, "access " + problem);
@@ -436,9 +409,9 @@ EmulatorResponse EmulatorService::translate(const RecordedRequest& request, int6
     addString(json, "code", refusal->second.code);
     addString(json, "message", refusal->second.message);
     json.EndObject();
-    return {200, buffer.GetString()};
+    return {200, writtenText(buffer)};
   }
-  jobs_[id] = now;
+  jobs_.start(id, now);
   lastNote_ = "job for file " + std::to_string(id) + " started";
   std::string accepted = "translate job accepted for file " + std::to_string(id);
   if (options_.messageBytes > static_cast<int64_t>(accepted.size())) {
@@ -448,7 +421,7 @@ EmulatorResponse EmulatorService::translate(const RecordedRequest& request, int6
 }
 
 EmulatorResponse EmulatorService::status(const RecordedRequest& request, int64_t now) {
-  std::string problem = checkBearer(serviceTokens_, request.header("Authorization"), "Bearer", now);
+  std::string problem = serviceTokens_.check(request.header("Authorization"), "Bearer", now);
   if (!problem.empty()) {
     lastNote_ = "access " + problem;
     return errorAnswer(401, "access " + problem);
@@ -459,24 +432,11 @@ EmulatorResponse EmulatorService::status(const RecordedRequest& request, int64_t
     lastNote_ = "bad fileId";
     return errorAnswer(400, "an integer fileId parameter is required");
   }
-  std::string state = "processing";
-  std::string message = "translation in progress";
-  auto scripted = scenario_.jobs.find(id);
-  auto job = jobs_.find(id);
-  if (scripted != scenario_.jobs.end()) {
-    const std::vector<JobStep>& steps = scripted->second;
-    const int64_t query = ++statusQueries_[id];
-    const JobStep& step = steps[static_cast<size_t>(std::min<int64_t>(query, steps.size()) - 1)];
-    state = step.status;
-    if (state == "success") message = "translation finished";
-    if (state == "failed") message = step.message;
-  } else if (job == jobs_.end()) {
+  std::string state;
+  std::string message;
+  if (!jobs_.query(id, now, state, message)) {
     lastNote_ = "unknown file";
     return errorAnswer(404, "no translate job for file " + std::to_string(id));
-  } else if (now - job->second >= jobDuration_ * 1000) {
-    bool fails = options_.failFileIds.count(id) != 0;
-    state = fails ? "failed" : "success";
-    message = fails ? "translation failed for file " + std::to_string(id) : "translation finished";
   }
   lastNote_ = "file " + std::to_string(id) + " " + state;
   return {200, envelope(message, [&](JsonWriter& json) { addString(json, "status", state); })};
@@ -497,7 +457,7 @@ EmulatorResponse EmulatorService::gatewayToken(const RecordedRequest& request, i
     lastNote_ = "wrong client credentials";
     return oauthError(401, "invalid_client", "bad client id or secret");
   }
-  std::string token = issueToken(gatewayTokens_, "gw-", now);
+  std::string token = gatewayTokens_.issue(now, tokenLifetime_);
   lastNote_ = "gateway token issued";
   rapidjson::StringBuffer buffer;
   JsonWriter json(buffer);
@@ -507,12 +467,12 @@ EmulatorResponse EmulatorService::gatewayToken(const RecordedRequest& request, i
   json.Key("expires_in");
   json.Int64(tokenLifetime_);
   json.EndObject();
-  return {200, buffer.GetString()};
+  return {200, writtenText(buffer)};
 }
 
 EmulatorResponse EmulatorService::projects(const RecordedRequest& request, const std::string& org,
                                            int64_t now) {
-  std::string problem = checkBearer(gatewayTokens_, request.header("Authorization"), "bearer", now);
+  std::string problem = gatewayTokens_.check(request.header("Authorization"), "bearer", now);
   if (!problem.empty()) {
     lastNote_ = "gateway " + problem;
     return errorAnswer(401, "gateway " + problem);
@@ -533,5 +493,5 @@ EmulatorResponse EmulatorService::projects(const RecordedRequest& request, const
   addString(json, "name", "Emulated project");
   json.EndObject();
   json.EndObject();
-  return {200, buffer.GetString()};
+  return {200, writtenText(buffer)};
 }

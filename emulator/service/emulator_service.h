@@ -15,8 +15,10 @@
 #include "service/emulator_options.h"
 #include "service/emulator_request.h"
 #include "service/gateway_verifier.h"
+#include "service/job_board.h"
 #include "service/journal.h"
 #include "service/scenario.h"
+#include "service/token_store.h"
 
 class EmulatorService {
  public:
@@ -67,17 +69,6 @@ class EmulatorService {
   EmulatorResponse gatewayToken(const RecordedRequest& request, int64_t now);
   EmulatorResponse projects(const RecordedRequest& request, const std::string& org, int64_t now);
 
-  // Issued tokens and their expiry (milliseconds); expired ones are dropped as new ones come.
-  struct Tokens {
-    std::map<std::string, int64_t> expiry;
-    std::multimap<int64_t, std::string> byExpiry;  // the same, soonest first
-  };
-
-  // "" when `authorization` carries `scheme` and a known, unexpired token of `tokens`.
-  static std::string checkBearer(const Tokens& tokens, const std::string& authorization,
-                                 const char* scheme, int64_t now);
-  std::string issueToken(Tokens& tokens, const char* prefix, int64_t now);
-
   const EmulatorOptions options_;
   EmulatorLog& log_;
   const Clock clock_;
@@ -87,14 +78,13 @@ class EmulatorService {
   int64_t tokenLifetime_;  // seconds, from the options or the scenario
   int64_t jobDuration_;
   std::map<Endpoint, int64_t> endpointRequests_;  // for the scenario's faults
-  std::map<int64_t, int64_t> statusQueries_;      // file id -> queries of a scripted job
   Journal journal_;
   GatewayVerifier verifier_;
   int64_t dropsLeft_;
   int64_t errorsLeft_;
   bool projectLookedUp_ = false;
-  Tokens serviceTokens_;
-  Tokens gatewayTokens_;
-  std::map<int64_t, int64_t> jobs_;  // file id -> start, milliseconds
-  std::string lastNote_;             // what the current answer said, for the log
+  TokenStore serviceTokens_{"svc-"};
+  TokenStore gatewayTokens_{"gw-"};
+  JobBoard jobs_;
+  std::string lastNote_;  // what the current answer said, for the log
 };

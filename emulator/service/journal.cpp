@@ -1,12 +1,9 @@
 // Keeping and writing out the request journal.
 #include "service/journal.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include "util/json.h"
 
 namespace {
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 void putString(JsonWriter& json, const std::string& text) {
   json.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
@@ -57,5 +54,5 @@ std::string Journal::toJson() const {
     json.EndObject();
   }
   json.EndArray();
-  return std::string(buffer.GetString(), buffer.GetSize());
+  return writtenText(buffer);
 }
