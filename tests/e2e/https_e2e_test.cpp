@@ -1,8 +1,8 @@
 // The built client over HTTPS against the built emulator. On Linux the test's own CA is
 // trusted the way the client trusts every CA: it is added to a private copy of the system's
-// CA directory, which the client sees in place of the real one. Under wine the client talks
-// to the Linux emulator that scripts/test-windows starts; wine's TLS does not refuse a
-// certificate it cannot verify, so refusals are tested on Linux only (hostile_transport_test).
+// CA directory, which the client sees in place of the real one. Under wine the Windows client
+// talks to the Windows emulator; wine's TLS does not refuse a certificate it cannot verify,
+// so refusals are tested on Linux only (hostile_transport_test).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "support/client_run.h"
+#include "support/emulator_process.h"
 #include "support/file_util.h"
 #include "support/process.h"
+#include "support/test_certificates.h"
 #include "support/time_zone.h"
 #ifndef _WIN32
-#include "support/emulator_process.h"
 #include "support/private_trust.h"
-#include "support/test_certificates.h"
 #endif
 
 using namespace testing_support;
@@ -131,16 +131,22 @@ TEST_F(HttpsRun, HowTheServerKeepsConnectionsChangesNothingTheCallerSees) {
 
 #else
 
-// Under wine: the emulator scripts/test-windows started for HTTPS, if any.
-TEST(HttpsUnderWine, TranslateWaitforSucceeds) {
-  const char* url = std::getenv("MARLUNE_HTTPS_EMULATOR");
-  if (url == nullptr || *url == '\0')
-    GTEST_SKIP() << "no HTTPS emulator: scripts/test-windows starts one";
+// Under wine: the Windows client against the Windows emulator serving HTTPS.
+TEST(HttpsUnderWine, TheWindowsClientAndEmulatorTranslateAndWait) {
+  const std::string dir = makeTempDir();
+  ASSERT_TRUE(writePem(makeSelfSigned("127.0.0.1", "IP:127.0.0.1"), dir + "/cert.pem",
+                       dir + "/key.pem"));
+  EmulatorProcess emulator(MARLUNE_EMULATOR, {"--tls-cert", dir + "/cert.pem", "--tls-key",
+                                              dir + "/key.pem", "--job-duration", "1"});
+  ASSERT_NE(emulator.port(), 0);
   ClientRunner client{MARLUNE_BINARY};
+  const std::string url = "https://127.0.0.1:" + std::to_string(emulator.port());
   ProcessResult run = client.run(config("translatewaitfor", url, 303, client.resultPath()));
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(client.result(), expected("success", "translate job accepted for file 303", 303))
       << run.out;
+  EXPECT_EQ(emulator.logCount(" opened (TLS)"), 1u) << emulator.log();
+  removeTree(dir);
 }
 
 #endif
