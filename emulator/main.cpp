@@ -1,11 +1,12 @@
-// marluneEmulator: the service and its API gateway on 127.0.0.1, for demonstrations and
-// end-to-end tests of the client. Reads its options, builds the service and serves it until
-// asked to stop (SIGTERM or SIGINT; Ctrl-C or Ctrl-Break on Windows).
+// marluneEmulator: the service and its API gateway on 127.0.0.1 (or another address), for
+// demonstrations and end-to-end tests of the client. Reads its options, builds the service and
+// serves it until asked to stop (SIGTERM or SIGINT; Ctrl-C or Ctrl-Break on Windows).
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "marlune_version.h"
 #include "server/emulator_log.h"
 #include "server/http_server.h"
 #include "server/tls_context.h"
@@ -15,30 +16,35 @@
 
 namespace {
 
-const char kHost[] = "127.0.0.1";
-
 // Exits with 2, as for a wrong option, when `error` is set.
 int refuse(const std::string& error) {
   std::fprintf(stderr, "marluneEmulator: %s\n", error.c_str());
   return 2;
 }
 
+// Answers --help and --version, given alone; true when it did.
+bool printRequestedInfo(const std::vector<std::string>& args) {
+  if (args.size() != 1) return false;
+  if (args[0] == "--help" || args[0] == "-h") {
+    std::fputs(emulatorUsage().c_str(), stdout);
+  } else if (args[0] == "--version" || args[0] == "-v") {
+    std::string text = std::string("marluneEmulator ") + MARLUNE_VERSION;
+    if (*MARLUNE_GIT_DESCRIBE != '\0') text += std::string(" (") + MARLUNE_GIT_DESCRIBE + ")";
+    std::puts(text.c_str());
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(emulatorUsage().c_str(), stdout);
-      return 0;
-    }
-  }
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (printRequestedInfo(args)) return 0;
   EmulatorOptions options;
   std::string error;
-  if (!parseEmulatorOptions(args, options, error)) {
-    std::fprintf(stderr, "marluneEmulator: %s\n%s", error.c_str(), emulatorUsage().c_str());
-    return 2;
-  }
+  if (!parseEmulatorOptions(args, options, error)) return refuse(error + "; see --help");
   Scenario scenario;
   if (!options.scenarioPath.empty() && !loadScenarioFile(options.scenarioPath, scenario, error)) {
     return refuse(error);
@@ -63,15 +69,22 @@ int main(int argc, char** argv) {
   HttpServer server([&service](const RecordedRequest& request,
                                const Arrival& arrival) { return service.handle(request, arrival); },
                     settings, log);
-  const int port = server.bind(kHost, options.port);
+  const char* host = options.host.c_str();
+  const int port = server.bind(host, options.port);
   if (port < 0) {
-    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", kHost, options.port);
+    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", host, options.port);
     return 1;
   }
+  if (!isLoopbackAddress(options.host)) {
+    const std::string warning =
+        "warning: listening on " + options.host + ", the emulator is reachable from other machines";
+    std::fprintf(stderr, "marluneEmulator: %s\n", warning.c_str());
+    log.line(warning);
+  }
   server.stopOnSignals([&log](const std::string& reason) { log.line("stopping on " + reason); });
-  log.line("listening on " + std::string(kHost) + ":" + std::to_string(port) + "; " +
+  log.line("listening on " + options.host + ":" + std::to_string(port) + "; " +
            describeEmulatorOptions(options));
-  std::printf("listening on %s:%d\n", kHost, port);
+  std::printf("listening on %s:%d\n", host, port);
   std::fflush(stdout);
   return server.listen() ? 0 : 1;
 }

@@ -98,6 +98,12 @@ void HttpServer::Impl::stopAll() {
   for (auto& entry : live) entry.second->stop();
 }
 
+bool isLoopbackAddress(const std::string& host) {
+  boost::system::error_code error;
+  const asio::ip::address address = asio::ip::make_address(host, error);
+  return !error && address.is_loopback();
+}
+
 HttpServer::HttpServer(Handler handler, const Settings& settings, EmulatorLog& log)
     : impl_(new Impl(std::move(handler), settings, log)) {}
 

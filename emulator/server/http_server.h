@@ -17,6 +17,9 @@
 
 class TlsContext;
 
+// True when `host` is an IPv4 or IPv6 loopback address, which only this machine reaches.
+bool isLoopbackAddress(const std::string& host);
+
 // How long a TLS handshake, the rest of a request head once it has begun, a request body,
 // or one step of sending an answer may take.
 const std::chrono::seconds kTransferLimit{10};

@@ -108,7 +108,13 @@ Option withValueName(Option option, const char* value) {
 const std::vector<Option>& optionTable() {
   using O = EmulatorOptions;
   static const std::vector<Option> table = {
-      undescribed({"--port", "N", "port on 127.0.0.1; 0 picks a free one",
+      undescribed(
+          withValueName(text("--host",
+                             "address to listen on; another than a loopback one is reachable from "
+                             "other machines",
+                             &O::host),
+                        "ADDRESS")),
+      undescribed({"--port", "N", "port; 0 picks a free one",
                    [](const std::string& v, O& o) {
                      int64_t port = 0;
                      if (!parseInteger(v, 0, 65535, port)) return false;
@@ -122,6 +128,10 @@ const std::vector<Option>& optionTable() {
       undescribed(defaulting(text("--client-secret", "gateway client secret", &O::clientSecret),
                              "the application secret")),
       text("--tenant", "tenant; when set, every service request must be signed", &O::tenant),
+      flag("--project-id-optional",
+           "let signed requests come without x-project-id (by default only the project lookup "
+           "may)",
+           &O::projectIdOptional),
       text("--org", "organisation whose project is known", &O::org),
       {"--project-id", "N", "that organisation's project id",
        [](const std::string& v, O& o) { return parseUnsigned(v, o.projectId); },
@@ -224,7 +234,9 @@ bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions&
 
 std::string emulatorUsage() {
   const EmulatorOptions defaults;
-  std::string text = "usage: marluneEmulator [--option value | --flag]...\n";
+  std::string text =
+      "usage: marluneEmulator [--option value | --flag]...\n"
+      "       marluneEmulator --help | --version\n";
   for (const Option& option : optionTable()) {
     std::string left = std::string("  ") + option.name;
     if (option.value != nullptr) left += std::string(" ") + option.value;

@@ -9,12 +9,14 @@
 #include <vector>
 
 struct EmulatorOptions {
-  int port = 8080;  // 0 picks a free one
+  std::string host = "127.0.0.1";  // the address it listens on
+  int port = 8080;                 // 0 picks a free one
   std::string appKey = "demo-app-key";
   std::string appSecret = "demo-app-secret";
-  std::string clientId;      // gateway client id; the application key when not given
-  std::string clientSecret;  // gateway client secret; the application secret when not given
-  std::string tenant;        // empty: service requests need no gateway headers
+  std::string clientId;            // gateway client id; the application key when not given
+  std::string clientSecret;        // gateway client secret; the application secret when not given
+  std::string tenant;              // empty: service requests need no gateway headers
+  bool projectIdOptional = false;  // signed requests may come without "x-project-id"
   std::string org = "demo-org";
   uint64_t projectId = 1024;
   int64_t tokenLifetime = 3600;  // seconds, service and gateway tokens alike
@@ -39,7 +41,7 @@ struct EmulatorOptions {
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
                           std::string& error);
 
-// The usage line and one line per option with its default, for --help and for errors.
+// The usage line and one line per option with its default, for --help.
 std::string emulatorUsage();
 
 // Every option but the port, the secrets and the log with its value in `options`, for the log:

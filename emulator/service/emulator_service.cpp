@@ -95,6 +95,24 @@ void maskFormField(std::string& body, const std::string& name) {
   }
 }
 
+// The integer "source"."fileId" of a translate request's body.
+bool commitFileId(const RecordedRequest& request, int64_t& id) {
+  rapidjson::Document body;
+  if (!parseJson(request.body, body) || !body.IsObject()) return false;
+  const rapidjson::Value* source = findMember(body, "source");
+  const rapidjson::Value* fileId = source != nullptr ? findMember(*source, "fileId") : nullptr;
+  if (fileId == nullptr || !fileId->IsInt64()) return false;
+  id = fileId->GetInt64();
+  return true;
+}
+
+// The "fileId" parameter of a status request.
+bool statusFileId(const RecordedRequest& request, int64_t& id) {
+  ParameterMap query = parseRawParameters(request.query());
+  auto found = query.find("fileId");
+  return found != query.end() && parseFileId(found->second, id);
+}
+
 }  // namespace
 
 int64_t EmulatorService::systemMillis() {
@@ -130,6 +148,7 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
   jobDuration_ =
       durationGiven || scenario.jobDuration < 0 ? options_.jobDuration : scenario.jobDuration;
   endpointRequests_.clear();
+  fileRequests_.clear();
   jobs_.follow(scenario.jobs, jobDuration_);
   log_.line("scenario in force: " + std::to_string(scenario.jobs.size()) + " jobs, " +
             std::to_string(scenario.commits.size()) + " refused commits, " +
@@ -139,11 +158,11 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
 
 void EmulatorService::resetState() {
   endpointRequests_.clear();
+  fileRequests_.clear();
   journal_.clear();
   verifier_ = GatewayVerifier(options_.appKey, options_.appSecret, options_.tenant);
   dropsLeft_ = options_.dropConnections;
   errorsLeft_ = options_.errorAnswers;
-  projectLookedUp_ = false;
   serviceTokens_.clear();
   gatewayTokens_.clear();
   jobs_.clear();
@@ -167,12 +186,20 @@ const char* EmulatorService::endpointName(Endpoint endpoint) {
   return "";
 }
 
-const FaultRule* EmulatorService::countFault(Endpoint endpoint) {
+const FaultRule* EmulatorService::countFault(Endpoint endpoint, const RecordedRequest& request) {
   if (endpoint == Endpoint::kNone) return nullptr;
   const int64_t count = ++endpointRequests_[endpoint];
+  int64_t fileId = 0;
+  const bool ofFile = (endpoint == Endpoint::kTranslate && commitFileId(request, fileId)) ||
+                      (endpoint == Endpoint::kStatus && statusFileId(request, fileId));
+  const int64_t fileCount = ofFile ? ++fileRequests_[{endpoint, fileId}] : 0;
   const std::string name = endpointName(endpoint);
   for (const FaultRule& rule : scenario_.faults) {
-    if (rule.endpoint == name && rule.covers(count)) return &rule;
+    if (rule.endpoint != name) continue;
+    if (rule.forFile ? ofFile && rule.fileId == fileId && rule.covers(fileCount)
+                     : rule.covers(count)) {
+      return &rule;
+    }
   }
   return nullptr;
 }
@@ -188,6 +215,7 @@ JournalEntry EmulatorService::journalEntry(const RecordedRequest& request, int64
     std::string name = line.substr(0, colon);
     std::string value = colon == std::string::npos ? std::string() : line.substr(colon + 1);
     value.erase(0, value.find_first_not_of(" \t"));
+    value.erase(value.find_last_not_of(" \t") + 1);
     for (const std::string& secret : secrets) replaceAll(value, secret);
     if (equalsIgnoreCase(name, "Authorization") || equalsIgnoreCase(name, "Proxy-Authorization")) {
       const size_t blank = value.find(' ');
@@ -225,8 +253,10 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
   if (path.compare(0, sizeof kAdminPrefix - 1, kAdminPrefix) == 0) return admin(request);
   const int64_t now = clock_();
   JournalEntry entry = journalEntry(request, now);
-  const FaultRule* fault = countFault(route(path).endpoint);
+  entry.connection = arrival.connection;
+  const FaultRule* fault = countFault(route(path).endpoint, request);
   lastNote_.clear();
+  issuedToken_.clear();
   std::string outcome;  // in the log line, when not the status
   EmulatorResponse response;
   if (dropsLeft_ > 0 && arrival.requestOnConnection == 1) {
@@ -244,6 +274,11 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
                         response.delivery.kind != Delivery::Kind::kGarbage;
   entry.status = answered ? response.status : 0;
   entry.note = lastNote_.empty() && !answered ? outcome : lastNote_;
+  if (answered) {
+    entry.answerBodySize = response.body.size();
+    entry.answerBody = response.body.substr(0, kJournalBodyBytes);
+    replaceAll(entry.answerBody, issuedToken_);
+  }
   journal_.add(std::move(entry));
   return response;
 }
@@ -329,7 +364,7 @@ EmulatorResponse EmulatorService::answer(const RecordedRequest& request, int64_t
   if (GatewayVerifier::carriesGatewayHeaders(request) ||
       (signedEndpoint && !options_.tenant.empty())) {
     // The lookup is how a client learns its project, so only it may come without one.
-    bool projectRequired = projectLookedUp_ && routed.endpoint != Endpoint::kProjects;
+    bool projectRequired = !options_.projectIdOptional && routed.endpoint != Endpoint::kProjects;
     std::string failed =
         verifier_.verify(request, now, std::to_string(options_.projectId), projectRequired);
     if (!failed.empty()) {
@@ -375,6 +410,7 @@ EmulatorResponse EmulatorService::serviceToken(const RecordedRequest& request, i
     return errorAnswer(401, "credential parameter does not match the Authorization header");
   }
   std::string token = serviceTokens_.issue(now, tokenLifetime_);
+  issuedToken_ = token;
   std::string expireTime = localTimeText(serviceTokens_.expiryOf(token) / 1000);
   lastNote_ = "token issued, expires " + expireTime;
   return {200, envelope("token issued", [&](JsonWriter& json) {
@@ -389,17 +425,11 @@ EmulatorResponse EmulatorService::translate(const RecordedRequest& request, int6
     lastNote_ = "access " + problem;
     return errorAnswer(401, "access " + problem);
   }
-  rapidjson::Document body;
-  const rapidjson::Value* fileId = nullptr;
-  if (parseJson(request.body, body) && body.IsObject()) {
-    const rapidjson::Value* source = findMember(body, "source");
-    if (source != nullptr) fileId = findMember(*source, "fileId");
-  }
-  if (fileId == nullptr || !fileId->IsInt64()) {
+  int64_t id = 0;
+  if (!commitFileId(request, id)) {
     lastNote_ = "bad body";
     return errorAnswer(400, "request body needs an integer source.fileId");
   }
-  int64_t id = fileId->GetInt64();
   auto refusal = scenario_.commits.find(id);
   if (refusal != scenario_.commits.end()) {
     lastNote_ = "commit for file " + std::to_string(id) + " refused";
@@ -426,9 +456,8 @@ EmulatorResponse EmulatorService::status(const RecordedRequest& request, int64_t
     lastNote_ = "access " + problem;
     return errorAnswer(401, "access " + problem);
   }
-  ParameterMap query = parseRawParameters(request.query());
   int64_t id = 0;
-  if (query.count("fileId") == 0 || !parseFileId(query["fileId"], id)) {
+  if (!statusFileId(request, id)) {
     lastNote_ = "bad fileId";
     return errorAnswer(400, "an integer fileId parameter is required");
   }
@@ -458,6 +487,7 @@ EmulatorResponse EmulatorService::gatewayToken(const RecordedRequest& request, i
     return oauthError(401, "invalid_client", "bad client id or secret");
   }
   std::string token = gatewayTokens_.issue(now, tokenLifetime_);
+  issuedToken_ = token;
   lastNote_ = "gateway token issued";
   rapidjson::StringBuffer buffer;
   JsonWriter json(buffer);
@@ -481,7 +511,6 @@ EmulatorResponse EmulatorService::projects(const RecordedRequest& request, const
     lastNote_ = "unknown organisation";
     return errorAnswer(404, "unknown organisation " + org);
   }
-  projectLookedUp_ = true;
   lastNote_ = "project " + std::to_string(options_.projectId);
   rapidjson::StringBuffer buffer;
   JsonWriter json(buffer);

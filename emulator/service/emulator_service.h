@@ -54,8 +54,9 @@ class EmulatorService {
   EmulatorResponse admin(const RecordedRequest& request);
   void applyScenario(const Scenario& scenario);
   void resetState();
-  // The fault of the scenario for this request of `endpoint`, counted; nullptr when none.
-  const FaultRule* countFault(Endpoint endpoint);
+  // The fault of the scenario for this request of `endpoint`, counted among the endpoint's
+  // requests and, for a translate or status request, among its file's; nullptr when none.
+  const FaultRule* countFault(Endpoint endpoint, const RecordedRequest& request);
   JournalEntry journalEntry(const RecordedRequest& request, int64_t now) const;
 
   // The answer as `fault` (nullptr: none) makes it; `outcome` gets what the log line says
@@ -77,14 +78,15 @@ class EmulatorService {
   Scenario scenario_;
   int64_t tokenLifetime_;  // seconds, from the options or the scenario
   int64_t jobDuration_;
-  std::map<Endpoint, int64_t> endpointRequests_;  // for the scenario's faults
+  std::map<Endpoint, int64_t> endpointRequests_;                  // for the scenario's faults
+  std::map<std::pair<Endpoint, int64_t>, int64_t> fileRequests_;  // by file id, the same
   Journal journal_;
   GatewayVerifier verifier_;
   int64_t dropsLeft_;
   int64_t errorsLeft_;
-  bool projectLookedUp_ = false;
   TokenStore serviceTokens_{"svc-"};
   TokenStore gatewayTokens_{"gw-"};
   JobBoard jobs_;
-  std::string lastNote_;  // what the current answer said, for the log
+  std::string lastNote_;     // what the current answer said, for the log
+  std::string issuedToken_;  // a token the current answer hands out, masked in the journal
 };

@@ -227,37 +227,31 @@ TEST_F(EmulatorServiceTest, WithATenantEveryServiceRequestMustBeSigned) {
   std::string gateway = gatewayToken();
   ASSERT_FALSE(gateway.empty());
 
-  GatewayIdentity job = emulator_test::gatewayIdentity();
+  GatewayIdentity job = emulator_test::gatewayIdentity("1024");
   std::string credential = base64Encode("key-1:secret+/=&1");
-  RecordedRequest tokenRequest = clientSigned("POST", "/oauth2/token?credential=" + credential,
-                                              {{"credential", credential}}, job);
-  tokenRequest.headers.push_back("Authorization:" + basic());
+  auto signedTokenRequest = [&] {
+    RecordedRequest request = clientSigned("POST", "/oauth2/token?credential=" + credential,
+                                           {{"credential", credential}}, job);
+    request.headers.push_back("Authorization:" + basic());
+    return request;
+  };
+  RecordedRequest tokenRequest = signedTokenRequest();
   EXPECT_EQ(service->handle(tokenRequest).status, 200);
   EXPECT_EQ(service->handle(tokenRequest).body,
             R"({"code":401,"message":"gateway check failed: x-ca-nonce replayed"})");
 
-  // Once the project was looked up, signed requests must name it.
+  // Signed requests must name the project, whatever came before; only the lookup may not.
+  job.projectId.clear();
   RecordedRequest lookup =
       clientSigned("GET", "/api/org-permission/v4/orgs/demo-org/projects?includeExtendData=false",
                    {{"includeExtendData", "false"}}, job);
   lookup.headers.push_back("Authorization:bearer " + gateway);
   EXPECT_EQ(service->handle(lookup).status, 200);
-  tokenRequest = clientSigned("POST", "/oauth2/token?credential=" + credential,
-                              {{"credential", credential}}, job);
-  tokenRequest.headers.push_back("Authorization:" + basic());
-  EXPECT_EQ(service->handle(tokenRequest).body,
+  EXPECT_EQ(service->handle(signedTokenRequest()).body,
             R"({"code":401,"message":"gateway check failed: x-project-id missing"})");
-  // A second client run looks its project up again, still without one.
-  lookup =
-      clientSigned("GET", "/api/org-permission/v4/orgs/demo-org/projects?includeExtendData=false",
-                   {{"includeExtendData", "false"}}, job);
-  lookup.headers.push_back("Authorization:bearer " + gateway);
-  EXPECT_EQ(service->handle(lookup).status, 200);
-  job.projectId = "1024";
-  tokenRequest = clientSigned("POST", "/oauth2/token?credential=" + credential,
-                              {{"credential", credential}}, job);
-  tokenRequest.headers.push_back("Authorization:" + basic());
-  EXPECT_EQ(service->handle(tokenRequest).status, 200);
+  options.projectIdOptional = true;
+  start();
+  EXPECT_EQ(service->handle(signedTokenRequest()).status, 200);
 
   std::string logText = testing_support::readFile(logPath);
   EXPECT_NE(logText.find("gateway check failed: x-ca-nonce replayed (POST /oauth2/token)"),
@@ -271,7 +265,7 @@ TEST_F(EmulatorServiceTest, WithoutATenantSignedRequestsAreStillChecked) {
   start();
   std::string bearer = "Bearer " + serviceToken();
   RecordedRequest commit =
-      clientSigned("PUT", "/v2/translate", {}, emulator_test::gatewayIdentity());
+      clientSigned("PUT", "/v2/translate", {}, emulator_test::gatewayIdentity("1024"));
   commit.headers.push_back("Authorization:" + bearer);
   commit.body = R"({"source":{"fileId":1}})";
   EXPECT_EQ(service->handle(withHeader(commit, "x-ca-signature", "AAAA")).body,
@@ -299,6 +293,29 @@ TEST_F(EmulatorServiceTest, InjectedFaultsComeFirstAndRunOut) {
   EXPECT_EQ(testing_support::countOf(testing_support::readFile(logPath),
                                      " POST /oauth2/token -> connection dropped\n"),
             1u);
+}
+
+// A fault for one file counts that file's status requests only, so parallel clients on other
+// files neither meet it nor move it on.
+TEST_F(EmulatorServiceTest, AFaultForAFileCountsOnlyItsRequests) {
+  start();
+  Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(parseScenario(R"({"jobs": {"21": ["success"], "22": ["success"]},
+      "faults": [{"endpoint": "status", "fileId": "21", "request": 2, "action": "drop"}]})",
+                            scenario, error))
+      << error;
+  service->useScenario(scenario);
+  const std::string bearer = "Bearer " + serviceToken();
+  auto poll = [&](const char* file) {
+    return send("GET", std::string("/translate?fileId=") + file, {{"Authorization", bearer}})
+        .delivery.kind;
+  };
+  EXPECT_EQ(poll("21"), Delivery::Kind::kNormal);
+  EXPECT_EQ(poll("22"), Delivery::Kind::kNormal);
+  EXPECT_EQ(poll("22"), Delivery::Kind::kNormal);
+  EXPECT_EQ(poll("21"), Delivery::Kind::kDrop);
+  EXPECT_EQ(poll("21"), Delivery::Kind::kNormal);
 }
 
 TEST_F(EmulatorServiceTest, LogsEveryRequestWithoutSecretsOrTokens) {

@@ -87,9 +87,10 @@ std::string GatewayVerifier::signature(const std::string& secret, const std::str
 
 std::string GatewayVerifier::verify(const RecordedRequest& request, int64_t nowMillis,
                                     const std::string& projectId, bool projectRequired) {
+  // A missing project is told last: a request that fails a check before it would fail
+  // for that reason whatever project it named.
   for (const char* name : {"x-ca-key", "x-ca-nonce", "x-ca-signature", "x-ca-signature-headers",
-                           "x-ca-timestamp", "x-project-id", "x-tenant-id"}) {
-    if (!projectRequired && std::string(name) == "x-project-id") continue;
+                           "x-ca-timestamp", "x-tenant-id"}) {
     if (request.header(name).empty()) return std::string(name) + " missing";
   }
   if (request.header("x-ca-key") != appKey_) return "x-ca-key unknown";
@@ -111,9 +112,10 @@ std::string GatewayVerifier::verify(const RecordedRequest& request, int64_t nowM
   byTime_.emplace(timestamp, nonce);
 
   if (!tenant_.empty() && request.header("x-tenant-id") != tenant_) return "x-tenant-id mismatch";
-  if (request.hasHeader("x-project-id") && request.header("x-project-id") != projectId) {
-    return "x-project-id mismatch";
+  if (request.header("x-project-id").empty()) {
+    return projectRequired ? "x-project-id missing" : std::string();
   }
+  if (request.header("x-project-id") != projectId) return "x-project-id mismatch";
   return std::string();
 }
 

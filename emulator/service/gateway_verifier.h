@@ -19,7 +19,8 @@ class GatewayVerifier {
 
   // "" when `request` passes every check, otherwise the check that failed, such as
   // "x-ca-nonce replayed". "x-project-id" must equal `projectId` when sent, and must be
-  // sent when `projectRequired`. A request whose signature is right uses up its nonce.
+  // sent when `projectRequired`, which is checked last. A request whose signature is right
+  // uses up its nonce.
   // Not thread-safe.
   std::string verify(const RecordedRequest& request, int64_t nowMillis,
                      const std::string& projectId, bool projectRequired);

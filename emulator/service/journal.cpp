@@ -30,6 +30,8 @@ std::string Journal::toJson() const {
     json.StartObject();
     json.Key("time");
     json.Int64(entry.time);
+    json.Key("connection");
+    json.Int64(entry.connection);
     putMember(json, "method", entry.method);
     putMember(json, "target", entry.target);
     json.Key("headers");
@@ -50,6 +52,9 @@ std::string Journal::toJson() const {
     } else {
       putString(json, "dropped");
     }
+    putMember(json, "answerBody", entry.answerBody);
+    json.Key("answerBodySize");
+    json.Uint64(entry.answerBodySize);
     putMember(json, "note", entry.note);
     json.EndObject();
   }

@@ -19,7 +19,10 @@ struct JournalEntry {
   std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
   std::string body;                                          // its first kJournalBodyBytes bytes
   size_t bodySize = 0;                                       // the whole body's
-  int status = 0;  // the HTTP status sent; 0 when no answer was (dropped, or garbage sent)
+  int64_t connection = 0;  // the connection's number, as the log names it
+  int status = 0;          // the HTTP status sent; 0 when no answer was (dropped, or garbage sent)
+  std::string answerBody;  // its first kJournalBodyBytes bytes, issued tokens masked
+  size_t answerBodySize = 0;  // the whole answer body's
   std::string note;
 };
 
@@ -33,9 +36,9 @@ class Journal {
   void clear() { entries_.clear(); }
   size_t size() const { return entries_.size(); }
 
-  // The entries as a JSON array of objects with the members "time", "method", "target",
-  // "headers" (an array of [name, value]), "body", "bodySize", "answer" (a number, or
-  // "dropped") and "note".
+  // The entries as a JSON array of objects with the members "time", "connection", "method",
+  // "target", "headers" (an array of [name, value]), "body", "bodySize", "answer" (a number,
+  // or "dropped"), "answerBody", "answerBodySize" and "note".
   std::string toJson() const;
 
  private:

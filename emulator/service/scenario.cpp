@@ -130,6 +130,13 @@ bool readFault(const Value& value, FaultRule& rule, std::string& error) {
       !getInteger(value, "times", 1, maxCount, rule.times)) {
     return (error = "\"times\" must be 1 or more"), false;
   }
+  if (findMember(value, "fileId") != nullptr) {
+    std::string text;
+    rule.forFile = getStringMember(value, "fileId", text) && parseFileId(text, rule.fileId);
+    if (!rule.forFile || (rule.endpoint != "translate" && rule.endpoint != "status")) {
+      return (error = "\"fileId\" must be a file id as text, for translate or status"), false;
+    }
+  }
   if (!getStringMember(value, "action", rule.action)) return (error = "needs \"action\""), false;
   return readAction(value, rule, error);
 }

@@ -22,9 +22,12 @@ struct CommitRefusal {
   std::string message;
 };
 
-// A fault for requests `request` .. `request` + `times` - 1 of one endpoint, counted from 1.
+// A fault for requests `request` .. `request` + `times` - 1 of one endpoint, counted from 1:
+// all of its requests, or only the translate or status requests of one file.
 struct FaultRule {
   std::string endpoint;  // token, translate, status, gatewaytoken or projects
+  bool forFile = false;  // counts and hits only the requests for `fileId`
+  int64_t fileId = 0;
   int64_t request = 1;
   int64_t times = 1;
   std::string action;  // drop, garbage, status, delay or drip

@@ -11,7 +11,9 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
   ASSERT_TRUE(
       parseScenario(R"({"jobs": {"-7": ["processing", {"status": "failed", "message": "m"}]},
       "faults": [{"endpoint": "projects", "request": 3, "times": 2, "action": "drip",
-                  "bytesPerSecond": 9}], "tokenLifetime": 5, "jobDuration": 0})",
+                  "bytesPerSecond": 9},
+                 {"endpoint": "status", "fileId": "-3", "request": 1, "action": "drop"}],
+      "tokenLifetime": 5, "jobDuration": 0})",
                     scenario, error))
       << error;
   EXPECT_EQ(scenario.jobs[-7][1].message, "m");
@@ -19,6 +21,9 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
   EXPECT_TRUE(scenario.faults[0].covers(4));
   EXPECT_FALSE(scenario.faults[0].covers(5));
   EXPECT_EQ(scenario.faults[0].amount, 9);
+  EXPECT_FALSE(scenario.faults[0].forFile);
+  EXPECT_TRUE(scenario.faults[1].forFile);
+  EXPECT_EQ(scenario.faults[1].fileId, -3);
   EXPECT_EQ(scenario.jobDuration, 0);
 
   const std::pair<const char*, const char*> mistakes[] = {
@@ -41,6 +46,10 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
       {R"({"faults": [{"endpoint": "token", "request": 1, "action": "delay"}]})",
        "\"faults\" 1: \"delay\" needs \"ms\" (0 or more)"},
       {R"({"faults": [7]})", "\"faults\" 1: must be an object"},
+      {R"({"faults": [{"endpoint": "token", "fileId": "1", "request": 1, "action": "drop"}]})",
+       "\"faults\" 1: \"fileId\" must be a file id as text, for translate or status"},
+      {R"({"faults": [{"endpoint": "status", "fileId": 1, "request": 1, "action": "drop"}]})",
+       "\"faults\" 1: \"fileId\" must be a file id as text, for translate or status"},
   };
   for (const auto& mistake : mistakes) {
     EXPECT_FALSE(parseScenario(mistake.first, scenario, error)) << mistake.first;

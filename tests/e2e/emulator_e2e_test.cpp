@@ -306,7 +306,15 @@ TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
   rapidjson::Document journal = journalOf(emulator);
   ASSERT_TRUE(journal.IsArray());
   ASSERT_EQ(journal.Size(), 4u);
+  // The answers too, on the run's one connection, the tokens they handed out masked.
+  EXPECT_STREQ(journal[0]["answerBody"].GetString(),
+               R"({"access_token":"***","token_type":"bearer","expires_in":3600})");
+  const std::string accepted =
+      R"({"code":"success","message":"translate job accepted for file 16"})";
+  EXPECT_EQ(journal[3]["answerBody"].GetString(), accepted);
+  EXPECT_EQ(journal[3]["answerBodySize"].GetUint64(), accepted.size());
   for (const rapidjson::Value& entry : journal.GetArray()) {
+    EXPECT_EQ(entry["connection"].GetInt64(), 1);
     const rapidjson::Value& headers = entry["headers"];
     EXPECT_STREQ(headers[0][0].GetString(), "Host");  // as libcurl sends them, not sorted
     for (const rapidjson::Value& header : headers.GetArray()) {
@@ -357,13 +365,32 @@ TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
   EXPECT_EQ(journalOf(emulator).Size(), 2u);  // its token and its status query
 }
 
+// The command line: one line for a mistake, the version, and a warning for an address that
+// other machines reach.
+TEST_F(EmulatorE2E, TheCommandLineSaysWhatItDoes) {
+  ProcessResult wrong = runProcess({MARLUNE_EMULATOR, "--port", "x"});
+  EXPECT_EQ(wrong.exitStatus, 2);
+  EXPECT_EQ(wrong.err, "marluneEmulator: bad value for --port: x; see --help\n");
+  ProcessResult version = runProcess({MARLUNE_EMULATOR, "--version"});
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.out.rfind("marluneEmulator 1.0.0", 0), 0u) << version.out;
+
+  EmulatorProcess open(MARLUNE_EMULATOR, {"--host", "0.0.0.0"});
+  ASSERT_NE(open.port(), 0);
+  EXPECT_EQ(call(open, "GET", "/__emulator/requests").body, "[]");
+  EXPECT_EQ(
+      open.logCount("warning: listening on 0.0.0.0, the emulator is reachable from other machines"),
+      1u)
+      << open.log();
+}
+
 // Requests the client would never send, over HTTP to the real emulator.
 class EmulatorChecks : public ::testing::Test {
  protected:
   static std::vector<std::string> signedHeaders(const std::string& method,
                                                 const std::string& target) {
     std::vector<std::string> lines;
-    addGatewayHeaders(GatewayIdentity{kKey, kSecret, kTenant, ""}, "http://127.0.0.1" + target,
+    addGatewayHeaders(GatewayIdentity{kKey, kSecret, kTenant, "1024"}, "http://127.0.0.1" + target,
                       method, {}, lines);
     return lines;
   }

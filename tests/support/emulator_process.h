@@ -48,12 +48,12 @@ class EmulatorProcess {
   size_t logCount(const std::string& text) const { return countOf(log(), text); }
 
  private:
-  // The port from the "listening on 127.0.0.1:PORT" line, waiting up to ten seconds.
+  // The port from the "listening on ADDRESS:PORT" line, waiting up to ten seconds.
   int readPort() {
-    const std::string prefix = "listening on 127.0.0.1:";
+    const std::string prefix = "listening on ";
     std::string line = process_->readLine(10000);
     if (line.compare(0, prefix.size(), prefix) != 0) return 0;
-    return std::atoi(line.c_str() + prefix.size());
+    return std::atoi(line.c_str() + line.rfind(':') + 1);
   }
 
   std::string dir_;
