@@ -10,7 +10,9 @@ set(MARLUNE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/marlune-translate)
 
 install(TARGETS marluneTranslate RUNTIME DESTINATION ${MARLUNE_PROGRAM_DIR})
 install(TARGETS marluneEmulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${MARLUNE_DOC_DIR}/examples)
+# The integration test stays executable.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${MARLUNE_DOC_DIR}/examples
+        USE_SOURCE_PERMISSIONS)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${MARLUNE_DOC_DIR})
 
 # Symbolic links are made at install time: file(INSTALL) cannot copy one that dangles.

@@ -2,7 +2,8 @@
 # An integration test of marluneTranslate against marluneEmulator, to copy and adapt.
 #   examples/integration-test.sh [CLIENT [EMULATOR]]
 # The programs' paths come from the arguments, else from $MARLUNE_TRANSLATE and
-# $MARLUNE_EMULATOR, else build/marluneTranslate and build/emulator/marluneEmulator.
+# $MARLUNE_EMULATOR, else the installed programs on PATH, else build/marluneTranslate and
+# build/emulator/marluneEmulator (a checkout's build).
 #
 # The emulator follows scenario.json (beside this script):
 #   file 101 succeeds at its third poll: its polls are answered processing, processing, success;
@@ -17,8 +18,10 @@
 # shellcheck disable=SC2016  # the $ in the single-quoted jq filters are jq's
 set -euo pipefail
 
-client=${1:-${MARLUNE_TRANSLATE:-build/marluneTranslate}}
-emulator=${2:-${MARLUNE_EMULATOR:-build/emulator/marluneEmulator}}
+# The program named $1 on PATH, else $2.
+installed_or() { command -v "$1" || echo "$2"; }
+client=${1:-${MARLUNE_TRANSLATE:-$(installed_or marluneTranslate build/marluneTranslate)}}
+emulator=${2:-${MARLUNE_EMULATOR:-$(installed_or marluneEmulator build/emulator/marluneEmulator)}}
 scenario=$(cd "$(dirname "$0")" && pwd)/scenario.json
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/marlune-it.XXXXXX")

@@ -12,6 +12,12 @@
 namespace {
 
 const char kConfigOption[] = "-cfg";
+// Where the manual is: a manual page, or on Windows a text file the ZIP puts beside the program.
+#ifdef _WIN32
+const std::string kManual = "marluneTranslate.txt beside the program";
+#else
+const std::string kManual = "marluneTranslate(1)";
+#endif
 
 // Stores `argument` as the value of the first option still waiting for one.
 void takeArgument(OptionMap& options, const std::string& argument) {
@@ -127,7 +133,7 @@ std::string usageText(const std::string& logDir) {
           kDefaultProjectUrl + ")\n";
   return text + "\nLog files: " + logDir + platform::kPathSeparator +
          "marluneTranslate.log.*; every line also goes to standard error.\n"
-         "See marluneTranslate(1) for the result file and the exit status.\n";
+         "See " + kManual + " for the result file and the exit status.\n";
 }
 
 std::string versionText() {
