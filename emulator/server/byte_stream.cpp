@@ -1,5 +1,5 @@
-// The two byte streams of a connection: Beast's TCP stream, whose deadline bounds every
-// call, and Beast's TLS stream over it.
+// The plain byte stream of a connection, Beast's TCP stream, whose deadline bounds every
+// call; and what both streams share. TLS is in tls_stream.cpp.
 #include "server/byte_stream.h"
 
 #include <openssl/err.h>
@@ -10,9 +10,6 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
-
-#include "server/tls_context.h"
 
 namespace server {
 
@@ -51,55 +48,10 @@ class PlainStream : public ByteStream {
   beast::tcp_stream stream_;
 };
 
-class TlsStream : public ByteStream {
- public:
-  TlsStream(asio::ip::tcp::socket socket, TlsContext& tls)
-      : stream_(beast::tcp_stream(std::move(socket)), tls.native()) {}
-
-  const char* kind() const override { return "TLS"; }
-
-  asio::awaitable<error_code> handshake() override {
-    auto [error] = co_await stream_.async_handshake(asio::ssl::stream_base::server, kAwait);
-    co_return error;
-  }
-
-  asio::awaitable<ReadResult> readSome(asio::mutable_buffer into) override {
-    auto [error, count] = co_await stream_.async_read_some(into, kAwait);
-    co_return ReadResult(error, count);
-  }
-
-  asio::awaitable<error_code> writeAll(const std::vector<asio::const_buffer>& bytes) override {
-    auto [error, count] = co_await asio::async_write(stream_, bytes, kAwait);
-    (void)count;
-    co_return error;
-  }
-
-  void expiresAfter(std::chrono::steady_clock::duration wait) override {
-    beast::get_lowest_layer(stream_).expires_after(wait);
-  }
-  void expiresNever() override { beast::get_lowest_layer(stream_).expires_never(); }
-  void cancel() override { beast::get_lowest_layer(stream_).cancel(); }
-
-  // OpenSSL drops a session from its cache when the connection ends without a shutdown; a
-  // quiet one keeps it for the client's next connection without waiting for the client.
-  void close(bool cleanEnd) override {
-    if (cleanEnd)
-      SSL_set_shutdown(stream_.native_handle(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
-    beast::get_lowest_layer(stream_).close();
-  }
-
- private:
-  beast::ssl_stream<beast::tcp_stream> stream_;
-};
-
 }  // namespace
 
 std::unique_ptr<ByteStream> plainStream(asio::ip::tcp::socket socket) {
   return std::make_unique<PlainStream>(std::move(socket));
-}
-
-std::unique_ptr<ByteStream> tlsStream(asio::ip::tcp::socket socket, TlsContext& tls) {
-  return std::make_unique<TlsStream>(std::move(socket), tls);
 }
 
 bool closedByPeer(const error_code& error) {

@@ -24,7 +24,9 @@ namespace http = beast::http;
 
 const size_t kMaxHeadBytes = 64 * 1024;
 const size_t kMaxBodyBytes = 64 * 1024 * 1024;
-const size_t kReadChunk = 4096;
+// A connection waiting for its next request holds one of these; a request head is mostly
+// smaller.
+const size_t kReadChunk = 256;
 // Announced in "Keep-Alive: timeout=..., max=...": connections are not closed for their count.
 const char kKeepAliveMax[] = "1000000";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -82,13 +84,7 @@ asio::awaitable<void> Connection::serve() {
   Ending ending = co_await handshake();
   while (ending.empty()) {
     ending = co_await awaitRequest();
-    if (!ending.empty()) break;
-    RecordedRequest request;
-    bool clientKeeps = true;
-    ending = co_await readRequest(request, clientKeeps);
-    if (!ending.empty()) break;
-    const EmulatorResponse answer = handler_(request, Arrival{id_, requests_});
-    ending = co_await deliver(prepare(answer, clientKeeps), answer.delivery);
+    if (ending.empty()) ending = co_await handleRequest();
   }
   stream_->close(!failed_);
   log_.line("connection " + std::to_string(id_) + " closed after " + countOf(requests_) + " (" +
@@ -121,6 +117,18 @@ asio::awaitable<Connection::Ending> Connection::awaitRequest() {
   co_return endingOf(
       error, requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive),
       "closed by the client", "reading failed: ");
+}
+
+// The request, its answer and their texts live in this frame alone, so that a connection
+// waiting for its next request holds none of them.
+asio::awaitable<Connection::Ending> Connection::handleRequest() {
+  RecordedRequest request;
+  bool clientKeeps = true;
+  const Ending ending = co_await readRequest(request, clientKeeps);
+  if (!ending.empty()) co_return ending;
+  const EmulatorResponse answer = handler_(request, Arrival{id_, requests_});
+  const Outgoing out = prepare(answer, clientKeeps);
+  co_return co_await deliver(out, answer.delivery);
 }
 
 asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& request,

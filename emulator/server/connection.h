@@ -47,6 +47,7 @@ class Connection {
 
   asio::awaitable<Ending> handshake();
   asio::awaitable<Ending> awaitRequest();
+  asio::awaitable<Ending> handleRequest();
   asio::awaitable<Ending> readRequest(RecordedRequest& request, bool& clientKeeps);
   asio::awaitable<Ending> refuse();
   // Appends what arrives next to `input_`.
