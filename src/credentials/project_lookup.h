@@ -14,6 +14,10 @@ struct ProjectLookup {
   std::string orgId;
 };
 
+// The URL of the organisation's project list: the account URL and the project path, with every
+// "{org-id}" replaced by the organisation.
+std::string projectListUrl(const ProjectLookup& lookup);
+
 // The project id as decimal text: `identity.projectId` when already set; otherwise, when no
 // input is missing, a gateway token is fetched and the project list GET (20 s limit, signed
 // in gateway mode) is read with projectIdFromAnswer. Empty when none was obtained.

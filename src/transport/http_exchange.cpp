@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "transport/text_encoding.h"
+#include "transport/url_scheme.h"
 #include "util/log.h"
 #include "util/masking.h"
 
@@ -84,6 +85,22 @@ class AttemptWatch {
   curl_off_t lastBytes_ = -1;
 };
 
+// Where a redirect may lead: to HTTPS alone from a request made over HTTPS, so that nothing
+// of it goes out in clear text; to HTTP or HTTPS otherwise.
+const char* redirectProtocols(const HttpRequest& request) {
+  UrlScheme scheme;
+  std::string reason;
+  const bool https =
+      readUrlScheme(request.url, request.assumeHttps, scheme, reason) && scheme.name == "https";
+  return https ? "https" : "http,https";
+}
+
+// Results that no later attempt can change: a scheme or a redirect refused, a URL libcurl
+// cannot read.
+bool isFinal(int result) {
+  return result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT;
+}
+
 // The buffers and bounds of one request's transfer.
 struct Transfer {
   explicit Transfer(int64_t cutoffTicks) : watch(cutoffTicks) {}
@@ -98,6 +115,8 @@ struct Transfer {
 void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, Transfer& transfer) {
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols(request));
   if (request.timeLimitSeconds > 0) {
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, request.timeLimitSeconds);
   }
@@ -120,9 +139,9 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer.error);
 }
 
-// Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
-// Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
-// last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
+// Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0) or fails
+// for good (isFinal). Logs each retry from the third attempt on and pauses 2 s before it. Returns 0
+// or the last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
 // attempt. No retry starts after `cutoffTicks` (when non-zero): its line and pause neither.
 int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
                      const std::function<void()>& beforeAttempt) {
@@ -144,7 +163,7 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
     ++attempts;
     if (beforeAttempt) beforeAttempt();
     result = curl_easy_perform(handle);
-    if (result == CURLE_OK) return CURLE_OK;
+    if (result == CURLE_OK || isFinal(result)) return result;
   }
 }
 

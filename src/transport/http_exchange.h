@@ -19,14 +19,15 @@ struct HttpRequest {
   std::string label;   // names the request: its console blocks begin with it
   std::string name;    // names it in failure reports; the label when empty
   std::string method;  // sent as the request's method name, also "GET" and "POST"
-  std::string url;     // the full URL, query included
+  std::string url;     // the full URL, query included; only HTTP and HTTPS are requested
   // Complete header lines in the order sent ("Name:value"). None: no list is handed to
   // libcurl, so its own defaults apply (a posted form's content type).
   std::vector<std::string> headerLines;
   std::optional<std::string> body;  // sent as text up to its first NUL; none: no body
-  bool followRedirects = false;     // at most 30 in a row
-  bool assumeHttps = false;         // "https" for a URL without a scheme
-  long timeLimitSeconds = 0;        // for the whole transfer; 0: none
+  // At most 30 in a row, to HTTP or HTTPS; from a request made over HTTPS to HTTPS only.
+  bool followRedirects = false;
+  bool assumeHttps = false;   // "https" for a URL without a scheme
+  long timeLimitSeconds = 0;  // for the whole transfer; 0: none
   // When non-zero, the limit (platform ticks) of the wait the request is made for. The retry
   // rule holds until 10 s past it; from then on no attempt starts and a running one is ended.
   int64_t deadlineTicks = 0;
@@ -75,11 +76,12 @@ class TransportSession {
 
 // Sends `request` on the current session. A failed transfer is tried again at once, then up to 31
 // times more, each retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause;
-// after the 33rd failure "<url> connect failed!!! max retry 32" is logged. True with `answer`
-// filled when an exchange completed, whatever its HTTP status. False when libcurl could not
-// create a transfer or every attempt failed: an ERROR line then gives the request's name and
-// libcurl's own explanation, and `*message`, when given, becomes the short reason
-// "<name> failed: <libcurl's short reason>".
+// after the 33rd failure "<url> connect failed!!! max retry 32" is logged. A failure that no
+// retry can change (a scheme or a redirect refused, a URL libcurl cannot read) ends the request
+// at once. True with `answer` filled when an exchange completed, whatever its HTTP status.
+// False when libcurl could not create a transfer or the attempts failed: an ERROR line then
+// gives the request's name and libcurl's own explanation, and `*message`, when given, becomes
+// the short reason "<name> failed: <libcurl's short reason>".
 bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
 
 // The two header lines of a JSON request to the service or the gateway's API, in order:
