@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+// The most bytes, by default, an answer's body, or its header lines in all, may have: a longer one
+// ends the request at once ("answer larger than 134217728 bytes"), whatever else the server sends.
+const int64_t kAnswerLimitBytes = 128 * 1024 * 1024;
+
 // What one request is.
 struct HttpRequest {
   HttpRequest() = default;
@@ -31,6 +35,8 @@ struct HttpRequest {
   // When non-zero, the limit (platform ticks) of the wait the request is made for. The retry
   // rule holds until 10 s past it; from then on no attempt starts and a running one is ended.
   int64_t deadlineTicks = 0;
+  // A body, or header lines in all, longer than this ends the request at once.
+  int64_t answerLimitBytes = kAnswerLimitBytes;
 };
 
 // The texts of a completed exchange, converted to the local code page (empty when the
@@ -43,10 +49,12 @@ struct HttpAnswer {
 // Time limit of the requests that have one (service token, project lookup), in seconds.
 const long kRequestTimeLimitSeconds = 20;
 
-// Every attempt ends as a transport failure when it cannot connect within this time, or
-// when nothing is received or sent for the idle limit.
+// Every attempt ends as a transport failure when it cannot connect within this time, or when
+// it moves (sends and receives) fewer body bytes a second than the floor, on libcurl's average
+// over its last five seconds, for the floor's time in a row.
 const long kConnectLimitSeconds = 30;
-const int64_t kIdleLimitSeconds = 60;
+const long kFloorBytesPerSecond = 10;
+const long kFloorSeconds = 60;
 // How long past a request's deadline its attempts may still start and run.
 const int64_t kDeadlineGraceSeconds = 10;
 
@@ -91,14 +99,21 @@ std::vector<std::string> jsonHeaderLines(const std::string& authorization);
 // Growable text that collects a response body or the response header lines.
 struct ResponseBuffer {
   std::string text;
+  int64_t received = 0;               // every byte taken in, those after a NUL included
+  int64_t limit = kAnswerLimitBytes;  // the most `received` may come to
   // When set, the libcurl transfer whose announced Content-Length sizes `text` at its first
   // chunk.
   void* sizedBy = nullptr;
+
+  // Empties the buffer for another attempt.
+  void clear() {
+    text.clear();
+    received = 0;
+  }
 };
 
-// The largest Content-Length taken as a size to reserve; a longer answer grows as it comes.
-const int64_t kMaxReservedBytes = 256 * 1024 * 1024;
-
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
-// ResponseBuffer at `userdata`, and reports the whole chunk consumed.
+// ResponseBuffer at `userdata`, and reports the whole chunk consumed; but when the chunk would
+// take the bytes received past the buffer's limit, it takes none and reports none consumed,
+// which ends the transfer.
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata);
