@@ -23,6 +23,6 @@ std::string projectListUrl(const ProjectLookup& lookup);
 // in gateway mode) is read with projectIdFromAnswer. Empty when none was obtained.
 std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity);
 
-// "project"."id" of an answer object (local code page) as unsigned decimal text when it is
+// "project"."id" of an answer object (UTF-8, as received) as unsigned decimal text when it is
 // an integer from 0 to 2^64-1; empty otherwise.
 std::string projectIdFromAnswer(const std::string& answer);

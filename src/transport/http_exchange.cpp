@@ -290,8 +290,8 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
     reportFailure(request, result, transfer.error, message);
     return false;
   }
-  answer.body = utf8ToLocal(std::move(transfer.body.text));
-  answer.headerText = utf8ToLocal(std::move(transfer.headerLines.text));
+  answer.body = utf8OrEmpty(std::move(transfer.body.text));
+  answer.headerText = utf8OrEmpty(std::move(transfer.headerLines.text));
   return true;
 }
 

@@ -1,6 +1,6 @@
 // One HTTP exchange through libcurl. A request is described as data (HttpRequest);
-// performRequest sends it with the shared retry rule and hands back the answer converted
-// to the local code page. Nothing outside this unit talks to libcurl's easy interface.
+// performRequest sends it with the shared retry rule and hands back the answer as received,
+// in UTF-8. Nothing outside this unit talks to libcurl's easy interface.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +39,8 @@ struct HttpRequest {
   int64_t answerLimitBytes = kAnswerLimitBytes;
 };
 
-// The texts of a completed exchange, converted to the local code page (empty when the
-// received text is not convertible).
+// The texts of a completed exchange as received, in UTF-8; each empty when what was received
+// is not well-formed UTF-8.
 struct HttpAnswer {
   std::string body;
   std::string headerText;  // every header line received, each with its line end

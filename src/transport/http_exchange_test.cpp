@@ -210,12 +210,17 @@ TEST(HttpRequest, AnAnswerOverTheSizeLimitEndsTheRequestAtOnce) {
   EXPECT_EQ(answer.body, std::string(1000, 'e'));
 }
 
-TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
+// Received texts are handed over in UTF-8 as they came, whatever the local code page holds;
+// what is not well-formed UTF-8 is handed over as the empty text.
+TEST(HttpRequest, TextsArriveAsReceivedWhenTheyAreUtf8) {
   TestServer server;
+  const std::string chinese = "{\"m\":\"\xE4\xB8\xAD\"}";
+  const std::string korean = "{\"m\":\"\xED\x95\x9C\"}";
   server.onSequence(
       "GET", "/a",
-      {Answer::json("{\"m\":\"\xE4\xB8\xAD\"}"), Answer::json("{\"m\":\"\xED\x95\x9C\"}")});
-  EXPECT_EQ(get(server.url() + "/a").body, "{\"m\":\"\xD6\xD0\"}");
+      {Answer::json(chinese), Answer::json(korean), Answer::json("{\"m\":\"\xC3\x28\"}")});
+  EXPECT_EQ(get(server.url() + "/a").body, chinese);
+  EXPECT_EQ(get(server.url() + "/a").body, korean);
   EXPECT_EQ(get(server.url() + "/a").body, "");
 }
 
