@@ -11,8 +11,8 @@
 #include <vector>
 
 // The most bytes, by default, an answer's body, or its header lines in all, may have: a longer one
-// ends the request at once ("answer larger than 134217728 bytes"), whatever else the server sends.
-const int64_t kAnswerLimitBytes = 128 * 1024 * 1024;
+// ends the request at once ("answer larger than 100663296 bytes"), whatever else the server sends.
+const int64_t kAnswerLimitBytes = 96 * 1024 * 1024;
 
 // What one request is.
 struct HttpRequest {
