@@ -16,7 +16,7 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
                                std::string& accessToken, int64_t& tokenExpiry, std::string& message,
                                int64_t deadlineTicks = 0);
 
-// Reads a token answer (local code page). A "success" answer with a "data" object keeps its
+// Reads a token answer (UTF-8, as received). A "success" answer with a "data" object keeps its
 // string "token" (unless it holds a line break) and the expiry read from "expireTime"; an
 // integer "code" puts a string "message" into `message` and gives the empty text. Returns
 // the token to send: `accessToken` as it then stands, or empty after an error answer.

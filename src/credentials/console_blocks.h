@@ -7,7 +7,9 @@
 #include "transport/http_exchange.h"
 
 // Writes the two console blocks of an answer, "<label> CURLOPT_WRITEFUNCTION out:" with the
-// body and "<label> CURLOPT_HEADERFUNCTION out:" with the header text, flushing each.
+// body and "<label> CURLOPT_HEADERFUNCTION out:" with the header text, flushing each. Each
+// text is shown in the local code page, or as received (UTF-8) when it holds a character the
+// code page lacks.
 void printAnswerBlocks(const std::string& label, const HttpAnswer& answer);
 
 // performRequest, then the answer's console blocks when an exchange completed.

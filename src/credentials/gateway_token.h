@@ -10,6 +10,7 @@
 std::string fetchGatewayToken(const std::string& url, const std::string& clientId,
                               const std::string& clientSecret);
 
-// The string "access_token" of an answer object (local code page), or empty; a token
+// The string "access_token" (in the local code page) of an answer object (UTF-8, as received),
+// or empty; a token
 // holding a line break is refused, as it is sent in a header line.
 std::string gatewayTokenFromAnswer(const std::string& answer);

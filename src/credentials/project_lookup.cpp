@@ -27,6 +27,10 @@ std::string replaceOrgId(std::string text, const std::string& value) {
 
 }  // namespace
 
+std::string projectListUrl(const ProjectLookup& lookup) {
+  return replaceOrgId(lookup.accountUrl + lookup.projectUrl, lookup.orgId);
+}
+
 std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity) {
   if (!identity.projectId.empty()) return identity.projectId;
   if (lookup.orgId.empty() || lookup.accountUrl.empty() || lookup.gatewayTokenUrl.empty() ||
@@ -35,8 +39,7 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
   }
   const std::string gatewayToken = fetchGatewayToken(lookup.accountUrl + lookup.gatewayTokenUrl,
                                                      identity.appKey, identity.appSecret);
-  HttpRequest request("getMarluneAccessToken", "GET",
-                      replaceOrgId(lookup.accountUrl + lookup.projectUrl, lookup.orgId));
+  HttpRequest request("getMarluneAccessToken", "GET", projectListUrl(lookup));
   request.name = "lookupProjectId";
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
   request.assumeHttps = true;

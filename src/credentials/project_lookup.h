@@ -14,11 +14,15 @@ struct ProjectLookup {
   std::string orgId;
 };
 
+// The URL of the organisation's project list: the account URL and the project path, with every
+// "{org-id}" replaced by the organisation.
+std::string projectListUrl(const ProjectLookup& lookup);
+
 // The project id as decimal text: `identity.projectId` when already set; otherwise, when no
 // input is missing, a gateway token is fetched and the project list GET (20 s limit, signed
 // in gateway mode) is read with projectIdFromAnswer. Empty when none was obtained.
 std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity);
 
-// "project"."id" of an answer object (local code page) as unsigned decimal text when it is
+// "project"."id" of an answer object (UTF-8, as received) as unsigned decimal text when it is
 // an integer from 0 to 2^64-1; empty otherwise.
 std::string projectIdFromAnswer(const std::string& answer);

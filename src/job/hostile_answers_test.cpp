@@ -1,6 +1,6 @@
 // Hostile answers fed to the readers of all five requests: the service token, the gateway
 // token, the project lookup, the commit and the status query. Each input goes the way a
-// received body goes (collected chunk by chunk, converted to the local code page) and
+// received body goes (collected chunk by chunk, kept when it is well-formed UTF-8) and
 // then to every reader, which must end as an unusable answer or exactly as a usable one.
 #include <gtest/gtest.h>
 
@@ -53,14 +53,14 @@ Readings readAll(const std::string& answer) {
 }
 
 // The text a reader gets when `wire` arrives as a body: collected in libcurl-sized chunks,
-// then converted to the local code page.
+// then kept when it is well-formed UTF-8.
 std::string received(const std::string& wire) {
   ResponseBuffer buffer;
   for (size_t pos = 0; pos < wire.size(); pos += kChunk) {
     std::string chunk = wire.substr(pos, kChunk);
     collectChunk(&chunk[0], 1, chunk.size(), &buffer);
   }
-  return utf8ToLocal(buffer.text);
+  return utf8OrEmpty(buffer.text);
 }
 
 // One answer that every reader accepts, with `message` as its (raw JSON string) message.
@@ -145,7 +145,7 @@ TEST(HostileAnswers, NulBytesEndTheText) {
   expectUsable(readAll(received(allGood("ab\\u0000cd", "T\\u0000X"))), "ab", "T");
 }
 
-TEST(HostileAnswers, InvalidUtf8ConvertsToNothing) {
+TEST(HostileAnswers, InvalidUtf8IsAnEmptyAnswer) {
   for (const char* bad : {"\xC3\x28", "\x80", "\xFF", "\xC0\xAF", "\xED\xA0\x80", "\xF8\x88\x80"}) {
     SCOPED_TRACE(::testing::PrintToString(std::string(bad)));
     expectUnusable(readAll(received(allGood(bad))), "");
@@ -154,15 +154,24 @@ TEST(HostileAnswers, InvalidUtf8ConvertsToNothing) {
   expectUnusable(readAll(received(allGood() + " \xE4\xB8")), "");
 }
 
-TEST(HostileAnswers, CharactersOutsideTheLocalCodePageConvertToNothing) {
-  for (const char* foreign : {"\xED\x95\x9C", "\xF0\x9F\x98\x80", "\xE4\xB8\xAD\xED\x95\x9C"}) {
+// Answers are read from their UTF-8 text, whether or not the local code page can hold it:
+// a text without a local form keeps its UTF-8 bytes, one with a local form is converted.
+TEST(HostileAnswers, CharactersOutsideTheLocalCodePageAreReadFromUtf8) {
+  for (const char* foreign : {"Datei besch\xC3\xA4"
+                              "digt",
+                              "\xED\x95\x9C", "\xF0\x9F\x98\x80", "\xE4\xB8\xAD\xED\x95\x9C"}) {
     SCOPED_TRACE(::testing::PrintToString(std::string(foreign)));
-    expectUnusable(readAll(received(allGood(foreign))), "");
+    expectUsable(readAll(received(allGood(foreign))), foreign);
   }
-  // A byte-order mark is U+FEFF, which the code page lacks too.
-  expectUnusable(readAll(received("\xEF\xBB\xBF" + allGood())), "");
-  // Chinese converts; the readers take its local bytes as they are, unvalidated.
   expectUsable(readAll(received(allGood("\xE4\xB8\xAD\xE6\x96\x87"))), "\xD6\xD0\xCE\xC4");
+  // A byte-order mark (U+FEFF) is skipped where a reader allows one, and is no JSON elsewhere.
+  Readings marked = readAll(received("\xEF\xBB\xBF" + allGood()));
+  EXPECT_EQ(marked.gatewayToken, "T");
+  EXPECT_EQ(marked.projectId, "7");
+  EXPECT_EQ(marked.keptToken, "kept");
+  EXPECT_FALSE(marked.committed);
+  EXPECT_EQ(marked.status, kStatusFailed);
+  EXPECT_EQ(marked.statusMarks, "*");
 }
 
 TEST(HostileAnswers, TenMiBTextsArriveWhole) {
@@ -248,16 +257,15 @@ TEST(HostileAnswers, MessagesEndingInABackslashByteKeepTheAnswerUsable) {
   const std::string message = "\"message\":\"\xE8\xAA\xA0\xE4\xB9\x97\"";
   std::string text;
   CoutCapture out;
-  EXPECT_TRUE(readCommitAnswer(utf8ToLocal("{\"code\":\"success\"," + message + "}"), text));
+  EXPECT_TRUE(readCommitAnswer("{\"code\":\"success\"," + message + "}", text));
   EXPECT_EQ(text, "\xD5\x5C\x81\x5C");
   text.clear();
-  EXPECT_EQ(parseTranslateStatus(utf8ToLocal("{\"code\":\"success\"," + message +
-                                             ",\"data\":{\"status\":\"processing\"}}"),
-                                 text),
-            kStatusProcessing);
+  EXPECT_EQ(
+      parseTranslateStatus(
+          "{\"code\":\"success\"," + message + ",\"data\":{\"status\":\"processing\"}}", text),
+      kStatusProcessing);
   std::string token = "kept";
   int64_t expiry = 0;
-  EXPECT_EQ(readTokenAnswer(utf8ToLocal("{\"code\":401," + message + "}"), token, expiry, text),
-            "");
+  EXPECT_EQ(readTokenAnswer("{\"code\":401," + message + "}", token, expiry, text), "");
   EXPECT_EQ(text, "\xD5\x5C\x81\x5C");
 }

@@ -13,7 +13,7 @@ bool submitTranslate(const std::string& translateUrl, const std::string& request
                      const std::string& token, const GatewayIdentity& identity,
                      std::string& message);
 
-// The service's verdict on a commit answer (local code page): true when its "code" is the
+// The service's verdict on a commit answer (UTF-8, as received): true when its "code" is the
 // string "success" in any letter case. A string "message" replaces `message` either way.
 // Takes the answer by value: one moved in is parsed, and its message kept, without a copy.
 bool readCommitAnswer(std::string answer, std::string& message);

@@ -19,7 +19,7 @@ int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId
                          const std::string& token, const GatewayIdentity& identity,
                          std::string& message, int64_t deadlineTicks = 0);
 
-// The status outcome of one answer (local code page). Prints "+" for a running job and "*"
+// The status outcome of one answer (UTF-8, as received). Prints "+" for a running job and "*"
 // for an answer that reports a failure; copies the answer's "message" on failures.
 int parseTranslateStatus(const std::string& answer, std::string& message);
 

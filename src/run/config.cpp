@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "credentials/project_lookup.h"
 #include "run/translate_job.h"
 #include "transport/text_encoding.h"
+#include "transport/url_scheme.h"
+#include "util/ascii.h"
 #include "util/json.h"
 #include "util/log.h"
 
@@ -32,6 +36,69 @@ bool readSetting(const rapidjson::Value& doc, const char* name, std::string& fie
 uint64_t readOvertime(const rapidjson::Value& doc) {
   const rapidjson::Value* value = findMember(doc, "overtime");
   return value != nullptr && value->IsUint64() ? value->GetUint64() : kDefaultOvertime;
+}
+
+// Why the base URL `url` of the setting `name` cannot be requested, or empty: libcurl's parser
+// must read it, and a scheme it names must be http or https.
+std::string baseUrlProblem(const std::string& name, const std::string& url) {
+  UrlScheme scheme;
+  std::string reason;
+  if (!readUrlScheme(url, false, scheme, reason)) {
+    return name + " is not a valid URL (" + reason + ")";
+  }
+  if (scheme.named && !isHttpScheme(scheme.name)) return name + " is not an http or https URL";
+  return std::string();
+}
+
+// A setting and the text it holds.
+struct Setting {
+  const char* name;
+  const std::string& value;
+};
+
+// A URL requested, made of a base setting and a path setting.
+struct JoinedUrl {
+  const char* base;
+  const char* path;
+  std::string url;
+};
+
+// Why `joined` cannot be requested, or empty: libcurl's parser must read it.
+std::string joinedUrlProblem(const JoinedUrl& joined) {
+  UrlScheme scheme;
+  std::string reason;
+  if (readUrlScheme(joined.url, false, scheme, reason)) return std::string();
+  return std::string(joined.path) + " makes no valid URL with " + joined.base + " (" + reason + ")";
+}
+
+// Why the settings that go into URLs and header lines cannot be sent, or empty. A control
+// character would end a header line or break a URL; the service's URLs, and the account
+// side's when it is set, must be HTTP or HTTPS URLs that libcurl reads.
+std::string unsendableSetting(const TranslateJob& job) {
+  const Setting sent[] = {{"accounturl", job.accountUrl}, {"gatewaytokenurl", job.gatewayTokenUrl},
+                          {"projecturl", job.projectUrl}, {"tenantid", job.tenantId},
+                          {"orgid", job.orgId},           {"rooturl", job.rootUrl},
+                          {"tokenurl", job.tokenUrl},     {"translateurl", job.translateUrl},
+                          {"statusurl", job.statusUrl},   {"appkey", job.appKey}};
+  for (const Setting& setting : sent) {
+    if (holdsControlCharacter(setting.value)) {
+      return std::string(setting.name) + " holds a control character";
+    }
+  }
+  std::string problem = baseUrlProblem("rooturl", job.rootUrl);
+  std::vector<JoinedUrl> urls = {{"rooturl", "tokenurl", job.rootUrl + job.tokenUrl},
+                                 {"rooturl", "translateurl", job.rootUrl + job.translateUrl},
+                                 {"rooturl", "statusurl", job.rootUrl + job.statusUrl}};
+  if (!job.accountUrl.empty()) {
+    if (problem.empty()) problem = baseUrlProblem("accounturl", job.accountUrl);
+    const ProjectLookup lookup{job.accountUrl, job.gatewayTokenUrl, job.projectUrl, job.orgId};
+    urls.push_back({"accounturl", "gatewaytokenurl", job.accountUrl + job.gatewayTokenUrl});
+    urls.push_back({"accounturl", "projecturl", projectListUrl(lookup)});
+  }
+  for (const JoinedUrl& joined : urls) {
+    if (problem.empty()) problem = joinedUrlProblem(joined);
+  }
+  return problem;
 }
 
 }  // namespace
@@ -112,6 +179,11 @@ bool TranslateJob::loadConfig(const std::string& path) {
   }
   if (!readSetting(doc, "output", outputPath)) {
     message = "resultJson is empty!";
+    return false;
+  }
+  const std::string unsendable = unsendableSetting(*this);
+  if (!unsendable.empty()) {
+    message = unsendable;
     return false;
   }
   overtime = readOvertime(doc);

@@ -102,3 +102,36 @@ TEST_F(HostileConfig, FileIdIsASignedSixtyFourBitInteger) {
     EXPECT_EQ(job.message, "file id is invalid!") << id;
   }
 }
+
+// Settings that would add header lines, break a URL or reach another scheme than HTTP or
+// HTTPS fail the load with their reason, before any request.
+TEST_F(HostileConfig, SettingsThatWouldChangeTheRequestsFailTheLoad) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"("tenantid":"t1\r\nX-Injected: 1","orgid":"o")", "tenantid holds a control character"},
+      {R"("orgid":"o\u007f")", "orgid holds a control character"},
+      {R"("statusurl":"/translate\n")", "statusurl holds a control character"},
+      {R"("accounturl":"file:///etc")", "accounturl is not an http or https URL"},
+      {R"("accounturl":"http://h:65536")",
+       "accounturl is not a valid URL (Port number was not a decimal number between 0 and "
+       "65535)"},
+      {R"("tokenurl":"/a b")", "tokenurl makes no valid URL with rooturl (Bad path)"},
+      {R"("accounturl":"h","projecturl":"/{org-id}","orgid":"a b")",
+       "projecturl makes no valid URL with accounturl (Bad path)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(load(c.first)) << c.first;
+    EXPECT_EQ(job.message, c.second) << c.first;
+  }
+  auto loadRoot = [this](const std::string& root) {
+    return loadText(R"({"cmdtype":"t","appsecret":"s","appkey":"k","output":"o","rooturl":")" +
+                    root + "\"}");
+  };
+  for (const char* root : {"file:///etc/passwd", "ftp://h", "dict://h", "HTTPX://h"}) {
+    EXPECT_FALSE(loadRoot(root)) << root;
+    EXPECT_EQ(job.message, "rooturl is not an http or https URL") << root;
+  }
+  // No scheme, or HTTP and HTTPS in any letter case, load as before.
+  for (const char* root : {"h", "ftp.example.org", "127.0.0.1:8080", "HTTPS://h", "Http://h"}) {
+    EXPECT_TRUE(loadRoot(root)) << root << ": " << job.message;
+  }
+}

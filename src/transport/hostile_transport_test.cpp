@@ -177,3 +177,31 @@ TEST_F(HostilePeer, ACertificateForAnotherHostIsRefusedForItsName) {
   EXPECT_EQ(why, "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
   EXPECT_TRUE(elsewhere->requests().empty());
 }
+
+// Requests and their redirects go over HTTP and HTTPS alone, and never from HTTPS to plain
+// HTTP. A refusal ends the request at once: no retry, nothing sent where it was refused.
+TEST_F(HostilePeer, OtherSchemesAndRedirectsOutOfHttpsAreRefusedAtOnce) {
+  TestCertificate ca = makeCa("marlune test CA");
+  PrivateTrustStore trust(ca);
+  if (!trust.active()) GTEST_SKIP() << trust.why();
+  TestServer plain;
+  plain.onAlways("PUT", "/v2/translate", Answer::json(R"({"code":"success"})"));
+  Answer toFtp;
+  toFtp.status = 302;
+  toFtp.headers.push_back("Location: ftp://127.0.0.1:" + std::to_string(plain.port()) + "/x");
+  plain.onAlways("PUT", "/ftp", toFtp);
+  TlsServer secure(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
+  Answer toPlain = toFtp;
+  toPlain.headers = {"Location: " + plain.url() + "/v2/translate"};
+  secure->onAlways("PUT", "/v2/translate", toPlain);
+  LogCapture log;
+  for (const std::string& url :
+       {secure->url() + "/v2/translate", plain.url() + "/ftp", std::string("file:///etc/hosts")}) {
+    EXPECT_FALSE(performRequest(commitRequest(url), received, &why)) << url;
+    EXPECT_EQ(why, "commitTranslate failed: Unsupported protocol") << url;
+  }
+  EXPECT_EQ(secure->requests().size(), 1u);
+  EXPECT_EQ(plain.requests().size(), 1u);  // the redirect to ftp, once
+  EXPECT_EQ(log.count(" connect failed!!! "), 0u);
+  EXPECT_EQ(log.count("commitTranslate failed: Protocol \"http\" not supported"), 1u);
+}

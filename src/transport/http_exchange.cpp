@@ -11,6 +11,8 @@
 
 #include "platform/platform.h"
 #include "transport/text_encoding.h"
+#include "transport/url_scheme.h"
+#include "util/ascii.h"
 #include "util/log.h"
 #include "util/masking.h"
 
@@ -50,39 +52,67 @@ int64_t cutoffOf(int64_t deadlineTicks) {
   return deadlineTicks + grace;
 }
 
-// Ends an attempt in which nothing has moved for the idle limit, or which runs past its
-// request's cutoff; libcurl reports it as a transport failure.
+// Ends an attempt that runs past its request's cutoff; libcurl reports it as a transport
+// failure. Slow attempts are libcurl's to end (the floor).
 class AttemptWatch {
  public:
   explicit AttemptWatch(int64_t cutoffTicks) : cutoffTicks_(cutoffTicks) {}
 
-  void restart() {
-    lastActivity_ = platform::steadyTicks();
-    lastBytes_ = -1;
-  }
-
   // libcurl's progress callback: non-zero ends the transfer.
-  static int onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
-    return static_cast<AttemptWatch*>(self)->shouldEnd(received + sent) ? 1 : 0;
+  static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<AttemptWatch*>(self)->shouldEnd() ? 1 : 0;
   }
 
  private:
-  // Idleness is measured on the steady clock, which no clock setting moves; the cutoff
-  // belongs to the wall clock, as the wait's limit does.
-  bool shouldEnd(curl_off_t bytes) {
-    const int64_t now = platform::steadyTicks();
-    if (bytes != lastBytes_) {
-      lastBytes_ = bytes;
-      lastActivity_ = now;
-    }
-    if (now - lastActivity_ > kIdleLimitSeconds * platform::kTicksPerSecond) return true;
-    return cutoffTicks_ != 0 && platform::nowTicks() > cutoffTicks_;
-  }
+  // The cutoff belongs to the wall clock, as the wait's limit does.
+  bool shouldEnd() const { return cutoffTicks_ != 0 && platform::nowTicks() > cutoffTicks_; }
 
   const int64_t cutoffTicks_;
-  int64_t lastActivity_ = 0;
-  curl_off_t lastBytes_ = -1;
 };
+
+// Where a redirect may lead: to HTTPS alone from a request made over HTTPS, so that nothing
+// of it goes out in clear text; to HTTP or HTTPS otherwise.
+const char* redirectProtocols(const HttpRequest& request) {
+  UrlScheme scheme;
+  std::string reason;
+  const bool https =
+      readUrlScheme(request.url, request.assumeHttps, scheme, reason) && scheme.name == "https";
+  return https ? "https" : "http,https";
+}
+
+// True when the transfer on `handle` ended at a URL of a scheme it made no connection for: a
+// scheme or a redirect refused, not a peer that answered outside HTTP (reported alike).
+bool endedAtRefusedScheme(CURL* handle) {
+  char* url = nullptr;
+  char* connected = nullptr;
+  curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
+  curl_easy_getinfo(handle, CURLINFO_SCHEME, &connected);
+  if (url == nullptr) return false;
+  const std::string effective(url);
+  return connected == nullptr ||
+         !equalsIgnoreCase(effective.substr(0, effective.find(':')), connected);
+}
+
+// True when the result of the transfer on `handle` is one no later attempt can change: a
+// scheme or a redirect refused, a URL libcurl cannot read, an answer over the size limit
+// (announced, or stopped by collectChunk).
+bool isFinal(CURL* handle, int result) {
+  return result == CURLE_URL_MALFORMAT || result == CURLE_FILESIZE_EXCEEDED ||
+         result == CURLE_WRITE_ERROR ||
+         (result == CURLE_UNSUPPORTED_PROTOCOL && endedAtRefusedScheme(handle));
+}
+
+// Sets the bounds every attempt keeps: the schemes, the connect time, the floor of the
+// transfer's speed, the size of an announced answer.
+void setBounds(CURL* handle, const HttpRequest& request) {
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, redirectProtocols(request));
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectLimitSeconds);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, kFloorBytesPerSecond);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kFloorSeconds);
+  curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(request.answerLimitBytes));
+}
 
 // The buffers and bounds of one request's transfer.
 struct Transfer {
@@ -98,6 +128,7 @@ struct Transfer {
 void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, Transfer& transfer) {
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
   curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+  setBounds(handle, request);
   if (request.timeLimitSeconds > 0) {
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, request.timeLimitSeconds);
   }
@@ -109,21 +140,22 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
   if (headers != nullptr) curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
   if (request.body) curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body->c_str());
   transfer.body.sizedBy = handle;
+  transfer.body.limit = transfer.headerLines.limit = request.answerLimitBytes;
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collectChunk);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer.body);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, collectChunk);
   curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer.headerLines);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectLimitSeconds);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &AttemptWatch::onProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &transfer.watch);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer.error);
 }
 
-// Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0).
-// Logs each retry from the third attempt on and pauses 2 s before it. Returns 0 or the
-// last attempt's result. `url` is used only in log lines. `beforeAttempt` runs before each
-// attempt. No retry starts after `cutoffTicks` (when non-zero): its line and pause neither.
+// Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0) or fails
+// for good (isFinal). Logs each retry from the third attempt on and pauses 2 s before it.
+// Returns 0 or the last attempt's result. `url` is used only in log lines. `beforeAttempt` runs
+// before each attempt. No retry starts after `cutoffTicks` (when non-zero): its line and pause
+// neither.
 int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
                      const std::function<void()>& beforeAttempt) {
   const int64_t pauseTicks = kRetryPauseMs * (platform::kTicksPerSecond / 1000);
@@ -144,17 +176,21 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
     ++attempts;
     if (beforeAttempt) beforeAttempt();
     result = curl_easy_perform(handle);
-    if (result == CURLE_OK) return CURLE_OK;
+    if (result == CURLE_OK || isFinal(handle, result)) return result;
   }
 }
 
-// Logs why `request` gave up and puts the short reason into `*message` when given.
+// Logs why `request` gave up and puts the short reason into `*message` when given: libcurl's
+// words, but for an answer over the size limit, which only this unit's bounds refuse.
 void reportFailure(const HttpRequest& request, int result, const char* detail,
                    std::string* message) {
   const std::string name = request.name.empty() ? request.label : request.name;
-  const char* reason = curl_easy_strerror(static_cast<CURLcode>(result));
-  MLOG(ERROR, kRequestFailed) << name
-                              << " failed: " << maskCredentials(*detail != '\0' ? detail : reason);
+  const bool tooLarge = result == CURLE_FILESIZE_EXCEEDED || result == CURLE_WRITE_ERROR;
+  const std::string reason =
+      tooLarge ? "answer larger than " + std::to_string(request.answerLimitBytes) + " bytes"
+               : curl_easy_strerror(static_cast<CURLcode>(result));
+  MLOG(ERROR, kRequestFailed) << name << " failed: "
+                              << maskCredentials(*detail != '\0' && !tooLarge ? detail : reason);
   if (message != nullptr) *message = name + " failed: " + reason;
 }
 
@@ -244,9 +280,8 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
   state_->resetHandle();
   setOptions(handle, request, headers.get(), transfer);
   int result = performWithRetry(handle, request.url, cutoff, [&transfer] {
-    transfer.body.text.clear();
-    transfer.headerLines.text.clear();
-    transfer.watch.restart();
+    transfer.body.clear();
+    transfer.headerLines.clear();
   });
   // The handle keeps no pointer into this request's list and buffers once it returns.
   state_->resetHandle();
@@ -255,8 +290,8 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
     reportFailure(request, result, transfer.error, message);
     return false;
   }
-  answer.body = utf8ToLocal(std::move(transfer.body.text));
-  answer.headerText = utf8ToLocal(std::move(transfer.headerLines.text));
+  answer.body = utf8OrEmpty(std::move(transfer.body.text));
+  answer.headerText = utf8OrEmpty(std::move(transfer.headerLines.text));
   return true;
 }
 
@@ -281,9 +316,11 @@ size_t collectChunk(char* data, size_t size, size_t count, void* userdata) {
   if (buffer->text.empty() && buffer->sizedBy != nullptr &&
       curl_easy_getinfo(buffer->sizedBy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
           CURLE_OK &&
-      announced > 0 && announced <= kMaxReservedBytes) {
+      announced > 0 && announced <= buffer->limit) {
     buffer->text.reserve(static_cast<size_t>(announced));
   }
+  if (total > static_cast<uint64_t>(buffer->limit - buffer->received)) return 0;
+  buffer->received += static_cast<int64_t>(total);
   const void* nul = total == 0 ? nullptr : std::memchr(data, '\0', total);
   size_t kept = nul == nullptr ? total : static_cast<size_t>(static_cast<const char*>(nul) - data);
   buffer->text.append(data, kept);

@@ -1,6 +1,6 @@
 // One HTTP exchange through libcurl. A request is described as data (HttpRequest);
-// performRequest sends it with the shared retry rule and hands back the answer converted
-// to the local code page. Nothing outside this unit talks to libcurl's easy interface.
+// performRequest sends it with the shared retry rule and hands back the answer as received,
+// in UTF-8. Nothing outside this unit talks to libcurl's easy interface.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// The most bytes, by default, an answer's body, or its header lines in all, may have: a longer one
+// ends the request at once ("answer larger than 100663296 bytes"), whatever else the server sends.
+const int64_t kAnswerLimitBytes = 96 * 1024 * 1024;
 
 // What one request is.
 struct HttpRequest {
@@ -19,21 +23,24 @@ struct HttpRequest {
   std::string label;   // names the request: its console blocks begin with it
   std::string name;    // names it in failure reports; the label when empty
   std::string method;  // sent as the request's method name, also "GET" and "POST"
-  std::string url;     // the full URL, query included
+  std::string url;     // the full URL, query included; only HTTP and HTTPS are requested
   // Complete header lines in the order sent ("Name:value"). None: no list is handed to
   // libcurl, so its own defaults apply (a posted form's content type).
   std::vector<std::string> headerLines;
   std::optional<std::string> body;  // sent as text up to its first NUL; none: no body
-  bool followRedirects = false;     // at most 30 in a row
-  bool assumeHttps = false;         // "https" for a URL without a scheme
-  long timeLimitSeconds = 0;        // for the whole transfer; 0: none
+  // At most 30 in a row, to HTTP or HTTPS; from a request made over HTTPS to HTTPS only.
+  bool followRedirects = false;
+  bool assumeHttps = false;   // "https" for a URL without a scheme
+  long timeLimitSeconds = 0;  // for the whole transfer; 0: none
   // When non-zero, the limit (platform ticks) of the wait the request is made for. The retry
   // rule holds until 10 s past it; from then on no attempt starts and a running one is ended.
   int64_t deadlineTicks = 0;
+  // A body, or header lines in all, longer than this ends the request at once.
+  int64_t answerLimitBytes = kAnswerLimitBytes;
 };
 
-// The texts of a completed exchange, converted to the local code page (empty when the
-// received text is not convertible).
+// The texts of a completed exchange as received, in UTF-8; each empty when what was received
+// is not well-formed UTF-8.
 struct HttpAnswer {
   std::string body;
   std::string headerText;  // every header line received, each with its line end
@@ -42,10 +49,12 @@ struct HttpAnswer {
 // Time limit of the requests that have one (service token, project lookup), in seconds.
 const long kRequestTimeLimitSeconds = 20;
 
-// Every attempt ends as a transport failure when it cannot connect within this time, or
-// when nothing is received or sent for the idle limit.
+// Every attempt ends as a transport failure when it cannot connect within this time, or when
+// it moves (sends and receives) fewer body bytes a second than the floor, on libcurl's average
+// over its last five seconds, for the floor's time in a row.
 const long kConnectLimitSeconds = 30;
-const int64_t kIdleLimitSeconds = 60;
+const long kFloorBytesPerSecond = 10;
+const long kFloorSeconds = 60;
 // How long past a request's deadline its attempts may still start and run.
 const int64_t kDeadlineGraceSeconds = 10;
 
@@ -75,11 +84,12 @@ class TransportSession {
 
 // Sends `request` on the current session. A failed transfer is tried again at once, then up to 31
 // times more, each retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause;
-// after the 33rd failure "<url> connect failed!!! max retry 32" is logged. True with `answer`
-// filled when an exchange completed, whatever its HTTP status. False when libcurl could not
-// create a transfer or every attempt failed: an ERROR line then gives the request's name and
-// libcurl's own explanation, and `*message`, when given, becomes the short reason
-// "<name> failed: <libcurl's short reason>".
+// after the 33rd failure "<url> connect failed!!! max retry 32" is logged. A failure that no
+// retry can change (a scheme or a redirect refused, a URL libcurl cannot read) ends the request
+// at once. True with `answer` filled when an exchange completed, whatever its HTTP status.
+// False when libcurl could not create a transfer or the attempts failed: an ERROR line then
+// gives the request's name and libcurl's own explanation, and `*message`, when given, becomes
+// the short reason "<name> failed: <libcurl's short reason>".
 bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
 
 // The two header lines of a JSON request to the service or the gateway's API, in order:
@@ -89,14 +99,21 @@ std::vector<std::string> jsonHeaderLines(const std::string& authorization);
 // Growable text that collects a response body or the response header lines.
 struct ResponseBuffer {
   std::string text;
+  int64_t received = 0;               // every byte taken in, those after a NUL included
+  int64_t limit = kAnswerLimitBytes;  // the most `received` may come to
   // When set, the libcurl transfer whose announced Content-Length sizes `text` at its first
   // chunk.
   void* sizedBy = nullptr;
+
+  // Empties the buffer for another attempt.
+  void clear() {
+    text.clear();
+    received = 0;
+  }
 };
 
-// The largest Content-Length taken as a size to reserve; a longer answer grows as it comes.
-const int64_t kMaxReservedBytes = 256 * 1024 * 1024;
-
 // libcurl write/header callback: appends the chunk's bytes before its first NUL to the
-// ResponseBuffer at `userdata`, and reports the whole chunk consumed.
+// ResponseBuffer at `userdata`, and reports the whole chunk consumed; but when the chunk would
+// take the bytes received past the buffer's limit, it takes none and reports none consumed,
+// which ends the transfer.
 size_t collectChunk(char* data, size_t size, size_t count, void* userdata);

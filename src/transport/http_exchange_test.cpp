@@ -57,6 +57,17 @@ TEST(CollectChunk, KeepsBytesBeforeTheFirstNulAndConsumesAll) {
   EXPECT_EQ(buffer.text.size(), 4 + big.size());
 }
 
+TEST(CollectChunk, TakesNothingPastTheLimitAndEndsTheTransfer) {
+  ResponseBuffer buffer;
+  buffer.limit = 10;
+  char bytes[] = {'a', '\0', 'b', 'c', 'd', 'e'};
+  EXPECT_EQ(collectChunk(bytes, 1, 6, &buffer), 6u);  // bytes after a NUL count too
+  EXPECT_EQ(collectChunk(bytes, 1, 5, &buffer), 0u);
+  EXPECT_EQ(collectChunk(bytes, 1, 4, &buffer), 4u);
+  EXPECT_EQ(buffer.text, "aa");
+  EXPECT_EQ(buffer.received, 10);
+}
+
 TEST(PerformWithRetry, OneFailureIsRetriedAtOnceWithoutLogging) {
   FakeClock clock(17000000000000000);
   ScopedTimeSource useClock(&clock);
@@ -172,12 +183,44 @@ TEST(HttpRequest, ABodyOfAnnouncedLengthIsCollectedWithoutRegrowing) {
   EXPECT_EQ(answer.body.capacity(), body.size());
 }
 
-TEST(HttpRequest, TextsAreConvertedToTheLocalCodePage) {
+// A body, or header lines, longer than the request's limit end the request at once with that
+// reason; an announced body is refused before it comes.
+TEST(HttpRequest, AnAnswerOverTheSizeLimitEndsTheRequestAtOnce) {
+  LogCapture log;
   TestServer server;
+  Answer longHead = Answer::json("{}");
+  longHead.headers.push_back("X-Pad: " + std::string(1000, 'p'));
+  server.onAlways("GET", "/head", longHead);
+  server.onAlways("GET", "/body", Answer::json(std::string(1001, 'b')));
+  server.onAlways("GET", "/exact", Answer::json(std::string(1000, 'e')));
+  HttpAnswer answer;
+  std::string why;
+  for (const char* path : {"/head", "/body"}) {
+    HttpRequest request("test", "GET", server.url() + path);
+    request.answerLimitBytes = 1000;
+    EXPECT_FALSE(performRequest(request, answer, &why)) << path;
+    EXPECT_EQ(why, "test failed: answer larger than 1000 bytes") << path;
+    EXPECT_EQ(server.requestsTo(path).size(), 1u) << path;
+  }
+  EXPECT_EQ(log.count("test failed: answer larger than 1000 bytes"), 2u);
+  EXPECT_TRUE(retryLines(log).empty());
+  HttpRequest exact("test", "GET", server.url() + "/exact");
+  exact.answerLimitBytes = 1000;
+  EXPECT_TRUE(performRequest(exact, answer, &why));
+  EXPECT_EQ(answer.body, std::string(1000, 'e'));
+}
+
+// Received texts are handed over in UTF-8 as they came, whatever the local code page holds;
+// what is not well-formed UTF-8 is handed over as the empty text.
+TEST(HttpRequest, TextsArriveAsReceivedWhenTheyAreUtf8) {
+  TestServer server;
+  const std::string chinese = "{\"m\":\"\xE4\xB8\xAD\"}";
+  const std::string korean = "{\"m\":\"\xED\x95\x9C\"}";
   server.onSequence(
       "GET", "/a",
-      {Answer::json("{\"m\":\"\xE4\xB8\xAD\"}"), Answer::json("{\"m\":\"\xED\x95\x9C\"}")});
-  EXPECT_EQ(get(server.url() + "/a").body, "{\"m\":\"\xD6\xD0\"}");
+      {Answer::json(chinese), Answer::json(korean), Answer::json("{\"m\":\"\xC3\x28\"}")});
+  EXPECT_EQ(get(server.url() + "/a").body, chinese);
+  EXPECT_EQ(get(server.url() + "/a").body, korean);
   EXPECT_EQ(get(server.url() + "/a").body, "");
 }
 
@@ -195,6 +238,24 @@ TEST(PerformWithRetry, AnAnswerCutOffMidwayLeavesNothingBehind) {
   EXPECT_EQ(e.body, "{\"second\":1}");
   EXPECT_EQ(e.headers.find("HTTP/1.1 200 OK"), 0u);
   EXPECT_EQ(e.headers.find("HTTP/1.1", 1), std::string::npos);
+}
+
+// An answer that keeps coming, but slower than the floor, ends as a transport failure after
+// the floor's time, and the retry rule takes over: here at 5 bytes a second, head and body,
+// which never leaves the transfer idle.
+TEST(PerformWithRetry, SlowAnAttemptBelowTheFloorIsCut) {
+  TestServer server;
+  Answer drip = Answer::json("{\"m\":\"" + std::string(1000, 'm') + "\"}");
+  drip.dripBytesPerSecond = kFloorBytesPerSecond / 2;
+  server.onSequence("GET", "/a", {drip, Answer::json("{}")});
+  const auto start = std::chrono::steady_clock::now();
+  Exchange e = get(server.url() + "/a");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(e.ok);
+  EXPECT_EQ(e.body, "{}");
+  EXPECT_EQ(server.connectionCount(), 2u);
+  EXPECT_GE(elapsed, std::chrono::seconds(kFloorSeconds));
+  EXPECT_LT(elapsed, std::chrono::seconds(kFloorSeconds + 15));
 }
 
 // A deadline at the end of the clock's range is no deadline in practice: the attempt runs.

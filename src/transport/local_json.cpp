@@ -1,5 +1,7 @@
-// Received JSON in the local code page.
+// Received JSON: parsed from its UTF-8 text, strings handed out in the local code page.
 #include "transport/local_json.h"
+
+#include <rapidjson/reader.h>
 
 #include <cstring>
 #include <utility>
@@ -7,22 +9,64 @@
 #include "transport/text_encoding.h"
 #include "util/json.h"
 
-bool LocalJson::parse(std::string localText, bool skipBom) {
-  // Plain ASCII without NUL holds no byte-order mark either and is read as it is.
-  if (isAsciiWithoutNul(localText.data(), localText.data() + localText.size())) {
-    buffer_ = std::move(localText);
-  } else {
-    localText.resize(strlen(localText.c_str()));
-    if (skipBom) {
-      localText.erase(
-          0, static_cast<size_t>(afterByteOrderMark(localText.c_str()) - localText.c_str()));
-    }
-    const bool empty = localText.empty();
-    buffer_ = localToUtf8(std::move(localText));
-    if (buffer_.empty() && !empty) return false;
+namespace {
+
+// Hands the reader's events on to a document, refusing the value past kMaxReceivedValues.
+class BoundedHandler {
+ public:
+  explicit BoundedHandler(rapidjson::Document& doc) : doc_(doc) {}
+
+  bool Null() { return take() && doc_.Null(); }
+  bool Bool(bool b) { return take() && doc_.Bool(b); }
+  bool Int(int i) { return take() && doc_.Int(i); }
+  bool Uint(unsigned i) { return take() && doc_.Uint(i); }
+  bool Int64(int64_t i) { return take() && doc_.Int64(i); }
+  bool Uint64(uint64_t i) { return take() && doc_.Uint64(i); }
+  bool Double(double d) { return take() && doc_.Double(d); }
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
+    return take() && doc_.RawNumber(text, length, copy);
   }
-  doc_.ParseInsitu<rapidjson::kParseIterativeFlag>(&buffer_[0]);
-  return !doc_.HasParseError();
+  bool String(const char* text, rapidjson::SizeType length, bool copy) {
+    return take() && doc_.String(text, length, copy);
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+    return take() && doc_.Key(text, length, copy);
+  }
+  bool StartObject() { return take() && doc_.StartObject(); }
+  bool EndObject(rapidjson::SizeType members) { return doc_.EndObject(members); }
+  bool StartArray() { return take() && doc_.StartArray(); }
+  bool EndArray(rapidjson::SizeType elements) { return doc_.EndArray(elements); }
+
+ private:
+  bool take() { return ++values_ <= kMaxReceivedValues; }
+
+  rapidjson::Document& doc_;
+  size_t values_ = 0;
+};
+
+}  // namespace
+
+bool LocalJson::parse(std::string utf8Text, bool skipBom) {
+  buffer_ = std::move(utf8Text);
+  buffer_.resize(strlen(buffer_.c_str()));
+  if (skipBom) {
+    buffer_.erase(0, static_cast<size_t>(afterByteOrderMark(buffer_.c_str()) - buffer_.c_str()));
+  }
+  doc_.SetNull();
+  // Checked here rather than by the parser, whose check reads past the end of a text that
+  // ends within a character.
+  if (!isUtf8(buffer_.data(), buffer_.data() + buffer_.size())) return false;
+  rapidjson::InsituStringStream stream(&buffer_[0]);
+  bool parsed = false;
+  auto generate = [&stream, &parsed](rapidjson::Document& doc) {
+    BoundedHandler handler(doc);
+    rapidjson::Reader reader;
+    const unsigned flags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag;
+    parsed = !reader.Parse<flags>(stream, handler).IsError();
+    return parsed;
+  };
+  doc_.Populate(generate);
+  return parsed;
 }
 
 bool LocalJson::takeLocalStringMember(const char* name, std::string& out) {
@@ -44,16 +88,18 @@ bool LocalJson::takeLocalStringMember(const char* name, std::string& out) {
 }
 
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out) {
-  std::string utf8;
-  if (!getStringMember(object, name, utf8)) return false;
-  // Plain ASCII is moved, not copied: a message can be tens of megabytes.
-  if (isAscii(utf8.data(), utf8.data() + utf8.size())) {
-    out = std::move(utf8);
-    return true;
+  const rapidjson::Value* value = findMember(object, name);
+  if (value == nullptr || !value->IsString()) return false;
+  const char* text = value->GetString();
+  const char* end = text + strnlen(text, value->GetStringLength());
+  std::string local = isAscii(text, end) ? std::string() : utf8ToLocal(text, end);
+  // Plain ASCII needs no conversion; an escaped character the local code page lacks leaves the
+  // text as it was decoded.
+  if (local.empty()) {
+    out.assign(text, end);
+  } else {
+    out = std::move(local);
   }
-  // An escaped character the local code page lacks leaves the text as it was decoded.
-  std::string local = utf8ToLocal(utf8);
-  out = std::move(local.empty() ? utf8 : local);
   return true;
 }
 

@@ -1,21 +1,25 @@
-// Received JSON in the local code page: parsed strictly from its UTF-8 form, its strings
-// handed out in the local code page again. Plain JSON reading is util/json's.
+// Received JSON: parsed strictly from its UTF-8 text, as it arrived, whatever the local code page
+// can represent; its strings handed out in the local code page. Plain JSON reading is
+// util/json's.
 #pragma once
 
 #include <rapidjson/document.h>
 
+#include <cstddef>
 #include <string>
 
-// An answer already converted to the local code page, parsed. The JSON is read from the
-// answer's UTF-8 form: in the local code page the second byte of many characters is a
-// backslash or a quotation mark, which a JSON parser would take as syntax. The document
-// is parsed in place, so its strings live in this object.
+// The most values (scalars, keys, objects and arrays) a received document may hold: the
+// parsed document then takes at most a few dozen bytes a value, whatever the answer holds.
+const size_t kMaxReceivedValues = 2000000;
+
+// An answer as received (UTF-8), parsed. The document is parsed in place, so its strings live
+// in this object.
 class LocalJson {
  public:
-  // Parses `localText` up to its first NUL; `skipBom` drops a leading EF, BB, BF byte by
-  // byte first. True when it is one strict JSON document. Plain ASCII moved in is parsed
-  // where it lies, without a copy.
-  bool parse(std::string localText, bool skipBom = false);
+  // Parses `utf8Text` up to its first NUL; `skipBom` drops a leading EF, BB, BF byte by byte
+  // first. True when it is one strict JSON document, well-formed UTF-8, of at most
+  // kMaxReceivedValues values. Text moved in is parsed where it lies, without a copy.
+  bool parse(std::string utf8Text, bool skipBom = false);
   const rapidjson::Document& doc() const { return doc_; }
 
   // getLocalStringMember on the document's top object, moving a plain-ASCII value out of the
@@ -27,8 +31,9 @@ class LocalJson {
   rapidjson::Document doc_;
 };
 
-// The member `name` as local-code-page text when it is a string (up to its first NUL);
-// false otherwise. Use it on documents from LocalJson.
+// The member `name` when it is a string (up to its first NUL), in the local code page, or in
+// UTF-8 as decoded when it holds a character the code page lacks; false when it is no string.
+// Use it on documents from LocalJson.
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out);
 
 // getLocalStringMember for a value that is sent later in a header line, such as a token:

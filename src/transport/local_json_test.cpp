@@ -9,14 +9,11 @@ namespace {
 // U+8AA0 and U+4E57: in the local code page their second byte is a backslash (D5 5C, 81 5C).
 const char kBackslashCharacters[] = "\xE8\xAA\xA0\xE4\xB9\x97";
 
-TEST(ParseLocalJson, CharactersEndingInABackslashByteStayCharacters) {
-  std::string local = utf8ToLocal(std::string("{\"message\":\"") + kBackslashCharacters + "\"}");
-  ASSERT_EQ(local, "{\"message\":\"\xD5\x5C\x81\x5C\"}");
+TEST(ParseLocalJson, CharactersWhoseLocalFormEndsInABackslashStayCharacters) {
   LocalJson json;
-  ASSERT_TRUE(json.parse(local));
-  const rapidjson::Document& doc = json.doc();
+  ASSERT_TRUE(json.parse(std::string("{\"message\":\"") + kBackslashCharacters + "\"}"));
   std::string message;
-  ASSERT_TRUE(getLocalStringMember(doc, "message", message));
+  ASSERT_TRUE(getLocalStringMember(json.doc(), "message", message));
   EXPECT_EQ(message, "\xD5\x5C\x81\x5C");
 }
 
@@ -46,7 +43,7 @@ TEST(ParseLocalJson, LongStringsAreReadAsStrictlyAsShortOnes) {
   }
   LocalJson json;
   ASSERT_TRUE(json.parse("{\"m\":\"" + plain + "\\n" + plain + "\\u0041\\\"" + plain +
-                         "\xD6\xD0\\\\" + plain + "\"}"));
+                         "\xE4\xB8\xAD\\\\" + plain + "\"}"));
   std::string text;
   ASSERT_TRUE(getLocalStringMember(json.doc(), "m", text));
   EXPECT_EQ(text, plain + "\n" + plain + "A\"" + plain + "\xD6\xD0\\" + plain);
@@ -57,7 +54,7 @@ TEST(ParseLocalJson, TakingAStringGivesWhatReadingItGives) {
       "{\"m\":\"" + std::string(5000, 'a') + "\\\"\\n\\u0041\",\"m\":\"second\"}",
       "{\"code\":1,\"m\":\"x\\u0000y\"}",
       "{\"m\":\"\\u4e2d\\uD55C\"}",
-      "{\"m\":\"\xD6\xD0\"}",
+      "{\"m\":\"\xE4\xB8\xAD\"}",
       "{\"m\":7}",
       "{}",
   };
@@ -79,8 +76,20 @@ TEST(ParseLocalJson, ByteOrderMarkOnlyWhenAsked) {
   EXPECT_TRUE(json.parse("\xEF\xBB\xBF{}", true));
   EXPECT_TRUE(json.parse("\xBB\xBF{}", true));
   EXPECT_FALSE(json.parse("\xEF\xBB\xBF{}"));
-  EXPECT_FALSE(json.parse("\x81"));  // not GBK
+  EXPECT_FALSE(json.parse("\"\x81\""));  // not UTF-8
   EXPECT_FALSE(json.parse(""));
+}
+
+// A document of more values than the budget is refused however small it is, so that no answer
+// can make the parsed document grow past a few dozen bytes a value.
+TEST(ParseLocalJson, NoMoreValuesThanTheBudgetAreRead) {
+  std::string text = "[";
+  for (size_t i = 2; i < kMaxReceivedValues; ++i) text += "0,";
+  text += "0]";
+  LocalJson json;
+  EXPECT_TRUE(json.parse(text));
+  EXPECT_EQ(json.doc().Size(), kMaxReceivedValues - 1);
+  EXPECT_FALSE(json.parse("[0," + text.substr(1)));
 }
 
 }  // namespace

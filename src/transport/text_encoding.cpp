@@ -1,4 +1,4 @@
-// Conversion of received texts into the local code page (GBK, code page 936).
+// Received texts: checked as UTF-8, and converted into the local code page.
 #include "transport/text_encoding.h"
 
 #include <cstdint>
@@ -11,6 +11,9 @@
 #include "platform/platform.h"
 
 namespace {
+
+// Converted at most this many bytes at a time.
+const size_t kPieceBytes = 64 * 1024;
 
 // The first byte of [begin, end) that is at least 0x80, or also NUL when `nulToo`; `end` when
 // there is none. Sixteen bytes at a time with SSE2, eight elsewhere: answers can be tens of
@@ -41,6 +44,42 @@ const char* findSpecial(const char* begin, const char* end, bool nulToo) {
   return begin;
 }
 
+// Where the piece of UTF-8 that starts at `begin` ends: at most kPieceBytes on, and not within
+// a character (a text that has continuation bytes there is malformed anyway).
+const char* pieceEnd(const char* begin, const char* end) {
+  if (static_cast<size_t>(end - begin) <= kPieceBytes) return end;
+  const char* stop = begin + kPieceBytes;
+  for (int back = 0; back < 3 && (static_cast<unsigned char>(*stop) & 0xC0) == 0x80; ++back) {
+    --stop;
+  }
+  return stop;
+}
+
+// The length of the well-formed multi-byte UTF-8 character at [at, end), or 0.
+size_t characterLength(const unsigned char* at, const unsigned char* end) {
+  const unsigned lead = *at;
+  size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : low;    // no overlong form
+    high = lead == 0xED ? 0x9F : high;  // no surrogate
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : low;    // no overlong form
+    high = lead == 0xF4 ? 0x8F : high;  // nothing above U+10FFFF
+  }
+  if (length == 0 || static_cast<size_t>(end - at) < length || at[1] < low || at[1] > high) {
+    return 0;
+  }
+  for (size_t i = 2; i < length; ++i) {
+    if ((at[i] & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
 }  // namespace
 
 bool isAscii(const char* begin, const char* end) { return findSpecial(begin, end, false) == end; }
@@ -49,16 +88,39 @@ bool isAsciiWithoutNul(const char* begin, const char* end) {
   return findSpecial(begin, end, true) == end;
 }
 
-std::string utf8ToLocal(std::string utf8) {
-  if (isAscii(utf8.data(), utf8.data() + utf8.size())) return utf8;
-  std::string local;
-  platform::utf8ToLocalCodePage(utf8, local);
-  return local;
+bool isUtf8(const char* begin, const char* end) {
+  const char* at = findSpecial(begin, end, false);
+  while (at != end) {
+    const size_t length = characterLength(reinterpret_cast<const unsigned char*>(at),
+                                          reinterpret_cast<const unsigned char*>(end));
+    if (length == 0) return false;
+    at = findSpecial(at + length, end, false);
+  }
+  return true;
 }
 
-std::string localToUtf8(std::string local) {
-  if (isAscii(local.data(), local.data() + local.size())) return local;
-  std::string utf8;
-  platform::localCodePageToUtf8(local, utf8);
-  return utf8;
+std::string utf8OrEmpty(std::string text) {
+  if (!isUtf8(text.data(), text.data() + text.size())) text.clear();
+  return text;
+}
+
+std::string utf8ToLocal(std::string utf8) {
+  if (isAscii(utf8.data(), utf8.data() + utf8.size())) return utf8;
+  return utf8ToLocal(utf8.data(), utf8.data() + utf8.size());
+}
+
+// The local code page never takes more bytes for a character than UTF-8 does.
+std::string utf8ToLocal(const char* begin, const char* end) {
+  std::string local;
+  local.reserve(static_cast<size_t>(end - begin));
+  std::string piece;
+  std::string converted;
+  while (begin != end) {
+    const char* stop = pieceEnd(begin, end);
+    piece.assign(begin, stop);
+    if (!platform::utf8ToLocalCodePage(piece, converted)) return std::string();
+    local += converted;
+    begin = stop;
+  }
+  return local;
 }

@@ -1,4 +1,4 @@
-// Conversion of received texts into the local code page (GBK, code page 936).
+// Received texts: checked as UTF-8, and converted into the local code page (GBK, code page 936).
 #pragma once
 
 #include <string>
@@ -8,8 +8,16 @@
 // Plain ASCII is returned as it is, without a copy when the argument is moved in.
 std::string utf8ToLocal(std::string utf8);
 
-// `local` back in UTF-8, for reading received JSON; empty when it is not valid GBK.
-std::string localToUtf8(std::string local);
+// The same for the text [begin, end), converted piece by piece: besides the result it takes
+// no more than a small, fixed amount of memory, whatever the text's length.
+std::string utf8ToLocal(const char* begin, const char* end);
+
+// True when [begin, end) is well-formed UTF-8: no stray or missing continuation byte, no
+// overlong form, no UTF-16 surrogate, nothing above U+10FFFF.
+bool isUtf8(const char* begin, const char* end);
+
+// `text` when it is well-formed UTF-8 (moved, not copied), the empty text otherwise.
+std::string utf8OrEmpty(std::string text);
 
 // True when every byte of [begin, end) is below 0x80: the same text in UTF-8 and locally.
 bool isAscii(const char* begin, const char* end);

@@ -23,3 +23,10 @@ std::string toLowerAscii(std::string text) {
   for (char& c : text) c = static_cast<char>(lower(static_cast<unsigned char>(c)));
   return text;
 }
+
+bool holdsControlCharacter(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') return true;
+  }
+  return false;
+}

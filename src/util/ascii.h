@@ -9,3 +9,6 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b);
 
 // `text` with A-Z turned into a-z; every other byte unchanged.
 std::string toLowerAscii(std::string text);
+
+// True when `text` holds a control character: a byte below 0x20, or 0x7F.
+bool holdsControlCharacter(const std::string& text);
