@@ -4,7 +4,6 @@
 #include "server/connection.h"
 
 #include <algorithm>
-#include <array>
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/error.hpp>
@@ -24,9 +23,10 @@ namespace http = beast::http;
 
 const size_t kMaxHeadBytes = 64 * 1024;
 const size_t kMaxBodyBytes = 64 * 1024 * 1024;
-// A connection waiting for its next request holds one of these; a request head is mostly
-// smaller.
-const size_t kReadChunk = 256;
+// What one read takes: little while a connection waits for its next request (a request head
+// is mostly smaller, and a thousand connections wait at once), more within a request.
+const size_t kIdleReadBytes = 256;
+const size_t kReadBytes = 16 * 1024;
 // Announced in "Keep-Alive: timeout=..., max=...": connections are not closed for their count.
 const char kKeepAliveMax[] = "1000000";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -112,7 +112,8 @@ asio::awaitable<Connection::Ending> Connection::awaitRequest() {
   std::chrono::milliseconds wait = settings_.keepAlive;
   if (requests_ == 0) wait = std::max<std::chrono::milliseconds>(wait, kTransferLimit);
   stream_->expiresAfter(wait);
-  const error_code error = co_await readSome();
+  std::string().swap(input_);  // what the last request needed, given back while idle
+  const error_code error = co_await readSome(kIdleReadBytes);
   if (!error) co_return Ending();
   co_return endingOf(
       error, requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive),
@@ -138,7 +139,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
   size_t headEnd;
   while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
     if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
-    const error_code error = co_await readSome();
+    const error_code error = co_await readSome(kReadBytes);
     if (error) {
       co_return endingOf(error, "no whole request head within " + durationText(kTransferLimit),
                          cutShort, "reading failed: ");
@@ -161,7 +162,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
       const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
       if (!ending.empty()) co_return ending;
     }
-    error = co_await readSome();
+    error = co_await readSome(kReadBytes);
     if (error) {
       co_return endingOf(error, "no whole request within " + durationText(kTransferLimit), cutShort,
                          "reading failed: ");
@@ -180,11 +181,12 @@ asio::awaitable<Connection::Ending> Connection::refuse() {
   co_return ending.empty() ? "unreadable request" : ending;
 }
 
-asio::awaitable<error_code> Connection::readSome() {
+asio::awaitable<error_code> Connection::readSome(size_t most) {
   if (stopping_) co_return asio::error::operation_aborted;
-  std::array<char, kReadChunk> chunk;
-  const auto [error, count] = co_await stream_->readSome(asio::buffer(chunk));
-  if (!error) input_.append(chunk.data(), count);
+  const size_t had = input_.size();
+  input_.resize(had + most);
+  const auto [error, count] = co_await stream_->readSome(asio::buffer(&input_[had], most));
+  input_.resize(had + (error ? 0 : count));
   co_return error;
 }
 

@@ -50,8 +50,8 @@ class Connection {
   asio::awaitable<Ending> handleRequest();
   asio::awaitable<Ending> readRequest(RecordedRequest& request, bool& clientKeeps);
   asio::awaitable<Ending> refuse();
-  // Appends what arrives next to `input_`.
-  asio::awaitable<error_code> readSome();
+  // Appends what arrives next, at most `most` bytes, to `input_`.
+  asio::awaitable<error_code> readSome(size_t most);
   Outgoing prepare(const EmulatorResponse& answer, bool clientKeeps) const;
 
   // delivery.cpp

@@ -88,7 +88,7 @@ asio::awaitable<Connection::Ending> Connection::pause(std::chrono::milliseconds 
 asio::awaitable<Connection::Ending> Connection::holdUntilClientCloses() {
   stream_->expiresNever();
   for (;;) {
-    const error_code error = co_await readSome();
+    const error_code error = co_await readSome(1024);
     if (error) co_return endingOf(error, "", "held until the client closed", "reading failed: ");
     input_.clear();
   }
