@@ -1,6 +1,7 @@
 // Replacing a file whole or not at all, through the platform interface.
 #include "platform/file_replace.h"
 
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -23,7 +24,7 @@ bool replaceFileWith(const std::string& localPath, const FileWriter& write) {
     return writeWhole(openForWriting(localPath), write);
   }
   const std::string temporary = localPath + "." + makeUuid() + ".tmp";
-  RemoveOnTermination cleanUp(temporary);
+  CleanUpOnTermination cleanUp(temporary);
   std::FILE* file = openForWriting(temporary, true);
   if (file != nullptr) {
     if (!writeWhole(file, write)) {

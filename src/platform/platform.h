@@ -1,6 +1,7 @@
 // The operating-system services the client needs, behind one small interface. Each system
-// has one implementation file (platform_posix.cpp, platform_windows.cpp); what is the same
-// on every system lives in files of its own (clock.cpp, ca_directory.cpp).
+// has one implementation file (platform_posix.cpp, platform_windows.cpp), and one for the
+// requests to end the process (interrupt.h); what is the same on every system lives in files
+// of its own (clock.cpp, ca_directory.cpp).
 #pragma once
 
 #include <cstdint>
@@ -41,7 +42,8 @@ const int64_t kTicksPerSecond = 10000000;
 // since an arbitrary start. For measuring how long something took.
 int64_t steadyTicks();
 
-// Blocks the calling thread for `ms` milliseconds.
+// Blocks the calling thread for `ms` milliseconds; with the system's clock, for less once a
+// request to end the process was recorded (see InterruptWatch), which ends the pause at once.
 void sleepMillis(unsigned ms);
 
 // Replaceable source of time, so tests need not wait for minutes.
@@ -95,17 +97,6 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal);
 
 // Removes the file `localPath`; failure is ignored.
 void removeFile(const std::string& localPath);
-
-// While alive, a request to end the process (SIGTERM, SIGINT, SIGHUP; Ctrl-C or Ctrl-Break,
-// or the console closing, on Windows) first removes the file `localPath`, then ends the
-// process as it would have ended anyway. One at a time.
-class RemoveOnTermination {
- public:
-  explicit RemoveOnTermination(const std::string& localPath);
-  ~RemoveOnTermination();
-  RemoveOnTermination(const RemoveOnTermination&) = delete;
-  RemoveOnTermination& operator=(const RemoveOnTermination&) = delete;
-};
 
 // Writing to a standard stream whose reader has gone fails like any other write instead of
 // ending the process.

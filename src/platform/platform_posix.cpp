@@ -1,4 +1,5 @@
 // The platform layer on POSIX systems: glibc's iconv for the code page, libuuid for UUIDs.
+// The requests to end the process are in interrupt_posix.cpp.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/native_path.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -70,6 +72,8 @@ bool convert(const char* from, const char* to, const std::string& in, std::strin
   return true;
 }
 
+}  // namespace
+
 // File names on this system are UTF-8: a name held in the local code page is converted
 // back; empty when it has no UTF-8 form.
 std::string fileSystemPath(const std::string& localPath) {
@@ -77,21 +81,6 @@ std::string fileSystemPath(const std::string& localPath) {
   if (localPath.empty() || !localCodePageToUtf8(localPath, path)) return std::string();
   return path;
 }
-
-// The file a termination signal removes first, and how the signals were handled before.
-const int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
-const size_t kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
-char g_removeOnTermination[4096];
-struct sigaction g_previousActions[kEndingSignalCount];
-bool g_handled[kEndingSignalCount];
-
-void removeAndEnd(int signalNumber) {
-  unlink(g_removeOnTermination);
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
-}
-
-}  // namespace
 
 std::string programPath(const char* argv0) {
   char buffer[4096];
@@ -114,12 +103,6 @@ int64_t systemNowTicks() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100;
-}
-
-void systemSleepMillis(unsigned ms) {
-  struct timespec pause = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
 }
 
 int64_t systemMakeTime(std::tm& calendar) {
@@ -174,30 +157,6 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
 void removeFile(const std::string& localPath) {
   std::string path = fileSystemPath(localPath);
   if (!path.empty()) unlink(path.c_str());
-}
-
-RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
-  std::string path = fileSystemPath(localPath);
-  if (path.empty() || path.size() >= sizeof(g_removeOnTermination)) return;
-  std::memcpy(g_removeOnTermination, path.c_str(), path.size() + 1);
-  struct sigaction action;
-  std::memset(&action, 0, sizeof(action));
-  action.sa_handler = removeAndEnd;
-  sigemptyset(&action.sa_mask);
-  // A signal the process ignores (as under nohup) goes on being ignored.
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    sigaction(kEndingSignals[i], nullptr, &g_previousActions[i]);
-    g_handled[i] = g_previousActions[i].sa_handler != SIG_IGN;
-    if (g_handled[i]) sigaction(kEndingSignals[i], &action, nullptr);
-  }
-}
-
-RemoveOnTermination::~RemoveOnTermination() {
-  if (g_removeOnTermination[0] == '\0') return;
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    if (g_handled[i]) sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
-  }
-  g_removeOnTermination[0] = '\0';
 }
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }

@@ -1,6 +1,7 @@
 // The platform layer on Windows: the system's own API for paths, clock, UUIDs and the code
 // page. Names of files are turned into UTF-16 from code page 936 and opened through the wide
-// API, so a file gets the name the caller wrote whatever the system's ANSI code page is.
+// API, so a file gets the name the caller wrote whatever the system's ANSI code page is. The
+// requests to end the process are in interrupt_windows.cpp.
 #include <windows.h>
 // After windows.h, which they build on.
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/native_path.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -59,22 +61,13 @@ bool fromWide(UINT codePage, const std::wstring& wide, std::string& text) {
   return true;
 }
 
-// The UTF-16 name of a file named in the local code page; empty when it has none.
+}  // namespace
+
 std::wstring widePath(const std::string& localPath) {
   std::wstring wide;
   if (localPath.empty() || !toWide(kLocalCodePage, localPath, wide)) return std::wstring();
   return wide;
 }
-
-// The file a request to end the process removes first.
-wchar_t g_removeOnTermination[32768];
-
-BOOL WINAPI removeAndEnd(DWORD) {
-  DeleteFileW(g_removeOnTermination);
-  return FALSE;  // the next handler, in the end the system's, ends the process
-}
-
-}  // namespace
 
 std::string programPath(const char* argv0) {
   char buffer[259];
@@ -107,8 +100,6 @@ int64_t systemNowTicks() {
   return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
-
-void systemSleepMillis(unsigned ms) { Sleep(ms); }
 
 int64_t systemMakeTime(std::tm& calendar) {
   __time64_t seconds = _mktime64(&calendar);
@@ -183,19 +174,6 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
 void removeFile(const std::string& localPath) {
   std::wstring path = widePath(localPath);
   if (!path.empty()) DeleteFileW(path.c_str());
-}
-
-RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
-  std::wstring path = widePath(localPath);
-  if (path.empty() || path.size() >= sizeof(g_removeOnTermination) / sizeof(wchar_t)) return;
-  std::memcpy(g_removeOnTermination, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  SetConsoleCtrlHandler(removeAndEnd, TRUE);
-}
-
-RemoveOnTermination::~RemoveOnTermination() {
-  if (g_removeOnTermination[0] == L'\0') return;
-  SetConsoleCtrlHandler(removeAndEnd, FALSE);
-  g_removeOnTermination[0] = L'\0';
 }
 
 // Windows has no SIGPIPE: a write to a closed pipe already fails like any other.

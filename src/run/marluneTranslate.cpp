@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
 #include "run/result_document.h"
@@ -47,6 +48,10 @@ bool TranslateJob::run() {
   int64_t end = platform::nowTicks();
   MLOG(INFO, kSpendTime) << "spend time: " << (end - start) / platform::kTicksPerSecond
                          << " seconds.";
+  if (platform::interruptRequest() != 0) {
+    succeeded = false;
+    message = "interrupted";
+  }
 
   bool written = writeResultFile(outputPath, succeeded, message, fileId);
   if (!written) MLOG(ERROR, kOutputResultFailed) << "output result failed!";
@@ -69,8 +74,15 @@ int marluneMain(int argc, char** argv) {
   // Every request of the run, the project lookup while the configuration loads included,
   // goes through this one session; it ends before logging does.
   TransportSession transport;
+  // From here on a request to end the process cuts the pause or transfer under way short; the
+  // run writes its result and then ends as the request would have ended it.
+  platform::InterruptWatch interrupts;
   TranslateJob job;
-  if (!job.loadConfig(optionMap()["-cfg"])) return -1;
-  job.run();
-  return 0;
+  const bool loaded = job.loadConfig(optionMap()["-cfg"]);
+  if (loaded) job.run();
+  if (const int request = platform::interruptRequest()) {
+    MLOG(ERROR, kInterrupted) << "interrupted by " << platform::interruptName(request);
+    platform::endAsInterrupted(request);
+  }
+  return loaded ? 0 : -1;
 }

@@ -22,7 +22,9 @@ class TranslateJob {
 
   // --- Run (marluneTranslate.cpp) ---
 
-  // Does the configured work and writes the result document. True when the file was written.
+  // Does the configured work and writes the result document: "failed" with the message
+  // "interrupted" once the process was asked to end (platform::InterruptWatch). True when the
+  // file was written.
   bool run();
 
   // --- Credentials and translation: thin adapters (translate_job.cpp) over the request

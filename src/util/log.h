@@ -11,6 +11,7 @@
 enum class LogLine : int {
   kSpendTime = 80,           // INFO "spend time: <n> seconds."
   kOutputResultFailed = 83,  // ERROR "output result failed!"
+  kInterrupted = 88,         // ERROR "interrupted by <SIGTERM, SIGINT, SIGHUP, Ctrl-C, ...>"
   kCfgEmpty = 92,            // ERROR "-cfg empty!"
   kLoadConfigError = 143,    // ERROR " load config error!"
   kMaxRetry = 173,           // ERROR "<url> connect failed!!! max retry 32"
