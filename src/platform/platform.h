@@ -1,7 +1,7 @@
 // The operating-system services the client needs, behind one small interface. Each system
-// has one implementation file (platform_posix.cpp, platform_windows.cpp), and one for the
-// requests to end the process (interrupt.h); what is the same on every system lives in files
-// of its own (clock.cpp, ca_directory.cpp).
+// has one implementation file (platform_posix.cpp, with file_access_posix.cpp for opening
+// files; platform_windows.cpp), and one for the requests to end the process (interrupt.h);
+// what is the same on every system lives in files of its own (clock.cpp, ca_directory.cpp).
 #pragma once
 
 #include <cstdint>
@@ -81,22 +81,36 @@ bool utf8ToLocalCodePage(const std::string& utf8, std::string& out);
 // valid in the code page.
 bool localCodePageToUtf8(const std::string& local, std::string& out);
 
-// Opens for writing a file whose name is held in the local code page, so that it gets the
-// name the caller wrote: created or truncated, or only created when `mustBeNew`. nullptr when
-// the open fails.
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew = false);
+// Opens for writing, unbuffered, a file whose name is held in the local code page, so that it
+// gets the name the caller wrote: created or emptied, or only created when `mustBeNew`. A
+// pipe opens without waiting for a reader; without one the open fails at once. Where
+// sharedFolderAllows refuses the path, it is not opened. nullptr, with the system's reason
+// in `message`, when the open fails.
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message);
 
-// What occupies a path (local code page), links not followed. A file with more than one
-// name (hard links) counts as kOther.
-enum class PathKind { kNothing, kRegularFile, kOther };
+// False, with the reason in `message`, when `localPath` lies in a directory every user may
+// write to that is sticky, as /tmp is, and holds a link or file that belongs neither to this
+// process's user nor to the directory's owner: such a link is not followed and such a file
+// not written to, as the kernel's protected_symlinks and protected_regular settings would
+// have it, whatever they are. Always true on Windows, which has no sticky directories.
+bool sharedFolderAllows(const std::string& localPath, std::string& message);
+
+// Empties the regular file open as `file` (a device or pipe stays as it is). False when it
+// cannot.
+bool emptyOpenFile(std::FILE* file);
+
+// What occupies a path (local code page), links not followed: nothing, a regular file with
+// one name, a regular file with more than one (hard links), or anything else (a link, a
+// device, a pipe, a directory).
+enum class PathKind { kNothing, kRegularFile, kLinkedFile, kOther };
 PathKind pathKind(const std::string& localPath);
 
 // Moves the file `fromLocal` over `toLocal` in one step, replacing what is there (and, on POSIX
 // systems, taking its permission bits); both names in the local code page. False when it cannot.
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal);
 
-// Removes the file `localPath`; failure is ignored.
-void removeFile(const std::string& localPath);
+// Removes the file `localPath`. False when it cannot.
+bool removeFile(const std::string& localPath);
 
 // Writing to a standard stream whose reader has gone fails like any other write instead of
 // ending the process.

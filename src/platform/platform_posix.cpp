@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems: glibc's iconv for the code page, libuuid for UUIDs.
-// The requests to end the process are in interrupt_posix.cpp.
+// Opening files for writing is in file_access_posix.cpp, the requests to end the process in
+// interrupt_posix.cpp.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -126,22 +127,12 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
   return convert(kLocalCodePage, kUtf8, local, out);
 }
 
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
-  std::string path = fileSystemPath(localPath);
-  if (path.empty()) return nullptr;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : O_TRUNC);
-  int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* file = fdopen(fd, "w");
-  if (file == nullptr) close(fd);
-  return file;
-}
-
 PathKind pathKind(const std::string& localPath) {
   struct stat info;
   std::string path = fileSystemPath(localPath);
   if (path.empty() || lstat(path.c_str(), &info) != 0) return PathKind::kNothing;
-  return S_ISREG(info.st_mode) && info.st_nlink == 1 ? PathKind::kRegularFile : PathKind::kOther;
+  if (!S_ISREG(info.st_mode)) return PathKind::kOther;
+  return info.st_nlink == 1 ? PathKind::kRegularFile : PathKind::kLinkedFile;
 }
 
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
@@ -154,9 +145,9 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void removeFile(const std::string& localPath) {
+bool removeFile(const std::string& localPath) {
   std::string path = fileSystemPath(localPath);
-  if (!path.empty()) unlink(path.c_str());
+  return !path.empty() && unlink(path.c_str()) == 0;
 }
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }

@@ -8,6 +8,7 @@
 #include <io.h>
 #include <rpc.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -59,6 +60,15 @@ bool fromWide(UINT codePage, const std::wstring& wide, std::string& text) {
     return false;
   }
   return true;
+}
+
+// The system's text for the error `code`, without its line end.
+std::string systemMessage(DWORD code) {
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof(text), nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
+  return length > 0 ? std::string(text, length) : "error " + std::to_string(code);
 }
 
 }  // namespace
@@ -130,22 +140,42 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
   return false;
 }
 
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message) {
   std::wstring path = widePath(localPath);
-  if (path.empty()) return nullptr;
+  if (path.empty()) {
+    message = localPath.empty() ? "no file name" : "a name not valid in code page 936";
+    return nullptr;
+  }
   // Shared for deletion, so that a stop request can remove a file still being written.
   HANDLE handle =
       CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                   mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    message = systemMessage(GetLastError());
+    return nullptr;
+  }
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
+    message = std::strerror(errno);
     CloseHandle(handle);
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, "wb");
-  if (file == nullptr) _close(fd);
+  if (file == nullptr) {
+    message = std::strerror(errno);
+    _close(fd);
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
+}
+
+bool sharedFolderAllows(const std::string&, std::string&) { return true; }
+
+bool emptyOpenFile(std::FILE* file) {
+  const int fd = _fileno(file);
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return GetFileType(handle) != FILE_TYPE_DISK || _chsize_s(fd, 0) == 0;
 }
 
 PathKind pathKind(const std::string& localPath) {
@@ -158,10 +188,10 @@ PathKind pathKind(const std::string& localPath) {
   BY_HANDLE_FILE_INFORMATION info;
   bool regular =
       GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-      info.nNumberOfLinks == 1 &&
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   CloseHandle(handle);
-  return regular ? PathKind::kRegularFile : PathKind::kOther;
+  if (!regular) return PathKind::kOther;
+  return info.nNumberOfLinks == 1 ? PathKind::kRegularFile : PathKind::kLinkedFile;
 }
 
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
@@ -171,9 +201,9 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
          MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-void removeFile(const std::string& localPath) {
+bool removeFile(const std::string& localPath) {
   std::wstring path = widePath(localPath);
-  if (!path.empty()) DeleteFileW(path.c_str());
+  return !path.empty() && DeleteFileW(path.c_str());
 }
 
 // Windows has no SIGPIPE: a write to a closed pipe already fails like any other.

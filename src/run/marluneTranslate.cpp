@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/file_replace.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
@@ -53,9 +54,21 @@ bool TranslateJob::run() {
     message = "interrupted";
   }
 
-  bool written = writeResultFile(outputPath, succeeded, message, fileId);
-  if (!written) MLOG(ERROR, kOutputResultFailed) << "output result failed!";
+  std::string reason;
+  bool written = writeResultFile(outputPath, succeeded, message, fileId, reason);
+  if (!written) {
+    MLOG(ERROR, kOutputResultFailed) << "output result failed!";
+    MLOG(ERROR, kOutputResultReason) << "cannot write " << outputPath << ": " << reason;
+  }
   return written;
+}
+
+bool TranslateJob::clearEarlierResult() {
+  std::string reason;
+  if (platform::clearFile(outputPath, reason)) return true;
+  MLOG(ERROR, kEarlierResultKept) << "cannot clear the earlier result " << outputPath << ": "
+                                  << reason;
+  return false;
 }
 
 int marluneMain(int argc, char** argv) {

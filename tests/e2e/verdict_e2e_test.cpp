@@ -1,7 +1,9 @@
-// The verdict a caller reads after a run asked to end: it says so in its result, and the run
-// ends as the signal would.
+// The verdict a caller reads after a run that went wrong: an earlier result is gone before the
+// first request, so a run that is killed leaves none, and a run asked to end says so in its
+// result and ends as the signal would.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -52,6 +54,22 @@ class Verdict : public ::testing::Test {
   TestServer server;
   ClientRunner client{MARLUNE_BINARY};
 };
+
+TEST_F(Verdict, AnEarlierResultIsGoneBeforeTheFirstRequestSoAKilledRunLeavesNone) {
+  writeFile(client.resultPath(),
+            R"({"code":"success","message":"an earlier run","data":{"fileitemid":"4242"}})");
+  std::atomic<bool> keptAtFirstRequest{true};
+  server.on("POST", "/api/uaa/oauth/token", [&](const RecordedRequest&) {
+    keptAtFirstRequest = fileExists(client.resultPath());
+    return Answer::silence();
+  });
+  {
+    std::unique_ptr<ChildProcess> child = start(true);
+    ASSERT_TRUE(arrived("/api/uaa/oauth/token"));
+  }  // killed outright, as by SIGKILL
+  EXPECT_FALSE(keptAtFirstRequest);
+  EXPECT_FALSE(fileExists(client.resultPath()));
+}
 
 TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
 #ifdef _WIN32
