@@ -1,7 +1,7 @@
 // Opening files for writing on POSIX systems, and the rules of shared directories: those every
 // user may write to that are sticky, as /tmp is. There another user may put a link, a file or
 // a pipe at any name not yet taken; the client follows and writes only what belongs to its own
-// user or to the directory's owner.
+// user or to the directory's owner, and keeps its own files in a directory of its own.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -93,6 +93,19 @@ bool emptyOpenFile(std::FILE* file) {
   const int fd = fileno(file);
   if (fstat(fd, &info) != 0) return false;
   return !S_ISREG(info.st_mode) || ftruncate(fd, 0) == 0;
+}
+
+std::string ownFolderIn(const std::string& dir) {
+  struct stat info;
+  if (stat(dir.c_str(), &info) != 0 || !isSharedSticky(info)) return dir;
+  const uid_t user = geteuid();
+  const std::string own = dir + "/" + std::to_string(user);
+  mkdir(own.c_str(), 0700);
+  struct stat made;
+  if (lstat(own.c_str(), &made) != 0 || !S_ISDIR(made.st_mode) || made.st_uid != user) {
+    return std::string();
+  }
+  return own;
 }
 
 }  // namespace platform

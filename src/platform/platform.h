@@ -34,6 +34,13 @@ bool changedAfter(const std::string& path, const std::string& other);
 // True when `path` is a directory in which this process may create files.
 bool isWritableDirectory(const std::string& path);
 
+// The directory this process's user keeps its own files in inside the directory `dir`: `dir`
+// itself, unless every user may write to it and it is sticky, as /tmp is; then the user's own
+// directory in it, `dir`/<user id>, made with mode 0700 when missing, and empty when what is
+// there is not a directory of this user's (links not followed). Windows has no sticky
+// directories: always `dir`.
+std::string ownFolderIn(const std::string& dir);
+
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
 int64_t nowTicks();
 const int64_t kTicksPerSecond = 10000000;
@@ -111,6 +118,19 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal);
 
 // Removes the file `localPath`. False when it cannot.
 bool removeFile(const std::string& localPath);
+
+// While alive, what is written to standard error goes nowhere (for a library that complains
+// there of what the caller reports in its own words). Standard error is flushed at both ends.
+class MutedStandardError {
+ public:
+  MutedStandardError();
+  ~MutedStandardError();
+  MutedStandardError(const MutedStandardError&) = delete;
+  MutedStandardError& operator=(const MutedStandardError&) = delete;
+
+ private:
+  int saved_;
+};
 
 // Writing to a standard stream whose reader has gone fails like any other write instead of
 // ending the process.

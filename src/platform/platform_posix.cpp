@@ -150,6 +150,22 @@ bool removeFile(const std::string& localPath) {
   return !path.empty() && unlink(path.c_str()) == 0;
 }
 
+MutedStandardError::MutedStandardError() : saved_(-1) {
+  std::fflush(stderr);
+  int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (nowhere < 0) return;
+  saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (saved_ >= 0) dup2(nowhere, STDERR_FILENO);
+  close(nowhere);
+}
+
+MutedStandardError::~MutedStandardError() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+}
+
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace platform

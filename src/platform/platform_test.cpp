@@ -1,4 +1,5 @@
-// The platform layer: plain ASCII through the code page and the requests to end the process.
+// The platform layer: plain ASCII through the code page, the requests to end the process, and
+// each user's own directory in a shared one.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +10,11 @@
 
 #include "platform/interrupt.h"
 #include "support/file_util.h"
+#include "support/other_user.h"
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -75,6 +78,32 @@ TEST(InterruptWatch, ASignalIsRecordedAndEndsThePauseUnderWay) {
     EXPECT_EQ(platform::interruptName(SIGTERM), "SIGTERM");
   }
   EXPECT_EQ(platform::interruptRequest(), 0);
+#endif
+}
+
+// In a directory every user may write to, sticky like /tmp, each user keeps their own files
+// in a directory of their own, made for them alone; one that someone else made is refused.
+TEST(OwnFolderIn, ASharedStickyDirectoryGivesEachUserADirectoryOfTheirOwn) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no sticky directories";
+#else
+  using namespace testing_support;
+  const std::string plain = makeTempDir();
+  EXPECT_EQ(platform::ownFolderIn(plain), plain);
+  removeTree(plain);
+  const std::string shared = makeTempDir();
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string own = shared + "/" + std::to_string(geteuid());
+  EXPECT_EQ(platform::ownFolderIn(shared), own);
+  struct stat made {};
+  ASSERT_EQ(lstat(own.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 0700u);
+  EXPECT_EQ(platform::ownFolderIn(shared), own);  // and the next run uses it again
+  removeTree(own);
+  if (!canActAsOtherUser()) GTEST_SKIP() << "needs root to plant a directory as another user";
+  ASSERT_EQ(asOtherUser([&own] { return mkdir(own.c_str(), 0777) == 0 ? 0 : 1; }), 0);
+  EXPECT_EQ(platform::ownFolderIn(shared), "");
+  removeTree(shared);
 #endif
 }
 

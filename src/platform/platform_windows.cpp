@@ -140,6 +140,8 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
   return false;
 }
 
+std::string ownFolderIn(const std::string& dir) { return dir; }
+
 std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message) {
   std::wstring path = widePath(localPath);
   if (path.empty()) {
@@ -204,6 +206,22 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
 bool removeFile(const std::string& localPath) {
   std::wstring path = widePath(localPath);
   return !path.empty() && DeleteFileW(path.c_str());
+}
+
+MutedStandardError::MutedStandardError() : saved_(-1) {
+  std::fflush(stderr);
+  int nowhere = _open("NUL", _O_WRONLY);
+  if (nowhere < 0) return;
+  saved_ = _dup(2);
+  if (saved_ >= 0) _dup2(nowhere, 2);
+  _close(nowhere);
+}
+
+MutedStandardError::~MutedStandardError() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  _dup2(saved_, 2);
+  _close(saved_);
 }
 
 // Windows has no SIGPIPE: a write to a closed pipe already fails like any other.
