@@ -1,47 +1,89 @@
-// Replacing a file whole or not at all, through the platform interface.
+// Replacing a file whole or not at all, and clearing an earlier one, through the platform
+// interface.
 #include "platform/file_replace.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace platform {
 
 namespace {
 
-// Writes with `write` to `file` and closes it; false when any of it failed.
-bool writeWhole(std::FILE* file, const FileWriter& write) {
+// The system's reason for the write that failed last.
+std::string writeError() { return errno != 0 ? std::strerror(errno) : "the write failed"; }
+
+// Writes with `write` to `file` and closes it. When any of it failed, a regular file is
+// emptied, so that no part of the content stays, and `message` gets the reason.
+bool writeWhole(std::FILE* file, const FileWriter& write, std::string& message) {
+  errno = 0;
+  bool written = write(file) && std::fflush(file) == 0;
+  if (!written) {
+    message = writeError();
+    emptyOpenFile(file);
+  }
+  if (std::fclose(file) != 0 && written) {
+    message = writeError();
+    written = false;
+  }
+  return written;
+}
+
+// Writes the content into the file at `localPath` itself.
+bool writeInPlace(const std::string& localPath, const FileWriter& write, std::string& message) {
+  std::FILE* file = openForWriting(localPath, false, message);
   if (file == nullptr) return false;
-  bool written = write(file);
-  written = std::fflush(file) == 0 && written;
-  return std::fclose(file) == 0 && written;
+  CleanUpOnTermination emptyOnEnd(file);
+  return writeWhole(file, write, message);
 }
 
 }  // namespace
 
-bool replaceFileWith(const std::string& localPath, const FileWriter& write) {
+bool replaceFileWith(const std::string& localPath, const FileWriter& write, std::string& message) {
   // Devices, pipes and links are written through, as they are not ours to replace.
-  if (pathKind(localPath) == PathKind::kOther) {
-    return writeWhole(openForWriting(localPath), write);
+  const PathKind kind = pathKind(localPath);
+  if (kind == PathKind::kOther || kind == PathKind::kLinkedFile) {
+    return writeInPlace(localPath, write, message);
   }
   const std::string temporary = localPath + "." + makeUuid() + ".tmp";
-  RemoveOnTermination cleanUp(temporary);
-  std::FILE* file = openForWriting(temporary, true);
-  if (file != nullptr) {
-    if (!writeWhole(file, write)) {
+  {
+    CleanUpOnTermination removeOnEnd(temporary);
+    std::FILE* file = openForWriting(temporary, true, message);
+    if (file != nullptr) {
+      if (!writeWhole(file, write, message)) {
+        removeFile(temporary);
+        return false;  // the old file stays as it was
+      }
+      if (replaceFile(temporary, localPath)) return true;
       removeFile(temporary);
-      return false;  // the old file stays as it was
     }
-    if (replaceFile(temporary, localPath)) return true;
-    removeFile(temporary);
   }
   // Where no file can be made beside it, or moved over it (a sticky directory holding
   // another user's file), the content is written in place, as it always could be.
-  return writeWhole(openForWriting(localPath), write);
+  return writeInPlace(localPath, write, message);
 }
 
-bool writeTextFile(std::string localPath, std::string text) {
-  return replaceFileWith(localPath, [&text](std::FILE* file) {
-    return std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  });
+bool writeTextFile(std::string localPath, std::string text, std::string* message) {
+  std::string reason;
+  const bool written = replaceFileWith(
+      localPath,
+      [&text](std::FILE* file) {
+        return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+      },
+      reason);
+  if (message != nullptr) *message = reason;
+  return written;
+}
+
+bool clearFile(const std::string& localPath, std::string& message) {
+  const PathKind kind = pathKind(localPath);
+  if (kind == PathKind::kNothing) return true;
+  if (kind == PathKind::kOther) return sharedFolderAllows(localPath, message);
+  if (kind == PathKind::kRegularFile && removeFile(localPath)) return true;
+  std::FILE* file = openForWriting(localPath, false, message);
+  return file != nullptr && std::fclose(file) == 0;
 }
 
 }  // namespace platform

@@ -15,12 +15,19 @@ using FileWriter = std::function<bool(std::FILE*)>;
 // Replaces the file at `localPath` with one holding what `write` puts: written to a temporary
 // file beside it, then moved over it, so readers see the old file or the new one, never a
 // part. A path that holds a device, pipe or link (symbolic or hard) is written through
-// instead, and so is a file that cannot be replaced (its directory forbids it). False when
-// the content was not written in full; no temporary file is left behind, even when the
-// process is told to end.
-bool replaceFileWith(const std::string& localPath, const FileWriter& write);
+// instead, and so is a file that cannot be replaced (its directory forbids it); a regular file
+// written so is emptied when the write fails. What sharedFolderAllows refuses is not written.
+// False, with the system's reason in `message`, when the content was not written in full; no
+// temporary file is left behind, even when the process is told to end.
+bool replaceFileWith(const std::string& localPath, const FileWriter& write, std::string& message);
 
-// replaceFileWith holding `text`.
-bool writeTextFile(std::string localPath, std::string text);
+// replaceFileWith holding `text`; the reason of a failure goes into `*message` when given.
+bool writeTextFile(std::string localPath, std::string text, std::string* message = nullptr);
+
+// Clears what an earlier run left at `localPath`: a regular file is removed, or emptied where
+// it cannot be removed (its directory is not writable) or has other names; a device, a pipe,
+// a link and what it points to stay as they are. False, with the reason in `message`, when a
+// regular file keeps its content, or when sharedFolderAllows refuses what is there.
+bool clearFile(const std::string& localPath, std::string& message);
 
 }  // namespace platform

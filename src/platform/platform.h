@@ -1,6 +1,7 @@
 // The operating-system services the client needs, behind one small interface. Each system
-// has one implementation file (platform_posix.cpp, platform_windows.cpp); what is the same
-// on every system lives in files of its own (clock.cpp, ca_directory.cpp).
+// has one implementation file (platform_posix.cpp, with file_access_posix.cpp for opening
+// files; platform_windows.cpp), and one for the requests to end the process (interrupt.h);
+// what is the same on every system lives in files of its own (clock.cpp, ca_directory.cpp).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,13 @@ bool changedAfter(const std::string& path, const std::string& other);
 // True when `path` is a directory in which this process may create files.
 bool isWritableDirectory(const std::string& path);
 
+// The directory this process's user keeps its own files in inside the directory `dir`: `dir`
+// itself, unless every user may write to it and it is sticky, as /tmp is; then the user's own
+// directory in it, `dir`/<user id>, made with mode 0700 when missing, and empty when what is
+// there is not a directory of this user's (links not followed). Windows has no sticky
+// directories: always `dir`.
+std::string ownFolderIn(const std::string& dir);
+
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
 int64_t nowTicks();
 const int64_t kTicksPerSecond = 10000000;
@@ -41,7 +49,8 @@ const int64_t kTicksPerSecond = 10000000;
 // since an arbitrary start. For measuring how long something took.
 int64_t steadyTicks();
 
-// Blocks the calling thread for `ms` milliseconds.
+// Blocks the calling thread for `ms` milliseconds; with the system's clock, for less once a
+// request to end the process was recorded (see InterruptWatch), which ends the pause at once.
 void sleepMillis(unsigned ms);
 
 // Replaceable source of time, so tests need not wait for minutes.
@@ -79,32 +88,48 @@ bool utf8ToLocalCodePage(const std::string& utf8, std::string& out);
 // valid in the code page.
 bool localCodePageToUtf8(const std::string& local, std::string& out);
 
-// Opens for writing a file whose name is held in the local code page, so that it gets the
-// name the caller wrote: created or truncated, or only created when `mustBeNew`. nullptr when
-// the open fails.
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew = false);
+// Opens for writing, unbuffered, a file whose name is held in the local code page, so that it
+// gets the name the caller wrote: created or emptied, or only created when `mustBeNew`. A
+// pipe opens without waiting for a reader; without one the open fails at once. Where
+// sharedFolderAllows refuses the path, it is not opened. nullptr, with the system's reason
+// in `message`, when the open fails.
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message);
 
-// What occupies a path (local code page), links not followed. A file with more than one
-// name (hard links) counts as kOther.
-enum class PathKind { kNothing, kRegularFile, kOther };
+// False, with the reason in `message`, when `localPath` lies in a directory every user may
+// write to that is sticky, as /tmp is, and holds a link or file that belongs neither to this
+// process's user nor to the directory's owner: such a link is not followed and such a file
+// not written to, as the kernel's protected_symlinks and protected_regular settings would
+// have it, whatever they are. Always true on Windows, which has no sticky directories.
+bool sharedFolderAllows(const std::string& localPath, std::string& message);
+
+// Empties the regular file open as `file` (a device or pipe stays as it is). False when it
+// cannot.
+bool emptyOpenFile(std::FILE* file);
+
+// What occupies a path (local code page), links not followed: nothing, a regular file with
+// one name, a regular file with more than one (hard links), or anything else (a link, a
+// device, a pipe, a directory).
+enum class PathKind { kNothing, kRegularFile, kLinkedFile, kOther };
 PathKind pathKind(const std::string& localPath);
 
 // Moves the file `fromLocal` over `toLocal` in one step, replacing what is there (and, on POSIX
 // systems, taking its permission bits); both names in the local code page. False when it cannot.
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal);
 
-// Removes the file `localPath`; failure is ignored.
-void removeFile(const std::string& localPath);
+// Removes the file `localPath`. False when it cannot.
+bool removeFile(const std::string& localPath);
 
-// While alive, a request to end the process (SIGTERM, SIGINT, SIGHUP; Ctrl-C or Ctrl-Break,
-// or the console closing, on Windows) first removes the file `localPath`, then ends the
-// process as it would have ended anyway. One at a time.
-class RemoveOnTermination {
+// While alive, what is written to standard error goes nowhere (for a library that complains
+// there of what the caller reports in its own words). Standard error is flushed at both ends.
+class MutedStandardError {
  public:
-  explicit RemoveOnTermination(const std::string& localPath);
-  ~RemoveOnTermination();
-  RemoveOnTermination(const RemoveOnTermination&) = delete;
-  RemoveOnTermination& operator=(const RemoveOnTermination&) = delete;
+  MutedStandardError();
+  ~MutedStandardError();
+  MutedStandardError(const MutedStandardError&) = delete;
+  MutedStandardError& operator=(const MutedStandardError&) = delete;
+
+ private:
+  int saved_;
 };
 
 // Writing to a standard stream whose reader has gone fails like any other write instead of

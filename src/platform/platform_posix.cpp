@@ -1,4 +1,6 @@
 // The platform layer on POSIX systems: glibc's iconv for the code page, libuuid for UUIDs.
+// Opening files for writing is in file_access_posix.cpp, the requests to end the process in
+// interrupt_posix.cpp.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/native_path.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -70,6 +73,8 @@ bool convert(const char* from, const char* to, const std::string& in, std::strin
   return true;
 }
 
+}  // namespace
+
 // File names on this system are UTF-8: a name held in the local code page is converted
 // back; empty when it has no UTF-8 form.
 std::string fileSystemPath(const std::string& localPath) {
@@ -77,21 +82,6 @@ std::string fileSystemPath(const std::string& localPath) {
   if (localPath.empty() || !localCodePageToUtf8(localPath, path)) return std::string();
   return path;
 }
-
-// The file a termination signal removes first, and how the signals were handled before.
-const int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
-const size_t kEndingSignalCount = sizeof(kEndingSignals) / sizeof(kEndingSignals[0]);
-char g_removeOnTermination[4096];
-struct sigaction g_previousActions[kEndingSignalCount];
-bool g_handled[kEndingSignalCount];
-
-void removeAndEnd(int signalNumber) {
-  unlink(g_removeOnTermination);
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
-}
-
-}  // namespace
 
 std::string programPath(const char* argv0) {
   char buffer[4096];
@@ -116,12 +106,6 @@ int64_t systemNowTicks() {
   return static_cast<int64_t>(now.tv_sec) * kTicksPerSecond + now.tv_nsec / 100;
 }
 
-void systemSleepMillis(unsigned ms) {
-  struct timespec pause = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
-
 int64_t systemMakeTime(std::tm& calendar) {
   time_t seconds = mktime(&calendar);
   return seconds == static_cast<time_t>(-1) ? -1 : static_cast<int64_t>(seconds);
@@ -143,22 +127,12 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
   return convert(kLocalCodePage, kUtf8, local, out);
 }
 
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
-  std::string path = fileSystemPath(localPath);
-  if (path.empty()) return nullptr;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mustBeNew ? O_EXCL : O_TRUNC);
-  int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* file = fdopen(fd, "w");
-  if (file == nullptr) close(fd);
-  return file;
-}
-
 PathKind pathKind(const std::string& localPath) {
   struct stat info;
   std::string path = fileSystemPath(localPath);
   if (path.empty() || lstat(path.c_str(), &info) != 0) return PathKind::kNothing;
-  return S_ISREG(info.st_mode) && info.st_nlink == 1 ? PathKind::kRegularFile : PathKind::kOther;
+  if (!S_ISREG(info.st_mode)) return PathKind::kOther;
+  return info.st_nlink == 1 ? PathKind::kRegularFile : PathKind::kLinkedFile;
 }
 
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
@@ -171,33 +145,25 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void removeFile(const std::string& localPath) {
+bool removeFile(const std::string& localPath) {
   std::string path = fileSystemPath(localPath);
-  if (!path.empty()) unlink(path.c_str());
+  return !path.empty() && unlink(path.c_str()) == 0;
 }
 
-RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
-  std::string path = fileSystemPath(localPath);
-  if (path.empty() || path.size() >= sizeof(g_removeOnTermination)) return;
-  std::memcpy(g_removeOnTermination, path.c_str(), path.size() + 1);
-  struct sigaction action;
-  std::memset(&action, 0, sizeof(action));
-  action.sa_handler = removeAndEnd;
-  sigemptyset(&action.sa_mask);
-  // A signal the process ignores (as under nohup) goes on being ignored.
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    sigaction(kEndingSignals[i], nullptr, &g_previousActions[i]);
-    g_handled[i] = g_previousActions[i].sa_handler != SIG_IGN;
-    if (g_handled[i]) sigaction(kEndingSignals[i], &action, nullptr);
-  }
+MutedStandardError::MutedStandardError() : saved_(-1) {
+  std::fflush(stderr);
+  int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (nowhere < 0) return;
+  saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (saved_ >= 0) dup2(nowhere, STDERR_FILENO);
+  close(nowhere);
 }
 
-RemoveOnTermination::~RemoveOnTermination() {
-  if (g_removeOnTermination[0] == '\0') return;
-  for (size_t i = 0; i < kEndingSignalCount; ++i) {
-    if (g_handled[i]) sigaction(kEndingSignals[i], &g_previousActions[i], nullptr);
-  }
-  g_removeOnTermination[0] = '\0';
+MutedStandardError::~MutedStandardError() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
 }
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }

@@ -1,15 +1,21 @@
-// The platform layer: plain ASCII through the code page, and its care for the files a stop
-// request interrupts.
+// The platform layer: plain ASCII through the code page, the requests to end the process, and
+// each user's own directory in a shared one.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "platform/interrupt.h"
 #include "support/file_util.h"
+#include "support/other_user.h"
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -30,7 +36,7 @@ TEST(Platform, AsciiCrossesTheCodePageUnchangedAndAnyOtherByteIsConverted) {
 #ifndef _WIN32
 // Under nohup SIGHUP is ignored: a stop request the process ignores must stay ignored, and
 // leave the file alone, while a file is guarded.
-TEST(RemoveOnTermination, LeavesAnIgnoredSignalIgnored) {
+TEST(CleanUpOnTermination, LeavesAnIgnoredSignalIgnored) {
   std::string path = testing_support::makeTempDir() + "/pending.tmp";
   testing_support::writeFile(path, "x");
   struct sigaction ignore {};
@@ -38,7 +44,7 @@ TEST(RemoveOnTermination, LeavesAnIgnoredSignalIgnored) {
   struct sigaction before {};
   sigaction(SIGHUP, &ignore, &before);
   {
-    platform::RemoveOnTermination guard(path);
+    platform::CleanUpOnTermination guard(path);
     raise(SIGHUP);
   }
   struct sigaction after {};
@@ -47,5 +53,58 @@ TEST(RemoveOnTermination, LeavesAnIgnoredSignalIgnored) {
   EXPECT_TRUE(testing_support::fileExists(path));
 }
 #endif
+
+// A request to end the process is recorded, whichever thread the signal reaches, and ends the
+// pause under way at once, on the real clock; a watch that ended forgets it.
+TEST(InterruptWatch, ASignalIsRecordedAndEndsThePauseUnderWay) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a console event needs a console, which wine gives no test process";
+#else
+  using std::chrono::milliseconds;
+  {
+    platform::InterruptWatch watch;
+    EXPECT_EQ(platform::interruptRequest(), 0);
+    std::thread sender([] {
+      std::this_thread::sleep_for(milliseconds(300));
+      kill(getpid(), SIGTERM);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    platform::sleepMillis(10000);
+    const auto slept = std::chrono::steady_clock::now() - start;
+    sender.join();
+    EXPECT_GE(slept, milliseconds(250));
+    EXPECT_LT(slept, milliseconds(1300));
+    EXPECT_EQ(platform::interruptRequest(), SIGTERM);
+    EXPECT_EQ(platform::interruptName(SIGTERM), "SIGTERM");
+  }
+  EXPECT_EQ(platform::interruptRequest(), 0);
+#endif
+}
+
+// In a directory every user may write to, sticky like /tmp, each user keeps their own files
+// in a directory of their own, made for them alone; one that someone else made is refused.
+TEST(OwnFolderIn, ASharedStickyDirectoryGivesEachUserADirectoryOfTheirOwn) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no sticky directories";
+#else
+  using namespace testing_support;
+  const std::string plain = makeTempDir();
+  EXPECT_EQ(platform::ownFolderIn(plain), plain);
+  removeTree(plain);
+  const std::string shared = makeTempDir();
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string own = shared + "/" + std::to_string(geteuid());
+  EXPECT_EQ(platform::ownFolderIn(shared), own);
+  struct stat made {};
+  ASSERT_EQ(lstat(own.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 0700u);
+  EXPECT_EQ(platform::ownFolderIn(shared), own);  // and the next run uses it again
+  removeTree(own);
+  if (!canActAsOtherUser()) GTEST_SKIP() << "needs root to plant a directory as another user";
+  ASSERT_EQ(asOtherUser([&own] { return mkdir(own.c_str(), 0777) == 0 ? 0 : 1; }), 0);
+  EXPECT_EQ(platform::ownFolderIn(shared), "");
+  removeTree(shared);
+#endif
+}
 
 }  // namespace

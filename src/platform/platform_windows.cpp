@@ -1,17 +1,20 @@
 // The platform layer on Windows: the system's own API for paths, clock, UUIDs and the code
 // page. Names of files are turned into UTF-16 from code page 936 and opened through the wide
-// API, so a file gets the name the caller wrote whatever the system's ANSI code page is.
+// API, so a file gets the name the caller wrote whatever the system's ANSI code page is. The
+// requests to end the process are in interrupt_windows.cpp.
 #include <windows.h>
 // After windows.h, which they build on.
 #include <fcntl.h>
 #include <io.h>
 #include <rpc.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <ctime>
 
+#include "platform/native_path.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -59,22 +62,22 @@ bool fromWide(UINT codePage, const std::wstring& wide, std::string& text) {
   return true;
 }
 
-// The UTF-16 name of a file named in the local code page; empty when it has none.
+// The system's text for the error `code`, without its line end.
+std::string systemMessage(DWORD code) {
+  char text[512];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof(text), nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
+  return length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+}
+
+}  // namespace
+
 std::wstring widePath(const std::string& localPath) {
   std::wstring wide;
   if (localPath.empty() || !toWide(kLocalCodePage, localPath, wide)) return std::wstring();
   return wide;
 }
-
-// The file a request to end the process removes first.
-wchar_t g_removeOnTermination[32768];
-
-BOOL WINAPI removeAndEnd(DWORD) {
-  DeleteFileW(g_removeOnTermination);
-  return FALSE;  // the next handler, in the end the system's, ends the process
-}
-
-}  // namespace
 
 std::string programPath(const char* argv0) {
   char buffer[259];
@@ -108,8 +111,6 @@ int64_t systemNowTicks() {
       .count();
 }
 
-void systemSleepMillis(unsigned ms) { Sleep(ms); }
-
 int64_t systemMakeTime(std::tm& calendar) {
   __time64_t seconds = _mktime64(&calendar);
   return seconds == -1 ? -1 : static_cast<int64_t>(seconds);
@@ -139,22 +140,44 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
   return false;
 }
 
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew) {
+std::string ownFolderIn(const std::string& dir) { return dir; }
+
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message) {
   std::wstring path = widePath(localPath);
-  if (path.empty()) return nullptr;
+  if (path.empty()) {
+    message = localPath.empty() ? "no file name" : "a name not valid in code page 936";
+    return nullptr;
+  }
   // Shared for deletion, so that a stop request can remove a file still being written.
   HANDLE handle =
       CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                   mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    message = systemMessage(GetLastError());
+    return nullptr;
+  }
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
+    message = std::strerror(errno);
     CloseHandle(handle);
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, "wb");
-  if (file == nullptr) _close(fd);
+  if (file == nullptr) {
+    message = std::strerror(errno);
+    _close(fd);
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
+}
+
+bool sharedFolderAllows(const std::string&, std::string&) { return true; }
+
+bool emptyOpenFile(std::FILE* file) {
+  const int fd = _fileno(file);
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return GetFileType(handle) != FILE_TYPE_DISK || _chsize_s(fd, 0) == 0;
 }
 
 PathKind pathKind(const std::string& localPath) {
@@ -167,10 +190,10 @@ PathKind pathKind(const std::string& localPath) {
   BY_HANDLE_FILE_INFORMATION info;
   bool regular =
       GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-      info.nNumberOfLinks == 1 &&
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   CloseHandle(handle);
-  return regular ? PathKind::kRegularFile : PathKind::kOther;
+  if (!regular) return PathKind::kOther;
+  return info.nNumberOfLinks == 1 ? PathKind::kRegularFile : PathKind::kLinkedFile;
 }
 
 bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
@@ -180,22 +203,25 @@ bool replaceFile(const std::string& fromLocal, const std::string& toLocal) {
          MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-void removeFile(const std::string& localPath) {
+bool removeFile(const std::string& localPath) {
   std::wstring path = widePath(localPath);
-  if (!path.empty()) DeleteFileW(path.c_str());
+  return !path.empty() && DeleteFileW(path.c_str());
 }
 
-RemoveOnTermination::RemoveOnTermination(const std::string& localPath) {
-  std::wstring path = widePath(localPath);
-  if (path.empty() || path.size() >= sizeof(g_removeOnTermination) / sizeof(wchar_t)) return;
-  std::memcpy(g_removeOnTermination, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  SetConsoleCtrlHandler(removeAndEnd, TRUE);
+MutedStandardError::MutedStandardError() : saved_(-1) {
+  std::fflush(stderr);
+  int nowhere = _open("NUL", _O_WRONLY);
+  if (nowhere < 0) return;
+  saved_ = _dup(2);
+  if (saved_ >= 0) _dup2(nowhere, 2);
+  _close(nowhere);
 }
 
-RemoveOnTermination::~RemoveOnTermination() {
-  if (g_removeOnTermination[0] == L'\0') return;
-  SetConsoleCtrlHandler(removeAndEnd, FALSE);
-  g_removeOnTermination[0] = L'\0';
+MutedStandardError::~MutedStandardError() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  _dup2(saved_, 2);
+  _close(saved_);
 }
 
 // Windows has no SIGPIPE: a write to a closed pipe already fails like any other.

@@ -2,6 +2,7 @@
 #include "run/command_line.h"
 
 #include <cstring>
+#include <ctime>
 #include <iostream>
 
 #include "marlune_version.h"
@@ -43,6 +44,36 @@ std::string logDirectory(int argc, char** argv) {
   return directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
 }
 
+// The base of the log file glog has open, once startLogFile made one.
+std::string& openLogBase() {
+  static std::string base;
+  return base;
+}
+
+// Points the log files at `base` and has glog make the run's file now, with the current time
+// and the process id in its name; false when it cannot, as when another user took that name.
+// glog's own complaint is held back: the caller says so in its own words.
+bool startLogFile(const std::string& base) {
+  // Several users may share the directory: a run's log is its user's (and group's) to read.
+  FLAGS_logfile_mode = 0640;
+  FLAGS_max_log_size = 10;
+  FLAGS_logtostderr = false;
+  FLAGS_alsologtostderr = true;
+  google::SetStderrLogging(google::GLOG_INFO);
+  FLAGS_logbufsecs = 0;
+  if (base == openLogBase()) return true;
+  google::SetLogDestination(google::GLOG_INFO, base.c_str());
+  google::base::Logger* file = google::base::GetLogger(google::GLOG_INFO);
+  const auto before = file->LogSize();  // glog counts on across the files it closes
+  {
+    platform::MutedStandardError quiet;
+    file->Write(true, std::time(nullptr), "", 0);
+  }
+  if (file->LogSize() == before) return false;  // no file, so no header in it
+  openLogBase() = base;
+  return true;
+}
+
 }  // namespace
 
 OptionMap& optionMap() {
@@ -81,21 +112,17 @@ void initLogging(const std::string& logDir) {
   google::SetLogDestination(google::GLOG_WARNING, "");
   google::SetLogDestination(google::GLOG_ERROR, "");
   google::SetLogDestination(google::GLOG_FATAL, "");
-  if (!platform::isWritableDirectory(logDir)) {
-    std::cerr << "marluneTranslate: cannot write log files in " << logDir
-              << "; logging to standard error only" << std::endl;
+  // In a directory shared by every user, each user logs into a directory of their own.
+  const std::string folder = platform::ownFolderIn(logDir);
+  const std::string base = folder + platform::kPathSeparator + "marluneTranslate.log.";
+  if (folder.empty() || !platform::isWritableDirectory(folder) || !startLogFile(base)) {
+    std::cerr << "marluneTranslate: cannot write log files in "
+              << (folder.empty() ? logDir : folder) << "; logging to standard error only"
+              << std::endl;
     google::LogToStderr();
+    openLogBase().clear();
     return;
   }
-  std::string base = logDir + platform::kPathSeparator + "marluneTranslate.log.";
-  // Several users may share the directory: a run's log is its user's (and group's) to read.
-  FLAGS_logfile_mode = 0640;
-  FLAGS_max_log_size = 10;
-  FLAGS_logtostderr = false;
-  FLAGS_alsologtostderr = true;
-  google::SetLogDestination(google::GLOG_INFO, base.c_str());
-  google::SetStderrLogging(google::GLOG_INFO);
-  FLAGS_logbufsecs = 0;
   std::cout << " log dir is " << base << std::endl;
 }
 
@@ -106,7 +133,10 @@ std::string usageText(const std::string& logDir) {
       "\n"
       "Runs one translate job of the Marlune service as the JSON configuration FILE says,\n"
       "writes the outcome to the result file named by \"output\" and exits with 0; exits\n"
-      "with 255 when -cfg is missing or the configuration does not load.\n"
+      "with 255 when -cfg is missing, the configuration does not load or an earlier\n"
+      "result at the output path cannot be cleared. Asked to end (SIGTERM, SIGINT,\n"
+      "SIGHUP; Ctrl-C and the like on Windows), it writes the result \"failed\" with\n"
+      "the message \"interrupted\" and ends as the signal does (a shell sees 128 + N).\n"
       "\n"
       "Configuration keys (default or requirement in brackets):\n"
       "  cmdtype          translate, waitfor or translatewaitfor (required)\n"

@@ -19,9 +19,11 @@ bool printRequestedInfo(int argc, char** argv);
 // non-empty value.
 bool parseCommandLine(int argc, char** argv);
 
-// Points the log files into `logDir` and prints " log dir is <base>" when it is a writable
-// directory; otherwise says so in one line on standard error and logs to standard error only.
-// Either way no per-severity copies (WARNING, ERROR, FATAL files) are written.
+// Points the log files into `logDir`, or into the user's own directory in it where every user
+// may write to it (platform::ownFolderIn), makes the run's log file and prints " log dir is
+// <base>". When the directory or the file cannot be made or written, says so in one line on
+// standard error and logs to standard error only. Either way no per-severity copies (WARNING,
+// ERROR, FATAL files) are written.
 void initLogging(const std::string& logDir);
 
 // The usage: synopsis, configuration keys and where the log files of `logDir` go.

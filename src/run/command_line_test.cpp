@@ -1,13 +1,27 @@
+// The command line and the log set-up.
 #include "run/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <vector>
 
 #include "platform/platform.h"
 #include "support/capture.h"
+#include "support/file_util.h"
+#include "support/process.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -82,6 +96,39 @@ TEST(InitLogging, AMissingDirectoryIsNamedOnStandardErrorInsteadOfTheLogLine) {
   EXPECT_EQ(err.str(),
             "marluneTranslate: cannot write log files in /nonexistent-marlune-dir/logs; "
             "logging to standard error only\n");
+}
+
+// A log file that cannot be made, as when another user took the names of the next process
+// ids in advance, leads to the one-line notice alone, without glog's own complaint.
+TEST(InitLogging, ALogFileThatCannotBeMadeGivesTheNoticeAlone) {
+  const std::string dir = testing_support::makeTempDir();
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t second = now; second <= now + 2; ++second) {
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", std::localtime(&second));
+    std::filesystem::create_directory(dir + "/marluneTranslate.log." + stamp + "." +
+                                      std::to_string(getpid()));
+  }
+  // Everything written to the standard error descriptor, glog's complaints included.
+  const std::string errDir = testing_support::makeTempDir();
+  const std::string errPath = errDir + "/stderr";
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(errFile, 0);
+  dup2(errFile, 2);
+  close(errFile);
+  testing_support::CoutCapture capture;
+  initLogging(dir);
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(
+      testing_support::asWritten(testing_support::readFile(errPath)),
+      "marluneTranslate: cannot write log files in " + dir + "; logging to standard error only\n");
+  testing_support::removeTree(dir);
+  testing_support::removeTree(errDir);
 }
 
 }  // namespace

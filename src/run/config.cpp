@@ -188,6 +188,7 @@ bool TranslateJob::loadConfig(const std::string& path) {
   }
   overtime = readOvertime(doc);
   outputPath = utf8ToLocal(outputPath);
+  if (!clearEarlierResult()) return false;  // before the first request, the project lookup
   deriveUrls();
   MLOG(INFO, kLoadConfigSuccess) << " load config success.";
   return true;

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "platform/file_replace.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
 #include "run/result_document.h"
@@ -47,10 +49,26 @@ bool TranslateJob::run() {
   int64_t end = platform::nowTicks();
   MLOG(INFO, kSpendTime) << "spend time: " << (end - start) / platform::kTicksPerSecond
                          << " seconds.";
+  if (platform::interruptRequest() != 0) {
+    succeeded = false;
+    message = "interrupted";
+  }
 
-  bool written = writeResultFile(outputPath, succeeded, message, fileId);
-  if (!written) MLOG(ERROR, kOutputResultFailed) << "output result failed!";
+  std::string reason;
+  bool written = writeResultFile(outputPath, succeeded, message, fileId, reason);
+  if (!written) {
+    MLOG(ERROR, kOutputResultFailed) << "output result failed!";
+    MLOG(ERROR, kOutputResultReason) << "cannot write " << outputPath << ": " << reason;
+  }
   return written;
+}
+
+bool TranslateJob::clearEarlierResult() {
+  std::string reason;
+  if (platform::clearFile(outputPath, reason)) return true;
+  MLOG(ERROR, kEarlierResultKept) << "cannot clear the earlier result " << outputPath << ": "
+                                  << reason;
+  return false;
 }
 
 int marluneMain(int argc, char** argv) {
@@ -69,8 +87,15 @@ int marluneMain(int argc, char** argv) {
   // Every request of the run, the project lookup while the configuration loads included,
   // goes through this one session; it ends before logging does.
   TransportSession transport;
+  // From here on a request to end the process cuts the pause or transfer under way short; the
+  // run writes its result and then ends as the request would have ended it.
+  platform::InterruptWatch interrupts;
   TranslateJob job;
-  if (!job.loadConfig(optionMap()["-cfg"])) return -1;
-  job.run();
-  return 0;
+  const bool loaded = job.loadConfig(optionMap()["-cfg"]);
+  if (loaded) job.run();
+  if (const int request = platform::interruptRequest()) {
+    MLOG(ERROR, kInterrupted) << "interrupted by " << platform::interruptName(request);
+    platform::endAsInterrupted(request);
+  }
+  return loaded ? 0 : -1;
 }

@@ -53,8 +53,9 @@ bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& mes
 }
 
 bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
-                     const std::string& fileId) {
-  return platform::replaceFileWith(localPath, [&](std::FILE* file) {
-    return writeResultDocument(file, succeeded, message, fileId);
-  });
+                     const std::string& fileId, std::string& reason) {
+  return platform::replaceFileWith(
+      localPath,
+      [&](std::FILE* file) { return writeResultDocument(file, succeeded, message, fileId); },
+      reason);
 }

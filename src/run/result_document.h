@@ -15,6 +15,7 @@ bool writeResultDocument(std::FILE* file, bool succeeded, const std::string& mes
                          const std::string& fileId);
 
 // Replaces the file at `localPath` with the document, streamed into it as it is escaped
-// (platform::replaceFileWith). False when it was not written in full.
+// (platform::replaceFileWith). False, with the system's reason in `reason`, when it was not
+// written in full.
 bool writeResultFile(const std::string& localPath, bool succeeded, const std::string& message,
-                     const std::string& fileId);
+                     const std::string& fileId, std::string& reason);

@@ -55,11 +55,12 @@ TEST(WriteResultFile, StreamsTheBytesBuiltInMemory) {
   std::string dir = testing_support::makeTempDir();
   std::string message;
   while (message.size() < 3 * 1024 * 1024) message += everyByteAtEveryOffset();
-  ASSERT_TRUE(writeResultFile(dir + "/r.json", true, message, "12"));
+  std::string reason;
+  ASSERT_TRUE(writeResultFile(dir + "/r.json", true, message, "12", reason));
   EXPECT_EQ(readFile(dir + "/r.json"), buildResultDocument(true, message, "12"));
   EXPECT_EQ(testing_support::listDir(dir).size(), 1u);
   if (access("/dev/full", W_OK) == 0) {
-    EXPECT_FALSE(writeResultFile("/dev/full", true, message, ""));
+    EXPECT_FALSE(writeResultFile("/dev/full", true, message, "", reason));
   }
 }
 

@@ -12,9 +12,10 @@ class TranslateJob {
  public:
   // --- Configuration (config.cpp) ---
 
-  // Reads and checks the configuration file at `path` and fills the job. False when the
-  // job cannot run; `message` then holds the reason unless the file was unreadable or
-  // not a JSON object, which is logged instead.
+  // Reads and checks the configuration file at `path`, fills the job and clears the result an
+  // earlier run left (clearEarlierResult) before any request. False when the job cannot run;
+  // `message` then holds the reason unless the file was unreadable or not a JSON object, or
+  // the earlier result stayed, which is logged instead.
   bool loadConfig(const std::string& path);
 
   // Stores the looked-up project id and makes the three service URLs absolute.
@@ -22,7 +23,14 @@ class TranslateJob {
 
   // --- Run (marluneTranslate.cpp) ---
 
-  // Does the configured work and writes the result document. True when the file was written.
+  // Clears what an earlier run left at the output path (platform::clearFile), so that no file
+  // or an empty one means "no verdict" until this run writes its own. False, logged with the
+  // path and the reason, when a result stays or what is there may not be written.
+  bool clearEarlierResult();
+
+  // Does the configured work and writes the result document: "failed" with the message
+  // "interrupted" once the process was asked to end (platform::InterruptWatch). True when the
+  // file was written; a failure is logged with the path and the system's reason.
   bool run();
 
   // --- Credentials and translation: thin adapters (translate_job.cpp) over the request

@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "transport/text_encoding.h"
 #include "transport/url_scheme.h"
@@ -52,8 +53,8 @@ int64_t cutoffOf(int64_t deadlineTicks) {
   return deadlineTicks + grace;
 }
 
-// Ends an attempt that runs past its request's cutoff; libcurl reports it as a transport
-// failure. Slow attempts are libcurl's to end (the floor).
+// Ends an attempt that runs past its request's cutoff, or once the process is asked to end;
+// libcurl reports it as a transport failure. Slow attempts are libcurl's to end (the floor).
 class AttemptWatch {
  public:
   explicit AttemptWatch(int64_t cutoffTicks) : cutoffTicks_(cutoffTicks) {}
@@ -65,7 +66,10 @@ class AttemptWatch {
 
  private:
   // The cutoff belongs to the wall clock, as the wait's limit does.
-  bool shouldEnd() const { return cutoffTicks_ != 0 && platform::nowTicks() > cutoffTicks_; }
+  bool shouldEnd() const {
+    if (platform::interruptRequest() != 0) return true;
+    return cutoffTicks_ != 0 && platform::nowTicks() > cutoffTicks_;
+  }
 
   const int64_t cutoffTicks_;
 };
@@ -155,13 +159,15 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
 // for good (isFinal). Logs each retry from the third attempt on and pauses 2 s before it.
 // Returns 0 or the last attempt's result. `url` is used only in log lines. `beforeAttempt` runs
 // before each attempt. No retry starts after `cutoffTicks` (when non-zero): its line and pause
-// neither.
+// neither. No attempt starts once the process is asked to end: CURLE_ABORTED_BY_CALLBACK,
+// unlogged.
 int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
                      const std::function<void()>& beforeAttempt) {
   const int64_t pauseTicks = kRetryPauseMs * (platform::kTicksPerSecond / 1000);
   int attempts = 0;
   int result = CURLE_OK;
   for (;;) {
+    if (platform::interruptRequest() != 0) return CURLE_ABORTED_BY_CALLBACK;
     if (attempts > kMaxRetry) {
       MLOG(ERROR, kMaxRetry) << maskCredentials(url) << " connect failed!!! max retry "
                              << kMaxRetry;
@@ -172,6 +178,7 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
     if (attempts > 1) {
       MLOG(ERROR, kRetry) << maskCredentials(url) << " connect failed!!! retry " << attempts;
       platform::sleepMillis(kRetryPauseMs);
+      if (platform::interruptRequest() != 0) return CURLE_ABORTED_BY_CALLBACK;
     }
     ++attempts;
     if (beforeAttempt) beforeAttempt();
@@ -287,7 +294,7 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
   state_->resetHandle();
   headers.reset();
   if (result != CURLE_OK) {
-    reportFailure(request, result, transfer.error, message);
+    if (platform::interruptRequest() == 0) reportFailure(request, result, transfer.error, message);
     return false;
   }
   answer.body = utf8OrEmpty(std::move(transfer.body.text));

@@ -11,6 +11,9 @@
 enum class LogLine : int {
   kSpendTime = 80,           // INFO "spend time: <n> seconds."
   kOutputResultFailed = 83,  // ERROR "output result failed!"
+  kOutputResultReason = 84,  // ERROR "cannot write <path>: <reason>"
+  kEarlierResultKept = 86,   // ERROR "cannot clear the earlier result <path>: <reason>"
+  kInterrupted = 88,         // ERROR "interrupted by <SIGTERM, SIGINT, SIGHUP, Ctrl-C, ...>"
   kCfgEmpty = 92,            // ERROR "-cfg empty!"
   kLoadConfigError = 143,    // ERROR " load config error!"
   kMaxRetry = 173,           // ERROR "<url> connect failed!!! max retry 32"

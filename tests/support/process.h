@@ -52,6 +52,8 @@ class ChildProcess {
   void terminate();
   // Waits for the end: the exit status as a shell sees it (0..255), -1 when killed.
   int wait();
+  // The signal that ended the child, once waited for; 0 when it exited (always on Windows).
+  int killedBy() const;
 
  private:
   struct Impl;

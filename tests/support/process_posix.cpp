@@ -19,6 +19,7 @@ struct ChildProcess::Impl {
   int output = -1;  // read end of the standard output pipe
   std::string pending;
   int exitStatus = -1;
+  int killedBy = 0;
 };
 
 namespace {
@@ -115,7 +116,10 @@ int ChildProcess::wait() {
   }
   impl_->pid = -1;
   impl_->exitStatus = waited > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  impl_->killedBy = waited > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return impl_->exitStatus;
 }
+
+int ChildProcess::killedBy() const { return impl_->killedBy; }
 
 }  // namespace testing_support

@@ -208,4 +208,6 @@ int ChildProcess::wait() {
   return impl_->exitStatus;
 }
 
+int ChildProcess::killedBy() const { return 0; }
+
 }  // namespace testing_support

@@ -1,0 +1,97 @@
+// The verdict a caller reads after a run that went wrong: an earlier result is gone before the
+// first request, so a run that is killed leaves none, and a run asked to end says so in its
+// result and ends as the signal would.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "support/client_run.h"
+#include "support/file_util.h"
+#include "support/process.h"
+#include "support/test_server.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+const char kToken[] =
+    R"({"code":"success","data":{"token":"T1","expireTime":"2999-01-01 00:00:00"}})";
+
+class Verdict : public ::testing::Test {
+ protected:
+  // Starts the client on a translate job against the server, in gateway mode when `gateway`.
+  std::unique_ptr<ChildProcess> start(bool gateway) {
+    const std::string gatewaySettings =
+        R"("tenantid":"t","orgid":"o","accounturl":")" + server.url() + R"(",)";
+    writeFile(client.configPath(), R"({"cmdtype":"translate","rooturl":")" + server.url() +
+                                       R"(",)" + (gateway ? gatewaySettings : "") +
+                                       R"("appkey":"k","appsecret":"s",)"
+                                       R"("requestbody":{"source":{"fileId":4242}},"output":")" +
+                                       client.resultPath() + "\"}");
+    ProcessOptions options;
+    options.stdoutPath = client.dir() + "/stdout";
+    options.stderrPath = client.dir() + "/stderr";
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{MARLUNE_BINARY, "-cfg", client.configPath()}, options);
+  }
+
+  // True once a request to `path` has arrived, within ten seconds.
+  bool arrived(const std::string& path) {
+    for (int waited = 0; waited < 10000; waited += 10) {
+      if (!server.requestsTo(path).empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  TestServer server;
+  ClientRunner client{MARLUNE_BINARY};
+};
+
+TEST_F(Verdict, AnEarlierResultIsGoneBeforeTheFirstRequestSoAKilledRunLeavesNone) {
+  writeFile(client.resultPath(),
+            R"({"code":"success","message":"an earlier run","data":{"fileitemid":"4242"}})");
+  std::atomic<bool> keptAtFirstRequest{true};
+  server.on("POST", "/api/uaa/oauth/token", [&](const RecordedRequest&) {
+    keptAtFirstRequest = fileExists(client.resultPath());
+    return Answer::silence();
+  });
+  {
+    std::unique_ptr<ChildProcess> child = start(true);
+    ASSERT_TRUE(arrived("/api/uaa/oauth/token"));
+  }  // killed outright, as by SIGKILL
+  EXPECT_FALSE(keptAtFirstRequest);
+  EXPECT_FALSE(fileExists(client.resultPath()));
+}
+
+TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
+#ifdef _WIN32
+  GTEST_SKIP() << "wine gives a child without a console no Ctrl-Break: it would be ended outright";
+#else
+  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  server.onAlways("PUT", "/v2/translate", Answer::silence());
+  std::unique_ptr<ChildProcess> child = start(false);
+  ASSERT_TRUE(arrived("/v2/translate"));
+  const auto asked = std::chrono::steady_clock::now();
+  child->terminate();
+  child->wait();
+  const auto took = std::chrono::steady_clock::now() - asked;
+  EXPECT_EQ(child->killedBy(), SIGTERM);
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_EQ(client.result(),
+            R"({"code":"failed","message":"interrupted","data":{"fileitemid":"4242"}})");
+  const std::string err = readFile(client.dir() + "/stderr");
+  EXPECT_EQ(countOf(err, "] interrupted by SIGTERM\n"), 1u) << err;
+  EXPECT_EQ(countOf("\n" + err, "\nE"), 1u) << err;          // and no other ERROR line
+  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);  // nor a retry
+#endif
+}
+
+}  // namespace
