@@ -191,7 +191,8 @@ TEST_F(FaultMatrix, OnlyTheCommitAndTheStatusQueryFollowRedirects) {
 }
 
 TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
-  // Each output with the reason the system gives for it (wine words its own).
+  // Each output with the reason the system gives for it (Windows and wine word their own, so
+  // there only the line's start is checked).
   std::vector<std::pair<std::string, std::string>> outputs = {
       {client.dir() + "/missing/result.json", ""}};
 #ifndef _WIN32  // a full device, a read-only file system and a read-only directory
@@ -211,7 +212,8 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
     EXPECT_EQ(run.exitStatus, 0) << output.first;
     const std::string reason = "cannot write " + output.first + ": ";
     EXPECT_EQ(countOf(run.err, "] output result failed!\n"), 1u) << output.first << run.err;
-    EXPECT_NE(run.err.find("] " + reason + output.second + "\n"), std::string::npos)
+    const std::string line = "] " + reason + output.second;
+    EXPECT_NE(run.err.find(output.second.empty() ? line : line + "\n"), std::string::npos)
         << output.first << run.err;
   }
 }
