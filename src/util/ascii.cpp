@@ -3,6 +3,8 @@
 
 namespace {
 
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; }
+
 unsigned char lower(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
@@ -26,7 +28,24 @@ std::string toLowerAscii(std::string text) {
 
 bool holdsControlCharacter(const std::string& text) {
   for (char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') return true;
+    if (isControl(c)) return true;
   }
   return false;
+}
+
+std::string escapeControlCharacters(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    if (!isControl(c)) {
+      escaped += c;
+      continue;
+    }
+    const unsigned char byte = static_cast<unsigned char>(c);
+    escaped += "\\x";
+    escaped += kHex[byte >> 4];
+    escaped += kHex[byte & 0x0F];
+  }
+  return escaped;
 }

@@ -12,3 +12,7 @@ std::string toLowerAscii(std::string text);
 
 // True when `text` holds a control character: a byte below 0x20, or 0x7F.
 bool holdsControlCharacter(const std::string& text);
+
+// `text` with each control character written as "\x" and two lower-case hexadecimal digits,
+// so that it stays on one line and moves no terminal; every other byte unchanged.
+std::string escapeControlCharacters(const std::string& text);

@@ -1,5 +1,7 @@
-// Hiding secrets in texts that go to logs.
+// Texts that go to logs: secrets hidden, texts from outside kept short and on one line.
 #include "util/masking.h"
+
+#include "util/ascii.h"
 
 std::string maskCredentials(const std::string& url) {
   static const char kName[] = "credential=";
@@ -17,4 +19,9 @@ std::string maskCredentials(const std::string& url) {
     masked.replace(valueStart, valueEnd - valueStart, "***");
   }
   return masked;
+}
+
+std::string loggableText(const std::string& text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return escapeControlCharacters(text);
+  return escapeControlCharacters(text.substr(0, maxBytes)) + "...";
 }

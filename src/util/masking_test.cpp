@@ -1,4 +1,4 @@
-// Secrets hidden in logged texts.
+// Texts that go to logs: secrets hidden, texts from outside bounded and on one line.
 #include "util/masking.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,13 @@ TEST(MaskCredentials, HidesOnlyTheCredentialValue) {
             "http://h/t?mycredential=abc&credentials=x");
   // A token URL configured with its own query gets the credential after a second "?".
   EXPECT_EQ(maskCredentials("http://h/t?v=1?credential=a+b/c=="), "http://h/t?v=1?credential=***");
+}
+
+TEST(LoggableText, IsBoundedAndKeepsToOneLine) {
+  EXPECT_EQ(loggableText("bad client", 10), "bad client");
+  EXPECT_EQ(loggableText("bad client id", 10), "bad client...");
+  EXPECT_EQ(loggableText("a\r\nX: 1\x1b[2J\x7f\xE4\xB8\xAD", 20),
+            "a\\x0d\\x0aX: 1\\x1b[2J\\x7f\xE4\xB8\xAD");
 }
 
 }  // namespace
