@@ -1,6 +1,10 @@
 // Reading the configuration file into the job.
 #include "run/config.h"
 
+#include <rapidjson/error/en.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -101,17 +105,55 @@ std::string unsendableSetting(const TranslateJob& job) {
   return problem;
 }
 
+// The system's reason for the last failed call.
+std::string systemReason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
+
+// Reads the configuration file at `path` into `doc`. False, with the reason, when it cannot be
+// read or is not one JSON object; a parser's reason gives the byte of the file it stopped at.
+bool readConfigDocument(const std::string& path, rapidjson::Document& doc, std::string& reason) {
+  std::string text;
+  if (!readTextFile(path, text, reason)) return false;
+  if (!parseJsonSkippingBom(text, doc)) {
+    const size_t markBytes = static_cast<size_t>(afterByteOrderMark(text.c_str()) - text.c_str());
+    reason = "invalid JSON at byte " + std::to_string(doc.GetErrorOffset() + markBytes) + ": " +
+             rapidjson::GetParseError_En(doc.GetParseError());
+    return false;
+  }
+  if (!doc.IsObject()) {
+    reason = "not a JSON object";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-std::string readTextFile(std::string path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
-  if (!file) return std::string();
-  std::string text;
+bool readTextFile(const std::string& path, std::string& text, std::string& reason, size_t limit) {
+  text.clear();
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    reason = systemReason();
+    return false;
+  }
   char block[65536];
-  size_t got;
-  while ((got = std::fread(block, 1, sizeof(block), file.get())) > 0) text.append(block, got);
+  while (text.size() < limit) {
+    const size_t got =
+        std::fread(block, 1, std::min(sizeof(block), limit - text.size()), file.get());
+    if (got == 0) break;
+    text.append(block, got);
+  }
+  if (std::ferror(file.get())) {
+    reason = systemReason();
+    return false;
+  }
   text.resize(strnlen(text.c_str(), text.size()));
-  return text;
+  return true;
+}
+
+std::string loadFailureLine(const std::string& path, const std::string& reason) {
+  return "marluneTranslate: " + escapeControlCharacters(path) + ": " +
+         escapeControlCharacters(reason) + "\n";
 }
 
 bool getConfigString(const rapidjson::Value& doc, const char* name, std::string& field) {
@@ -137,7 +179,7 @@ bool TranslateJob::loadConfig(const std::string& path) {
     return false;
   }
   rapidjson::Document doc;
-  if (!parseJsonSkippingBom(readTextFile(path), doc) || !doc.IsObject()) {
+  if (!readConfigDocument(path, doc, message)) {
     MLOG(ERROR, kLoadConfigError) << " load config error!";
     return false;
   }

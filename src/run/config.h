@@ -3,6 +3,8 @@
 
 #include <rapidjson/document.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Default paths of the endpoints, used when the configuration does not name them.
@@ -12,8 +14,14 @@ extern const char kDefaultTokenUrl[];
 extern const char kDefaultTranslateUrl[];
 extern const char kDefaultStatusUrl[];
 
-// The whole file up to its first NUL byte; empty when it cannot be read.
-std::string readTextFile(std::string path);
+// The file at `path` up to its first NUL byte, of its first `limit` bytes, in `text`. False,
+// with the system's reason in `reason`, when it cannot be opened or read.
+bool readTextFile(const std::string& path, std::string& text, std::string& reason,
+                  size_t limit = SIZE_MAX);
+
+// The line a failed load writes on standard error: "marluneTranslate: <path>: <reason>" and a
+// line end, each control character escaped so that it stays one line.
+std::string loadFailureLine(const std::string& path, const std::string& reason);
 
 // Assigns `field` and returns true when `name` is a non-empty string member of `doc`.
 bool getConfigString(const rapidjson::Value& doc, const char* name, std::string& field);

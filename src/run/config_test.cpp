@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "run/translate_job.h"
 #include "support/file_util.h"
 
@@ -66,15 +69,20 @@ TEST_F(LoadConfig, FirstMissingSettingInTableOrderIsReported) {
   EXPECT_EQ(job.message, "file id is invalid!");
 }
 
-TEST_F(LoadConfig, UnreadableOrNonObjectFilesFailWithoutMessage) {
+// The system's reason for a file that cannot be read, the parser's for one that is no JSON
+// (at the byte of the file where it stopped, a byte-order mark counted).
+TEST_F(LoadConfig, UnreadableOrNonObjectFilesFailWithTheirReason) {
   EXPECT_FALSE(loadText("[1,2]"));
-  EXPECT_EQ(job.message, "");
-  EXPECT_FALSE(loadText("{\"cmdtype\":\"t\"} trailing"));
+  EXPECT_EQ(job.message, "not a JSON object");
+  EXPECT_FALSE(loadText("\xEF\xBB\xBF{\"cmdtype\":\"t\"} trailing"));
+  EXPECT_EQ(job.message,
+            "invalid JSON at byte 19: The document root must not be followed by other values.");
   EXPECT_FALSE(loadText(""));
+  EXPECT_EQ(job.message, "invalid JSON at byte 0: The document is empty.");
   job = TranslateJob();
   EXPECT_FALSE(job.loadConfig(dir_ + "/missing.json"));
+  EXPECT_EQ(job.message, std::strerror(ENOENT));
   EXPECT_FALSE(job.loadConfig(dir_));  // a directory
-  EXPECT_EQ(job.message, "");
   EXPECT_FALSE(job.loadConfig(""));
   EXPECT_EQ(job.message, "file path is empty!");
 }

@@ -29,12 +29,12 @@ class HostileConfig : public ::testing::Test {
   bool load(const std::string& members) {
     return loadText("{" + std::string(kMinimal) + "," + members + "}");
   }
-  // True when the loader refused the file as unreadable, logging it and recording nothing.
+  // True when the loader refused the file as unreadable, logging it and recording why.
   bool refusedAsUnreadable(const std::string& text) {
     LogCapture log;
     if (loadText(text)) return false;
     std::vector<testing_support::LogLine> lines = log.lines();
-    return job.message.empty() && lines.size() == 1 && lines[0].text == " load config error!" &&
+    return !job.message.empty() && lines.size() == 1 && lines[0].text == " load config error!" &&
            lines[0].severity == google::GLOG_ERROR;
   }
 

@@ -9,6 +9,7 @@
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
+#include "run/config.h"
 #include "run/result_document.h"
 #include "run/translate_job.h"
 #include "transport/http_exchange.h"
@@ -66,8 +67,8 @@ bool TranslateJob::run() {
 bool TranslateJob::clearEarlierResult() {
   std::string reason;
   if (platform::clearFile(outputPath, reason)) return true;
-  MLOG(ERROR, kEarlierResultKept) << "cannot clear the earlier result " << outputPath << ": "
-                                  << reason;
+  message = "cannot clear the earlier result " + outputPath + ": " + reason;
+  MLOG(ERROR, kEarlierResultKept) << message;
   return false;
 }
 
@@ -92,7 +93,11 @@ int marluneMain(int argc, char** argv) {
   platform::InterruptWatch interrupts;
   TranslateJob job;
   const bool loaded = job.loadConfig(optionMap()["-cfg"]);
-  if (loaded) job.run();
+  if (loaded) {
+    job.run();
+  } else {
+    std::fputs(loadFailureLine(optionMap()["-cfg"], job.message).c_str(), stderr);
+  }
   if (const int request = platform::interruptRequest()) {
     MLOG(ERROR, kInterrupted) << "interrupted by " << platform::interruptName(request);
     platform::endAsInterrupted(request);

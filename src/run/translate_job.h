@@ -13,9 +13,9 @@ class TranslateJob {
   // --- Configuration (config.cpp) ---
 
   // Reads and checks the configuration file at `path`, fills the job and clears the result an
-  // earlier run left (clearEarlierResult) before any request. False when the job cannot run;
-  // `message` then holds the reason unless the file was unreadable or not a JSON object, or
-  // the earlier result stayed, which is logged instead.
+  // earlier run left (clearEarlierResult) before any request. False when the job cannot run,
+  // with the reason in `message`; a file that cannot be read or is not a JSON object, and an
+  // earlier result that stayed, are also logged.
   bool loadConfig(const std::string& path);
 
   // Stores the looked-up project id and makes the three service URLs absolute.
@@ -25,7 +25,8 @@ class TranslateJob {
 
   // Clears what an earlier run left at the output path (platform::clearFile), so that no file
   // or an empty one means "no verdict" until this run writes its own. False, logged with the
-  // path and the reason, when a result stays or what is there may not be written.
+  // path and the reason (also in `message`), when a result stays or what is there may not be
+  // written.
   bool clearEarlierResult();
 
   // Does the configured work and writes the result document: "failed" with the message

@@ -82,7 +82,8 @@ TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
 #endif
 }
 
-TEST(RunControl, AConfigThatFailsToLoadWritesNoResult) {
+// The reason is one plain line of standard error after the log's lines, none of them.
+TEST(RunControl, AConfigThatFailsToLoadWritesNoResultAndSaysWhy) {
   std::string dir = makeTempDir();
   writeFile(dir + "/job.json",
             R"({"cmdtype":"translate","rooturl":"http://127.0.0.1:9","appkey":"k","output":")" +
@@ -90,11 +91,15 @@ TEST(RunControl, AConfigThatFailsToLoadWritesNoResult) {
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_FALSE(fileExists(dir + "/result.json"));
+  EXPECT_EQ(run.err, "marluneTranslate: " + dir + "/job.json: appsecret is empty!\n");
 
   writeFile(dir + "/bad.json", "[]");
   run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/bad.json"});
   EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_NE(run.err.find("]  load config error!"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("]  load config error!\nmarluneTranslate: " + dir +
+                         "/bad.json: not a JSON object\n"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST(RunControl, AnUnknownCommandRunsNothingAndReportsFailure) {
