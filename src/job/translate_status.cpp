@@ -52,7 +52,7 @@ int parseTranslateStatus(const std::string& answer, std::string& message) {
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
   if (!json.parse(answer) || !doc.IsObject()) {
-    std::cout << '*';
+    std::cout << '*' << std::flush;
     return kStatusFailed;
   }
   const rapidjson::Value* data = nullptr;
@@ -61,13 +61,13 @@ int parseTranslateStatus(const std::string& answer, std::string& message) {
   std::string status;
   if (kind == EnvelopeKind::kSuccess && getStringMember(*data, "status", status)) {
     if (status == "processing") {
-      std::cout << '+';
+      std::cout << '+' << std::flush;
       return kStatusProcessing;
     }
     if (status == "success") return kStatusFinished;
   }
   getLocalStringMember(doc, "message", message);
-  std::cout << '*';
+  std::cout << '*' << std::flush;
   return kStatusFailed;
 }
 

@@ -20,7 +20,8 @@ int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId
                          std::string& message, int64_t deadlineTicks = 0);
 
 // The status outcome of one answer (UTF-8, as received). Prints "+" for a running job and "*"
-// for an answer that reports a failure; copies the answer's "message" on failures.
+// for an answer that reports a failure, each flushed at once, so a caller reading standard
+// output sees the wait go on; copies the answer's "message" on failures.
 int parseTranslateStatus(const std::string& answer, std::string& message);
 
 // Calls `queryOnce` every five seconds, the first time five seconds in, until it gives an

@@ -2,8 +2,10 @@
 // script sees (standard output, result file, exit status) and what goes on the wire.
 #include <gtest/gtest.h>
 
-#include "service/gateway_verifier.h"
+#include <chrono>
+
 #include "platform/platform.h"
+#include "service/gateway_verifier.h"
 #include "support/client_run.h"
 #include "support/test_server.h"
 
@@ -31,14 +33,16 @@ std::string blocks(const std::string& label, const std::string& body) {
 
 class ClientRun : public ::testing::Test {
  protected:
-  // Runs the client on a configuration made of `members` plus the service settings.
-  ProcessResult runClient(const std::string& members) {
-    return client.run("{" + members + R"(,"rooturl":")" + server.url() +
-                      R"(","appkey":"key","appsecret":"secret",)"
-                      R"("requestbody":{"source":{"fileId":4242},"lang":"zh"},)"
-                      R"("output":")" +
-                      client.resultPath() + "\"}");
+  // A configuration made of `members` plus the service settings.
+  std::string config(const std::string& members) const {
+    return "{" + members + R"(,"rooturl":")" + server.url() +
+           R"(","appkey":"key","appsecret":"secret",)"
+           R"("requestbody":{"source":{"fileId":4242},"lang":"zh"},)"
+           R"("output":")" +
+           client.resultPath() + "\"}";
   }
+  // Runs the client on config(members).
+  ProcessResult runClient(const std::string& members) { return client.run(config(members)); }
   std::string result() const { return client.result(); }
   std::string echo() const { return client.echo(); }
 
@@ -76,6 +80,20 @@ TEST_F(ClientRun, WaitforPollsEveryFiveSecondsUntilTheJobEnds) {
   EXPECT_EQ(polls[0].target, "/translate?fileId=4242");
   EXPECT_NE(run.err.find("] spend time: 10 seconds."), std::string::npos) << run.err;
   EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 1u);  // the kept token serves both polls
+}
+
+// Through a pipe, under the real clock: the first mark arrives with the first poll, 5 s in,
+// not when the run ends after the second one, 10 s in.
+TEST_F(ClientRun, TheWaitsMarksArriveAsTheyAreWritten) {
+  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  server.onAlways("GET", "/translate", Answer::json(kProcessing));
+  writeFile(client.configPath(), config(R"("cmdtype":"waitfor","overtime":6)"));
+  ChildProcess run({MARLUNE_BINARY, "-cfg", client.configPath()}, ProcessOptions());
+  const std::string untilMark = asWritten(run.readUntil('+', 9000));
+  const auto marked = std::chrono::steady_clock::now();
+  EXPECT_EQ(untilMark, echo() + blocks("getMarluneAccessToken", kToken) + "+");
+  EXPECT_EQ(run.wait(), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - marked, std::chrono::seconds(3));
 }
 
 TEST_F(ClientRun, TranslateWaitforInAnyCaseCommitsThenWaits) {

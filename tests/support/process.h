@@ -45,6 +45,9 @@ class ChildProcess {
   // One line of standard output without its line end, when it arrives within `timeoutMs`
   // (standard output must be a pipe); "" otherwise.
   std::string readLine(int timeoutMs);
+  // Standard output up to and including the next `end`, when it arrives within `timeoutMs`
+  // (standard output must be a pipe); "" otherwise.
+  std::string readUntil(char end, int timeoutMs);
   // Closes this end of the standard output pipe: the child's later writes fail.
   void closeOutput();
 

@@ -83,8 +83,14 @@ bool ChildProcess::started() const { return impl_->id > 0; }
 long ChildProcess::id() const { return impl_->id; }
 
 std::string ChildProcess::readLine(int timeoutMs) {
+  std::string line = readUntil('\n', timeoutMs);
+  if (!line.empty()) line.pop_back();
+  return line;
+}
+
+std::string ChildProcess::readUntil(char end, int timeoutMs) {
   std::string& pending = impl_->pending;
-  while (impl_->output >= 0 && pending.find('\n') == std::string::npos) {
+  while (impl_->output >= 0 && pending.find(end) == std::string::npos) {
     pollfd ready{impl_->output, POLLIN, 0};
     if (poll(&ready, 1, timeoutMs) <= 0) return std::string();
     char buffer[256];
@@ -92,11 +98,11 @@ std::string ChildProcess::readLine(int timeoutMs) {
     if (got <= 0) return std::string();
     pending.append(buffer, static_cast<size_t>(got));
   }
-  size_t end = pending.find('\n');
-  if (end == std::string::npos) return std::string();
-  std::string line = pending.substr(0, end);
-  pending.erase(0, end + 1);
-  return line;
+  size_t at = pending.find(end);
+  if (at == std::string::npos) return std::string();
+  std::string text = pending.substr(0, at + 1);
+  pending.erase(0, at + 1);
+  return text;
 }
 
 void ChildProcess::closeOutput() {

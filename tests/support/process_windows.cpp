@@ -155,9 +155,16 @@ bool ChildProcess::started() const { return impl_->id != 0; }
 long ChildProcess::id() const { return static_cast<long>(impl_->id); }
 
 std::string ChildProcess::readLine(int timeoutMs) {
+  std::string line = readUntil('\n', timeoutMs);
+  if (!line.empty()) line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string ChildProcess::readUntil(char end, int timeoutMs) {
   std::string& pending = impl_->pending;
   DWORD waited = 0;
-  while (impl_->output != nullptr && pending.find('\n') == std::string::npos) {
+  while (impl_->output != nullptr && pending.find(end) == std::string::npos) {
     DWORD available = 0;
     if (!PeekNamedPipe(impl_->output, nullptr, 0, nullptr, &available, nullptr)) break;
     if (available == 0) {
@@ -171,12 +178,11 @@ std::string ChildProcess::readLine(int timeoutMs) {
     if (!ReadFile(impl_->output, buffer, sizeof(buffer), &got, nullptr) || got == 0) break;
     pending.append(buffer, got);
   }
-  size_t end = pending.find('\n');
-  if (end == std::string::npos) return std::string();
-  std::string line = pending.substr(0, end);
-  pending.erase(0, end + 1);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  size_t at = pending.find(end);
+  if (at == std::string::npos) return std::string();
+  std::string text = pending.substr(0, at + 1);
+  pending.erase(0, at + 1);
+  return text;
 }
 
 void ChildProcess::closeOutput() {
