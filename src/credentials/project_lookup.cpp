@@ -9,6 +9,7 @@
 #include "transport/http_exchange.h"
 #include "transport/local_json.h"
 #include "util/json.h"
+#include "util/log.h"
 
 namespace {
 
@@ -25,20 +26,26 @@ std::string replaceOrgId(std::string text, const std::string& value) {
   return text;
 }
 
-}  // namespace
-
-std::string projectListUrl(const ProjectLookup& lookup) {
-  return replaceOrgId(lookup.accountUrl + lookup.projectUrl, lookup.orgId);
+// The name of the first setting the lookup needs that `lookup` lacks; nullptr when none.
+const char* missingInput(const ProjectLookup& lookup) {
+  if (lookup.orgId.empty()) return "orgid";
+  if (lookup.accountUrl.empty()) return "accounturl";
+  if (lookup.gatewayTokenUrl.empty()) return "gatewaytokenurl";
+  if (lookup.projectUrl.empty()) return "projecturl";
+  return nullptr;
 }
 
-std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity) {
-  if (!identity.projectId.empty()) return identity.projectId;
-  if (lookup.orgId.empty() || lookup.accountUrl.empty() || lookup.gatewayTokenUrl.empty() ||
-      lookup.projectUrl.empty()) {
+// findProjectId's lookup, without the known id: empty, with the reason in `why`, when it
+// yields no id.
+std::string lookUpProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity,
+                            std::string& why) {
+  if (const char* missing = missingInput(lookup)) {
+    why = std::string(missing) + " is empty";
     return std::string();
   }
-  const std::string gatewayToken = fetchGatewayToken(lookup.accountUrl + lookup.gatewayTokenUrl,
-                                                     identity.appKey, identity.appSecret);
+  std::string tokenWhy;
+  const std::string gatewayToken = fetchGatewayToken(
+      lookup.accountUrl + lookup.gatewayTokenUrl, identity.appKey, identity.appSecret, &tokenWhy);
   HttpRequest request("getMarluneAccessToken", "GET", projectListUrl(lookup));
   request.name = "lookupProjectId";
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
@@ -49,16 +56,47 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
                  request.headerLines);
 
   HttpAnswer answer;
-  return performAndPrint(request, answer) ? projectIdFromAnswer(answer.body) : std::string();
+  std::string id;
+  if (performAndPrint(request, answer, &why)) id = projectIdFromAnswer(answer.body, &why);
+  // Without a gateway token the lookup could not succeed: the token's reason is the first.
+  if (gatewayToken.empty()) why = tokenWhy;
+  return id;
 }
 
-std::string projectIdFromAnswer(const std::string& answer) {
+}  // namespace
+
+std::string projectListUrl(const ProjectLookup& lookup) {
+  return replaceOrgId(lookup.accountUrl + lookup.projectUrl, lookup.orgId);
+}
+
+std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity) {
+  if (!identity.projectId.empty()) return identity.projectId;
+  std::string why;
+  const std::string id = lookUpProjectId(lookup, identity, why);
+  if (id.empty() && identity.gatewayMode()) {
+    MLOG(ERROR, kNoProjectId) << "project lookup found no project id: " << why;
+  }
+  return id;
+}
+
+std::string projectIdFromAnswer(const std::string& answer, std::string* why) {
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
-  if (!json.parse(answer, true) || !doc.IsObject()) return std::string();
-  const rapidjson::Value* project = findMember(doc, "project");
-  if (project == nullptr || !project->IsObject()) return std::string();
-  const rapidjson::Value* id = findMember(*project, "id");
-  if (id == nullptr || !id->IsUint64()) return std::string();
-  return std::to_string(id->GetUint64());
+  std::string lack;
+  const rapidjson::Value* project = nullptr;
+  const rapidjson::Value* id = nullptr;
+  if (!json.parse(answer, true) || !doc.IsObject()) {
+    lack = "is not a JSON object";
+  } else if ((project = findMember(doc, "project")) == nullptr || !project->IsObject()) {
+    lack = "has no \"project\" object";
+  } else if ((id = findMember(*project, "id")) == nullptr || !id->IsUint64()) {
+    lack = "has no \"project\".\"id\" from 0 to 18446744073709551615";
+  } else {
+    return std::to_string(id->GetUint64());
+  }
+  if (why != nullptr) {
+    const std::string notes = loggableMembers(doc, {"code", "message"});
+    *why = "the project list answer " + lack + (notes.empty() ? "" : " (" + notes + ")");
+  }
+  return std::string();
 }

@@ -20,9 +20,12 @@ std::string projectListUrl(const ProjectLookup& lookup);
 
 // The project id as decimal text: `identity.projectId` when already set; otherwise, when no
 // input is missing, a gateway token is fetched and the project list GET (20 s limit, signed
-// in gateway mode) is read with projectIdFromAnswer. Empty when none was obtained.
+// in gateway mode) is read with projectIdFromAnswer. Empty when none was obtained; in gateway
+// mode one ERROR line then says why: the input missing, the gateway token's refusal when the
+// token is empty, else the transport's reason or what the project list answer lacks.
 std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity);
 
 // "project"."id" of an answer object (UTF-8, as received) as unsigned decimal text when it is
-// an integer from 0 to 2^64-1; empty otherwise.
-std::string projectIdFromAnswer(const std::string& answer);
+// an integer from 0 to 2^64-1; empty otherwise, with what the answer lacks (and its "code" and
+// "message") in `*why` when given.
+std::string projectIdFromAnswer(const std::string& answer, std::string* why = nullptr);

@@ -200,3 +200,37 @@ TEST_F(ProjectLookupTest, TransportFailureGivesNoIdAndPrintsNoLookupBlocks) {
   EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);
   EXPECT_EQ(capture.text().find("getMarluneAccessToken"), std::string::npos);
 }
+
+// In gateway mode a lookup that yields no id says why in one ERROR line, the texts of the
+// answers bounded and on one line; the token's refusal comes first. Outside it, no line.
+TEST_F(ProjectLookupTest, InGatewayModeOneErrorLineSaysWhyNoIdWasFound) {
+  const std::string refusal =
+      R"({"error":"invalid_client","error_description":"bad\r\n)" + std::string(300, 'x') + "\"}";
+  const std::string token = R"({"access_token":"gw"})";
+  const std::vector<std::vector<std::string>> cases = {
+      // token, projects ("" drops), reason
+      {refusal, "{}",
+       "the gateway token was refused (error: invalid_client, error_description: bad\\x0d\\x0a" +
+           std::string(195, 'x') + "...)"},
+      {"[]", "{}", "the gateway token answer is not a JSON object"},
+      {token, R"({"code":404,"message":"unknown org-9"})",
+       R"(the project list answer has no "project" object (code: 404, message: unknown org-9))"},
+      {token, "", "lookupProjectId failed: Server returned nothing (no headers, no data)"}};
+  testing_support::FakeClock clock(17000000001234567);
+  testing_support::ScopedTimeSource useClock(&clock);
+  testing_support::CoutCapture capture;
+  LookupJob gateway = job();
+  gateway.tenantId = "tenant-1";
+  for (const std::vector<std::string>& c : cases) {
+    server.onAlways("POST", kTokenPath, Answer::json(c[0]));
+    server.onAlways("GET", kProjectsPath, c[1].empty() ? Answer::drop() : Answer::json(c[1]));
+    testing_support::LogCapture log;
+    EXPECT_EQ(job().lookupProjectId(), "");
+    EXPECT_EQ(gateway.lookupProjectId(), "");
+    ASSERT_EQ(log.count("project lookup found no project id"), 1u) << c[2];
+    const testing_support::LogLine last = log.lines().back();
+    EXPECT_EQ(last.text, "project lookup found no project id: " + c[2]);
+    EXPECT_EQ(last.line, 151);
+    EXPECT_EQ(last.severity, google::GLOG_ERROR);
+  }
+}

@@ -8,6 +8,7 @@
 
 #include "transport/text_encoding.h"
 #include "util/json.h"
+#include "util/masking.h"
 
 namespace {
 
@@ -111,4 +112,23 @@ bool getHeaderSafeStringMember(const rapidjson::Value& object, const char* name,
   }
   out = std::move(text);
   return true;
+}
+
+std::string loggableMembers(const rapidjson::Value& object,
+                            std::initializer_list<const char*> names) {
+  std::string notes;
+  for (const char* name : names) {
+    const rapidjson::Value* value = findMember(object, name);
+    std::string text;
+    if (value != nullptr && value->IsInt64()) {
+      text = std::to_string(value->GetInt64());
+    } else if (value != nullptr && value->IsUint64()) {
+      text = std::to_string(value->GetUint64());
+    } else if (!getLocalStringMember(object, name, text)) {
+      continue;
+    }
+    notes += (notes.empty() ? "" : ", ") + std::string(name) + ": " +
+             loggableText(text, kLoggedTextBytes);
+  }
+  return notes;
 }

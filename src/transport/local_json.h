@@ -6,6 +6,7 @@
 #include <rapidjson/document.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 
 // The most values (scalars, keys, objects and arrays) a received document may hold: the
@@ -35,6 +36,15 @@ class LocalJson {
 // UTF-8 as decoded when it holds a character the code page lacks; false when it is no string.
 // Use it on documents from LocalJson.
 bool getLocalStringMember(const rapidjson::Value& object, const char* name, std::string& out);
+
+// The most bytes of a received text that a log line shows.
+const size_t kLoggedTextBytes = 200;
+
+// The members `names` of `object` that are strings (in the local code page, as
+// getLocalStringMember gives them) or integers, as "name: value" joined by ", ", each value
+// made fit for a log line (loggableText, kLoggedTextBytes); empty when it holds none of them.
+std::string loggableMembers(const rapidjson::Value& object,
+                            std::initializer_list<const char*> names);
 
 // getLocalStringMember for a value that is sent later in a header line, such as a token:
 // false, leaving `out` alone, also when it holds a CR or LF, which would start a header of

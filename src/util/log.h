@@ -16,6 +16,7 @@ enum class LogLine : int {
   kInterrupted = 88,         // ERROR "interrupted by <SIGTERM, SIGINT, SIGHUP, Ctrl-C, ...>"
   kCfgEmpty = 92,            // ERROR "-cfg empty!"
   kLoadConfigError = 143,    // ERROR " load config error!"
+  kNoProjectId = 151,        // ERROR "project lookup found no project id: <reason>"
   kMaxRetry = 173,           // ERROR "<url> connect failed!!! max retry 32"
   kRetry = 178,              // ERROR "<url> connect failed!!! retry <n>"
   kRequestFailed = 185,      // ERROR "<request> failed: <libcurl's explanation>"
