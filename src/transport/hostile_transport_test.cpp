@@ -1,6 +1,7 @@
 // Hostile peers at the transport level: an answer whose header line is too long for libcurl,
 // and an HTTPS endpoint with a certificate the client must not trust. Both must end as
-// transport failures, retried like any other, with nothing sent in the clear.
+// transport failures, retried like any other, with nothing sent in the clear. The trust is the
+// system's store, or a CA file that replaces it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -76,6 +77,22 @@ void expectRefusedWithoutPlainText(TlsServer& server) {
   }
   EXPECT_TRUE(server->requests().empty());
 }
+
+// While alive, requests trust `ca` alone, as a CA file (without `ca`, an empty one).
+struct TrustedCaFile {
+  explicit TrustedCaFile(const TestCertificate* ca) {
+    writeFile(path, "");
+    if (ca != nullptr) writePem(*ca, path, "");
+    trustOnlyCaFile(path);
+  }
+  ~TrustedCaFile() {
+    trustOnlyCaFile("");
+    removeTree(dir);
+  }
+
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/ca.pem";
+};
 
 class HostilePeer : public ::testing::Test {
  protected:
@@ -158,12 +175,11 @@ TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheCommit) {
   expectRefusedWithoutPlainText(server);
 }
 
-// With the test's CA trusted as the system's CAs are, a certificate it signed for 127.0.0.1
-// is accepted, and one it signed for another host is refused for its name.
+// With the test's CA as the CA file, a certificate it signed for 127.0.0.1 is accepted, and one
+// it signed for another host is refused for its name: verification stays on.
 TEST_F(HostilePeer, ACertificateForAnotherHostIsRefusedForItsName) {
   TestCertificate ca = makeCa("marlune test CA");
-  PrivateTrustStore trust(ca);
-  if (!trust.active()) GTEST_SKIP() << trust.why();
+  TrustedCaFile trust(&ca);
   TlsServer right(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
   HttpAnswer answer;
   EXPECT_TRUE(performRequest(tokenRequest(right->url() + "/oauth2/token"), answer, &why));
@@ -182,8 +198,7 @@ TEST_F(HostilePeer, ACertificateForAnotherHostIsRefusedForItsName) {
 // HTTP. A refusal ends the request at once: no retry, nothing sent where it was refused.
 TEST_F(HostilePeer, OtherSchemesAndRedirectsOutOfHttpsAreRefusedAtOnce) {
   TestCertificate ca = makeCa("marlune test CA");
-  PrivateTrustStore trust(ca);
-  if (!trust.active()) GTEST_SKIP() << trust.why();
+  TrustedCaFile trust(&ca);
   TestServer plain;
   plain.onAlways("PUT", "/v2/translate", Answer::json(R"({"code":"success"})"));
   Answer toFtp;
@@ -204,4 +219,31 @@ TEST_F(HostilePeer, OtherSchemesAndRedirectsOutOfHttpsAreRefusedAtOnce) {
   EXPECT_EQ(plain.requests().size(), 1u);  // the redirect to ftp, once
   EXPECT_EQ(log.count(" connect failed!!! "), 0u);
   EXPECT_EQ(log.count("commitTranslate failed: Protocol \"http\" not supported"), 1u);
+}
+
+// Without a CA file the system's store is trusted (here a private copy with the test's CA in
+// it); a CA file replaces the store, it does not add to it.
+TEST_F(HostilePeer, TheSystemStoreIsTrustedUnlessACaFileReplacesIt) {
+  TestCertificate ca = makeCa("marlune test CA");
+  PrivateTrustStore store(ca);
+  if (!store.active()) GTEST_SKIP() << store.why();
+  TlsServer server(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
+  HttpAnswer answer;
+  EXPECT_TRUE(performRequest(tokenRequest(server->url() + "/oauth2/token"), answer, &why));
+  TestCertificate other = makeCa("marlune other CA");
+  TrustedCaFile only(&other);
+  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), answer, &why));
+  EXPECT_EQ(why, "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
+  EXPECT_EQ(server->requestsTo("/oauth2/token").size(), 1u);
+}
+
+// No attempt can make a CA file without a certificate usable: the request ends at once.
+TEST_F(HostilePeer, ACaFileWithoutCertificatesEndsTheRequestAtOnce) {
+  TrustedCaFile empty(nullptr);
+  TlsServer server;
+  LogCapture log;
+  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), received, &why));
+  EXPECT_EQ(why,
+            "getMarluneAccessToken failed: Problem with the SSL CA cert (path? access rights?)");
+  EXPECT_EQ(log.count(" connect failed!!! "), 0u);
 }

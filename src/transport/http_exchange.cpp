@@ -19,6 +19,9 @@
 
 namespace {
 
+// The CA file every request trusts alone (trustOnlyCaFile); empty: the system's trust.
+std::string g_caFile;
+
 const int kMaxRetry = 32;
 const unsigned kRetryPauseMs = 2000;
 // Without a limit libcurl would follow a redirect loop for ever.
@@ -98,11 +101,11 @@ bool endedAtRefusedScheme(CURL* handle) {
 }
 
 // True when the result of the transfer on `handle` is one no later attempt can change: a
-// scheme or a redirect refused, a URL libcurl cannot read, an answer over the size limit
-// (announced, or stopped by collectChunk).
+// scheme or a redirect refused, a URL libcurl cannot read, a CA file it cannot use, an answer
+// over the size limit (announced, or stopped by collectChunk).
 bool isFinal(CURL* handle, int result) {
   return result == CURLE_URL_MALFORMAT || result == CURLE_FILESIZE_EXCEEDED ||
-         result == CURLE_WRITE_ERROR ||
+         result == CURLE_WRITE_ERROR || result == CURLE_SSL_CACERT_BADFILE ||
          (result == CURLE_UNSUPPORTED_PROTOCOL && endedAtRefusedScheme(handle));
 }
 
@@ -234,10 +237,14 @@ struct TransportSession::State {
     revokeBestEffort = tls != nullptr && std::strncmp(tls, "Schannel", 8) == 0;
   }
 
-  // Puts the handle back to libcurl's defaults and names the session's trust.
+  // Puts the handle back to libcurl's defaults and names the trust: the CA file alone when one
+  // is set, otherwise the session's choice.
   void resetHandle() {
     curl_easy_reset(handle.get());
-    if (trust == Trust::kDirectoryOnly) {
+    if (!g_caFile.empty()) {
+      curl_easy_setopt(handle.get(), CURLOPT_CAINFO, g_caFile.c_str());
+      curl_easy_setopt(handle.get(), CURLOPT_CAPATH, nullptr);
+    } else if (trust == Trust::kDirectoryOnly) {
       curl_easy_setopt(handle.get(), CURLOPT_CAINFO, nullptr);
     } else if (trust == Trust::kBundleOnly) {
       curl_easy_setopt(handle.get(), CURLOPT_CAPATH, nullptr);
@@ -301,6 +308,8 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
   answer.headerText = utf8OrEmpty(std::move(transfer.headerLines.text));
   return true;
 }
+
+void trustOnlyCaFile(const std::string& path) { g_caFile = path; }
 
 bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
   if (TransportSession* session = TransportSession::current()) {

@@ -82,14 +82,20 @@ class TransportSession {
   std::unique_ptr<State> state_;
 };
 
+// From now on every request, on whichever session, trusts the CA certificates of the PEM file at
+// `path` alone instead of the system's: libcurl's CA file, with no CA directory (on Windows,
+// Schannel builds the chain up to them). Certificate and host name verification stay on. The
+// empty path gives back the system's trust.
+void trustOnlyCaFile(const std::string& path);
+
 // Sends `request` on the current session. A failed transfer is tried again at once, then up to 31
 // times more, each retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause;
 // after the 33rd failure "<url> connect failed!!! max retry 32" is logged. A failure that no
-// retry can change (a scheme or a redirect refused, a URL libcurl cannot read) ends the request
-// at once. True with `answer` filled when an exchange completed, whatever its HTTP status.
-// False when libcurl could not create a transfer or the attempts failed: an ERROR line then
-// gives the request's name and libcurl's own explanation, and `*message`, when given, becomes
-// the short reason "<name> failed: <libcurl's short reason>".
+// retry can change (a scheme or a redirect refused, a URL libcurl cannot read, a CA file libcurl
+// cannot use) ends the request at once. True with `answer` filled when an exchange completed,
+// whatever its HTTP status. False when libcurl could not create a transfer or the attempts failed:
+// an ERROR line then gives the request's name and libcurl's own explanation, and `*message`, when
+// given, becomes the short reason "<name> failed: <libcurl's short reason>".
 bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
 
 // The two header lines of a JSON request to the service or the gateway's API, in order:
