@@ -161,6 +161,7 @@ std::string usageText(const std::string& logDir) {
               "  projecturl       path of the organisation's project list, {org-id} replaced by\n"
               "                   orgid (") +
           kDefaultProjectUrl + ")\n";
+  text += "  cafile           PEM file of the CAs trusted instead of the system's store\n";
   return text + "\nLog files: " + logDir + platform::kPathSeparator +
          "marluneTranslate.log.*; every line also goes to standard error.\n"
          "See " + kManual + " for the result file and the exit status.\n";

@@ -12,6 +12,7 @@
 
 #include "credentials/project_lookup.h"
 #include "run/translate_job.h"
+#include "transport/http_exchange.h"
 #include "transport/text_encoding.h"
 #include "transport/url_scheme.h"
 #include "util/ascii.h"
@@ -107,6 +108,16 @@ std::string unsendableSetting(const TranslateJob& job) {
 
 // The system's reason for the last failed call.
 std::string systemReason() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
+
+// Why the CA file at `path`, when one is set, cannot serve, or empty: it must be readable.
+std::string caFileProblem(const std::string& path) {
+  if (path.empty()) return std::string();
+  if (holdsControlCharacter(path)) return "cafile holds a control character";
+  std::string firstByte;
+  std::string reason;
+  if (readTextFile(path, firstByte, reason, 1)) return std::string();
+  return "cafile cannot be read: " + reason;
+}
 
 // Reads the configuration file at `path` into `doc`. False, with the reason, when it cannot be
 // read or is not one JSON object; a parser's reason gives the byte of the file it stopped at.
@@ -223,11 +234,14 @@ bool TranslateJob::loadConfig(const std::string& path) {
     message = "resultJson is empty!";
     return false;
   }
-  const std::string unsendable = unsendableSetting(*this);
-  if (!unsendable.empty()) {
-    message = unsendable;
+  readSetting(doc, "cafile", caFile);
+  std::string problem = unsendableSetting(*this);
+  if (problem.empty()) problem = caFileProblem(caFile);
+  if (!problem.empty()) {
+    message = problem;
     return false;
   }
+  trustOnlyCaFile(caFile);
   overtime = readOvertime(doc);
   outputPath = utf8ToLocal(outputPath);
   if (!clearEarlierResult()) return false;  // before the first request, the project lookup

@@ -104,7 +104,7 @@ TEST_F(HostileConfig, FileIdIsASignedSixtyFourBitInteger) {
 }
 
 // Settings that would add header lines, break a URL or reach another scheme than HTTP or
-// HTTPS fail the load with their reason, before any request.
+// HTTPS, or a CA file that cannot serve, fail the load with their reason, before any request.
 TEST_F(HostileConfig, SettingsThatWouldChangeTheRequestsFailTheLoad) {
   const std::pair<std::string, std::string> cases[] = {
       {R"("tenantid":"t1\r\nX-Injected: 1","orgid":"o")", "tenantid holds a control character"},
@@ -117,6 +117,8 @@ TEST_F(HostileConfig, SettingsThatWouldChangeTheRequestsFailTheLoad) {
       {R"("tokenurl":"/a b")", "tokenurl makes no valid URL with rooturl (Bad path)"},
       {R"("accounturl":"h","projecturl":"/{org-id}","orgid":"a b")",
        "projecturl makes no valid URL with accounturl (Bad path)"},
+      {R"("cafile":"ca\n.pem")", "cafile holds a control character"},
+      {R"("cafile":"/nowhere/ca.pem")", "cafile cannot be read: No such file or directory"},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(load(c.first)) << c.first;

@@ -12,8 +12,9 @@ class TranslateJob {
  public:
   // --- Configuration (config.cpp) ---
 
-  // Reads and checks the configuration file at `path`, fills the job and clears the result an
-  // earlier run left (clearEarlierResult) before any request. False when the job cannot run,
+  // Reads and checks the configuration file at `path`, fills the job, makes every request of
+  // the run trust its "cafile" alone when it names one (trustOnlyCaFile) and clears the result
+  // an earlier run left (clearEarlierResult) before any request. False when the job cannot run,
   // with the reason in `message`; a file that cannot be read or is not a JSON object, and an
   // earlier result that stayed, are also logged.
   bool loadConfig(const std::string& path);
@@ -79,4 +80,5 @@ class TranslateJob {
   std::string message;
   std::string outputPath;
   uint64_t overtime = 3600;
+  std::string caFile;  // the PEM file of the only CAs trusted; empty: the system's
 };
