@@ -68,10 +68,6 @@ TEST(WriteTextFile, ReplacesAFileButWritesThroughALink) {
 #endif
 }
 
-}  // namespace
-
-namespace {
-
 // A file written in place (it has another name) is emptied when the write fails, so that no
 // part of the content stays; the reason is the system's.
 TEST(WriteTextFile, AWriteInPlaceThatFailsLeavesTheFileEmpty) {

@@ -164,7 +164,8 @@ std::string usageText(const std::string& logDir) {
   text += "  cafile           PEM file of the CAs trusted instead of the system's store\n";
   return text + "\nLog files: " + logDir + platform::kPathSeparator +
          "marluneTranslate.log.*; every line also goes to standard error.\n"
-         "See " + kManual + " for the result file and the exit status.\n";
+         "See " +
+         kManual + " for the result file and the exit status.\n";
 }
 
 std::string versionText() {
