@@ -24,8 +24,10 @@ namespace http = beast::http;
 const size_t kMaxHeadBytes = 64 * 1024;
 const size_t kMaxBodyBytes = 64 * 1024 * 1024;
 // What one read takes: little while a connection waits for its next request (a request head
-// is mostly smaller, and a thousand connections wait at once), more within a request.
+// is mostly smaller, and a thousand connections wait at once), a head's worth while the head
+// comes, more for a body.
 const size_t kIdleReadBytes = 256;
+const size_t kHeadReadBytes = 2048;
 const size_t kReadBytes = 16 * 1024;
 // Announced in "Keep-Alive: timeout=..., max=...": connections are not closed for their count.
 const char kKeepAliveMax[] = "1000000";
@@ -139,7 +141,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
   size_t headEnd;
   while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
     if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
-    const error_code error = co_await readSome(kReadBytes);
+    const error_code error = co_await readSome(kHeadReadBytes);
     if (error) {
       co_return endingOf(error, "no whole request head within " + durationText(kTransferLimit),
                          cutShort, "reading failed: ");

@@ -19,6 +19,9 @@
 #include <csignal>
 #include <exception>
 #include <map>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "server/connection.h"
 
@@ -32,14 +35,23 @@ constexpr auto kAwait = asio::as_tuple(asio::use_awaitable);
 const int kListenBacklog = 4096;
 // After accepting failed (out of descriptors, say), the server rests this long.
 const std::chrono::milliseconds kAcceptPause{100};
+// How often freed memory is given back to the system while the server is busy.
+const std::chrono::seconds kTrimPeriod{1};
 
 }  // namespace
 
 struct HttpServer::Impl {
   Impl(Handler handler, const Settings& settings, EmulatorLog& log)
-      : handler(std::move(handler)), settings(settings), log(log) {}
+      : handler([this, inner = std::move(handler)](const RecordedRequest& request,
+                                                   const Arrival& arrival) {
+          ++activity;
+          return inner(request, arrival);
+        }),
+        settings(settings),
+        log(log) {}
 
   asio::awaitable<void> acceptConnections();
+  asio::awaitable<void> returnFreedMemory();
   void serve(std::unique_ptr<server::ByteStream> stream);
   void stopAll();
 
@@ -49,11 +61,13 @@ struct HttpServer::Impl {
   asio::io_context io{1};
   tcp::acceptor acceptor{io};
   asio::signal_set signals{io};
+  asio::steady_timer trimPeriod{io};
   // The connections being served, owned here until their coroutine ends; touched on the
   // serving thread only.
   std::map<uint64_t, std::unique_ptr<server::Connection>> live;
   uint64_t nextId = 1;
   std::atomic<size_t> accepted{0};
+  uint64_t activity = 0;  // connections opened and ended, requests handled
   bool stopping = false;
 };
 
@@ -71,6 +85,7 @@ asio::awaitable<void> HttpServer::Impl::acceptConnections() {
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     ++accepted;
+    ++activity;
     serve(settings.tls ? server::tlsStream(std::move(socket), *settings.tls)
                        : server::plainStream(std::move(socket)));
   }
@@ -87,7 +102,27 @@ void HttpServer::Impl::serve(std::unique_ptr<server::ByteStream> stream) {
   asio::co_spawn(io, served.serve(), [this, id](std::exception_ptr failure) {
     if (failure) log.line("connection " + std::to_string(id) + " ended by an error");
     live.erase(id);
+    ++activity;
   });
+}
+
+// glibc keeps the pages of freed memory that lie inside its heap: after a crowd of handshakes
+// and requests the process would keep its peak for good, and the peak itself grows as what a
+// burst freed stays resident beside what the next one takes. Once a second, when anything
+// happened, those pages go back to the system.
+asio::awaitable<void> HttpServer::Impl::returnFreedMemory() {
+#ifdef __GLIBC__
+  uint64_t trimmedAt = activity;
+  while (!stopping) {
+    trimPeriod.expires_after(kTrimPeriod);
+    auto [error] = co_await trimPeriod.async_wait(kAwait);
+    if (error || stopping) break;
+    if (activity == trimmedAt) continue;
+    trimmedAt = activity;
+    malloc_trim(0);
+  }
+#endif
+  co_return;
 }
 
 void HttpServer::Impl::stopAll() {
@@ -95,6 +130,7 @@ void HttpServer::Impl::stopAll() {
   boost::system::error_code ignored;
   acceptor.close(ignored);
   signals.cancel(ignored);
+  trimPeriod.cancel();
   for (auto& entry : live) entry.second->stop();
 }
 
@@ -132,6 +168,7 @@ int HttpServer::bind(const std::string& host, int port) {
 bool HttpServer::listen() {
   if (!impl_->acceptor.is_open()) return false;
   asio::co_spawn(impl_->io, impl_->acceptConnections(), asio::detached);
+  asio::co_spawn(impl_->io, impl_->returnFreedMemory(), asio::detached);
   impl_->io.run();
   return true;
 }
