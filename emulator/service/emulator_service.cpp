@@ -189,11 +189,16 @@ const char* EmulatorService::endpointName(Endpoint endpoint) {
 const FaultRule* EmulatorService::countFault(Endpoint endpoint, const RecordedRequest& request) {
   if (endpoint == Endpoint::kNone) return nullptr;
   const int64_t count = ++endpointRequests_[endpoint];
-  int64_t fileId = 0;
-  const bool ofFile = (endpoint == Endpoint::kTranslate && commitFileId(request, fileId)) ||
-                      (endpoint == Endpoint::kStatus && statusFileId(request, fileId));
-  const int64_t fileCount = ofFile ? ++fileRequests_[{endpoint, fileId}] : 0;
   const std::string name = endpointName(endpoint);
+  // A request's file is read, and counted, only where a fault of the scenario asks for it.
+  const bool fileFaults =
+      std::any_of(scenario_.faults.begin(), scenario_.faults.end(),
+                  [&name](const FaultRule& rule) { return rule.forFile && rule.endpoint == name; });
+  int64_t fileId = 0;
+  const bool ofFile =
+      fileFaults && ((endpoint == Endpoint::kTranslate && commitFileId(request, fileId)) ||
+                     (endpoint == Endpoint::kStatus && statusFileId(request, fileId)));
+  const int64_t fileCount = ofFile ? ++fileRequests_[{endpoint, fileId}] : 0;
   for (const FaultRule& rule : scenario_.faults) {
     if (rule.endpoint != name) continue;
     if (rule.forFile ? ofFile && rule.fileId == fileId && rule.covers(fileCount)

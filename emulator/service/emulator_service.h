@@ -55,7 +55,8 @@ class EmulatorService {
   void applyScenario(const Scenario& scenario);
   void resetState();
   // The fault of the scenario for this request of `endpoint`, counted among the endpoint's
-  // requests and, for a translate or status request, among its file's; nullptr when none.
+  // requests and, where a fault names a file, a translate or status request among its file's;
+  // nullptr when none.
   const FaultRule* countFault(Endpoint endpoint, const RecordedRequest& request);
   JournalEntry journalEntry(const RecordedRequest& request, int64_t now) const;
 
