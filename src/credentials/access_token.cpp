@@ -3,12 +3,13 @@
 
 #include <rapidjson/document.h>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
+#include "answers/service_envelope.h"
 #include "credentials/gateway_signer.h"
-#include "credentials/service_envelope.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
 #include "transport/local_json.h"
+#include "util/base64.h"
 #include "util/json.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <rapidjson/document.h>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 #include "transport/http_exchange.h"
 #include "transport/local_json.h"
 

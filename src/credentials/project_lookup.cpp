@@ -3,7 +3,7 @@
 
 #include <rapidjson/document.h>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 #include "credentials/gateway_signer.h"
 #include "credentials/gateway_token.h"
 #include "transport/http_exchange.h"

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 #include "job/service_request.h"
 #include "transport/local_json.h"
 #include "util/ascii.h"

@@ -6,8 +6,8 @@
 #include <climits>
 #include <iostream>
 
-#include "credentials/console_blocks.h"
-#include "credentials/service_envelope.h"
+#include "answers/console_blocks.h"
+#include "answers/service_envelope.h"
 #include "job/service_request.h"
 #include "platform/platform.h"
 #include "transport/local_json.h"

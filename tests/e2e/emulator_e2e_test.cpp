@@ -19,6 +19,7 @@
 #include "support/process.h"
 #include "support/time_zone.h"
 #include "transport/http_exchange.h"
+#include "util/base64.h"
 
 using namespace testing_support;
 

@@ -1,5 +1,5 @@
 // The console blocks of an answer.
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 
 #include <iostream>
 
