@@ -4,6 +4,7 @@
 // what is the same on every system lives in files of its own (clock.cpp, ca_directory.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -17,6 +18,11 @@ std::string programPath(const char* argv0);
 
 // Separator between the directory and the name in a path.
 extern const char kPathSeparator[];
+
+// The file at `path` up to its first NUL byte, of its first `limit` bytes, in `text`. False,
+// with the system's reason in `reason`, when it cannot be opened or read.
+bool readTextFile(const std::string& path, std::string& text, std::string& reason,
+                  size_t limit = SIZE_MAX);
 
 // True when something exists at `path`.
 bool pathExists(const std::string& path);

@@ -8,21 +8,19 @@
 #include "credentials/gateway_identity.h"
 #include "job/translate_status.h"
 
+// The job's operations are all defined in translate_job.cpp.
 class TranslateJob {
  public:
-  // --- Configuration (config.cpp) ---
+  // --- Configuration and run ---
 
-  // Reads and checks the configuration file at `path`, fills the job, makes every request of
-  // the run trust its "cafile" alone when it names one (trustOnlyCaFile) and clears the result
-  // an earlier run left (clearEarlierResult) before any request. False when the job cannot run,
-  // with the reason in `message`; a file that cannot be read or is not a JSON object, and an
-  // earlier result that stayed, are also logged.
+  // Reads and checks the configuration file at `path` and fills the job, the service URLs made
+  // absolute (deriveUrls). Sends nothing and changes nothing outside the job. False when the job
+  // cannot run, with the reason in `message`; a file that cannot be read or is not a JSON object
+  // is also logged.
   bool loadConfig(const std::string& path);
 
-  // Stores the looked-up project id and makes the three service URLs absolute.
+  // Makes the three service URLs absolute: `rootUrl` joined with each path, as they are.
   void deriveUrls();
-
-  // --- Run (marluneTranslate.cpp) ---
 
   // Clears what an earlier run left at the output path (platform::clearFile), so that no file
   // or an empty one means "no verdict" until this run writes its own. False, logged with the
@@ -35,8 +33,8 @@ class TranslateJob {
   // file was written; a failure is logged with the path and the system's reason.
   bool run();
 
-  // --- Credentials and translation: thin adapters (translate_job.cpp) over the request
-  // functions of credentials/ and job/, reading and writing the fields below. ---
+  // --- Credentials and translation: thin adapters over the request functions of credentials/
+  // and job/, reading and writing the fields below. ---
 
   // The application's identity for signing, as the fields now hold it.
   GatewayIdentity gatewayIdentity() const;
