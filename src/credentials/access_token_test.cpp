@@ -41,7 +41,7 @@ class AccessTokenTest : public ::testing::Test {
 
   // Answers the token request with `body` and asks for a token once.
   std::string fetchWith(const std::string& body) {
-    server.onAlways("POST", kTokenPath, Answer::json(body));
+    server.onAlways("POST", kTokenPath, jsonAnswer(body));
     return job.getMarluneAccessToken();
   }
 
@@ -84,7 +84,7 @@ TEST(ParseExpireTime, RejectsOtherFormsAndLeavesTheResultAlone) {
 }
 
 TEST_F(AccessTokenTest, KeptTokenServesWhileAWholeSecondRemains) {
-  server.onAlways("POST", kTokenPath, Answer::json(tokenAnswer("fresh", "2030-01-01 09:00:00")));
+  server.onAlways("POST", kTokenPath, jsonAnswer(tokenAnswer("fresh", "2030-01-01 09:00:00")));
   job.accessToken = "kept";
   job.tokenExpiry = clock.nowTicks() + kSecond * 3 / 2;
   {
@@ -207,7 +207,7 @@ TEST_F(AccessTokenTest, ExpiryIsReadFromExpireTimeOrLeftAlone) {
   job.tokenExpiry = clock.nowTicks();
   EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"c"}})"), "c");
   EXPECT_EQ(job.tokenExpiry, clock.nowTicks());
-  server.onAlways("POST", kTokenPath, Answer::json(tokenAnswer("d", "2030-01-01 09:00:00")));
+  server.onAlways("POST", kTokenPath, jsonAnswer(tokenAnswer("d", "2030-01-01 09:00:00")));
   EXPECT_EQ(job.getMarluneAccessToken(), "d");
   EXPECT_EQ(server.requests().size(), 8u);
 }
@@ -218,7 +218,7 @@ TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextKeepsTheTokenAndSaysWhy) {
   const int64_t expiry = job.tokenExpiry;
   CoutCapture out;
   LogCapture log;
-  server.onAlways("POST", kTokenPath, Answer::drop());
+  server.onAlways("POST", kTokenPath, droppedAnswer());
   EXPECT_EQ(job.getMarluneAccessToken(), "");
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(job.accessToken, "old");

@@ -55,8 +55,8 @@ class StatusTest : public ::testing::Test {
 
   // The status endpoint answers `bodies` in turn, the last one repeating.
   void answerStatus(const std::vector<std::string>& bodies) {
-    std::vector<Answer> answers;
-    for (const std::string& body : bodies) answers.push_back(Answer::json(body));
+    std::vector<EmulatorResponse> answers;
+    for (const std::string& body : bodies) answers.push_back(jsonAnswer(body));
     server.onSequence("GET", kStatusPath, answers);
   }
 
@@ -169,7 +169,7 @@ TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
         out.text().rfind(std::string(kWriteLabel) + "\n" + kHeaderLabel + "HTTP/1.1 200 OK", 0),
         0u);
   }
-  server.onAlways("GET", kStatusPath, Answer::drop());
+  server.onAlways("GET", kStatusPath, droppedAnswer());
   {
     CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
@@ -196,7 +196,7 @@ TEST_F(StatusTest, OvertimeCountsWholeSecondsAfterEachQuery) {
     server.on("GET", kStatusPath, [this, bodies, count](const RecordedRequest&) {
       size_t index = (*count)++;
       if (index == 1) clock.advanceMillis(900);
-      return Answer::json(bodies[index < bodies.size() ? index : bodies.size() - 1]);
+      return jsonAnswer(bodies[index < bodies.size() ? index : bodies.size() - 1]);
     });
   };
   slowSecondPoll({statusAnswer("processing"), statusAnswer("success")});
@@ -219,7 +219,7 @@ TEST_F(StatusTest, ClockSetBackIsNotOvertime) {
   auto count = std::make_shared<int>(0);
   server.on("GET", kStatusPath, [this, count](const RecordedRequest&) {
     if ((*count)++ == 0) clock.advanceTicks(-30 * kSecond);
-    return Answer::json(statusAnswer(*count < 3 ? "processing" : "success"));
+    return jsonAnswer(statusAnswer(*count < 3 ? "processing" : "success"));
   });
   EXPECT_TRUE(job.waitForTranslate());
   EXPECT_EQ(job.message, "before");
@@ -240,7 +240,7 @@ TEST_F(StatusTest, GatewayModeKeepsTheQueryAndAppendsTheGatewayLines) {
 TEST(StatusWaitRealClock, FirstQueryComesFiveSecondsIn) {
   TestServer server;
   StatusJob job = prepareJob(server);
-  server.onAlways("GET", kStatusPath, Answer::json(statusAnswer("success")));
+  server.onAlways("GET", kStatusPath, jsonAnswer(statusAnswer("success")));
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(job.waitForTranslate());
   auto waited = std::chrono::steady_clock::now() - start;

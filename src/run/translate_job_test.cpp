@@ -42,8 +42,8 @@ class JobTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(JobTest, CommitFetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
-  server.onAlways("POST", kTokenPath, Answer::json(R"({"code":401,"message":"bad credential"})"));
-  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"failed"})"));
+  server.onAlways("POST", kTokenPath, jsonAnswer(R"({"code":401,"message":"bad credential"})"));
+  server.onAlways("PUT", kTranslatePath, jsonAnswer(R"({"code":"failed"})"));
   CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(job.message, "bad credential");  // the commit's answer had no message of its own
@@ -64,12 +64,11 @@ TEST_F(JobTest, CommitFetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
 
 TEST_F(JobTest, TheTokenIsRenewedInsideTheWait) {
   server.onSequence("POST", kTokenPath,
-                    {Answer::json(tokenAnswer("first", "2030-01-01 08:00:12")),
-                     Answer::json(tokenAnswer("second", "2030-01-01 09:00:00"))});
-  server.onSequence(
-      "GET", kStatusPath,
-      {Answer::json(statusAnswer("processing")), Answer::json(statusAnswer("processing")),
-       Answer::json(statusAnswer("processing")), Answer::json(statusAnswer("success"))});
+                    {jsonAnswer(tokenAnswer("first", "2030-01-01 08:00:12")),
+                     jsonAnswer(tokenAnswer("second", "2030-01-01 09:00:00"))});
+  server.onSequence("GET", kStatusPath,
+                    {jsonAnswer(statusAnswer("processing")), jsonAnswer(statusAnswer("processing")),
+                     jsonAnswer(statusAnswer("processing")), jsonAnswer(statusAnswer("success"))});
   CoutCapture out;
   EXPECT_TRUE(job.waitForTranslate());
 

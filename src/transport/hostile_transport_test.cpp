@@ -7,7 +7,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/curl_global.h"
@@ -18,6 +17,7 @@
 #include "support/service_fixtures.h"
 #include "support/test_certificates.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 #include "transport/http_exchange.h"
 
 using namespace testing_support;
@@ -46,17 +46,18 @@ class TlsServer {
   // The server's reason for closing each connection, once every accepted one has closed.
   std::vector<std::string> closeReasons() {
     std::vector<std::string> reasons;
-    for (int wait = 0; wait < 100; ++wait) {
-      reasons.clear();
-      for (const std::string& line : server_->log()) {
-        const size_t open = line.find(" (");
-        if (line.find(" closed after ") != std::string::npos && open != std::string::npos) {
-          reasons.push_back(line.substr(open + 2, line.size() - open - 3));
-        }
-      }
-      if (reasons.size() >= server_->connectionCount()) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    waitUntil(
+        [&] {
+          reasons.clear();
+          for (const std::string& line : server_->log()) {
+            const size_t open = line.find(" (");
+            if (line.find(" closed after ") != std::string::npos && open != std::string::npos) {
+              reasons.push_back(line.substr(open + 2, line.size() - open - 3));
+            }
+          }
+          return reasons.size() >= server_->connectionCount();
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(50));
     return reasons;
   }
 
@@ -143,7 +144,7 @@ class HostilePeer : public ::testing::Test {
 
 TEST_F(HostilePeer, AOneMiBHeaderLineIsATransportFailure) {
   TestServer server;
-  Answer answer = Answer::json(tokenAnswer("T", "2030-01-01 09:00:00"));
+  EmulatorResponse answer = jsonAnswer(tokenAnswer("T", "2030-01-01 09:00:00"));
   answer.headers.push_back("X-Padding: " + std::string(1024 * 1024, 'p'));
   server.onAlways("POST", "/oauth2/token", answer);
   LogCapture log;
@@ -200,13 +201,13 @@ TEST_F(HostilePeer, OtherSchemesAndRedirectsOutOfHttpsAreRefusedAtOnce) {
   TestCertificate ca = makeCa("marlune test CA");
   TrustedCaFile trust(&ca);
   TestServer plain;
-  plain.onAlways("PUT", "/v2/translate", Answer::json(R"({"code":"success"})"));
-  Answer toFtp;
+  plain.onAlways("PUT", "/v2/translate", jsonAnswer(R"({"code":"success"})"));
+  EmulatorResponse toFtp;
   toFtp.status = 302;
   toFtp.headers.push_back("Location: ftp://127.0.0.1:" + std::to_string(plain.port()) + "/x");
   plain.onAlways("PUT", "/ftp", toFtp);
   TlsServer secure(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
-  Answer toPlain = toFtp;
+  EmulatorResponse toPlain = toFtp;
   toPlain.headers = {"Location: " + plain.url() + "/v2/translate"};
   secure->onAlways("PUT", "/v2/translate", toPlain);
   LogCapture log;

@@ -6,12 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include "support/client_run.h"
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -28,13 +29,9 @@ class Verdict : public ::testing::Test {
  protected:
   // Starts the client on a translate job against the server, in gateway mode when `gateway`.
   std::unique_ptr<ChildProcess> start(bool gateway) {
-    const std::string gatewaySettings =
-        R"("tenantid":"t","orgid":"o","accounturl":")" + server.url() + R"(",)";
-    writeFile(client.configPath(), R"({"cmdtype":"translate","rooturl":")" + server.url() +
-                                       R"(",)" + (gateway ? gatewaySettings : "") +
-                                       R"("appkey":"k","appsecret":"s",)"
-                                       R"("requestbody":{"source":{"fileId":4242}},"output":")" +
-                                       client.resultPath() + "\"}");
+    JobConfig config("translate", server.url(), client.resultPath());
+    if (gateway) config.gateway(server.url(), "t", "o");
+    writeFile(client.configPath(), config);
     ProcessOptions options;
     options.stdoutPath = client.dir() + "/stdout";
     options.stderrPath = client.dir() + "/stderr";
@@ -44,11 +41,7 @@ class Verdict : public ::testing::Test {
 
   // True once a request to `path` has arrived, within ten seconds.
   bool arrived(const std::string& path) {
-    for (int waited = 0; waited < 10000; waited += 10) {
-      if (!server.requestsTo(path).empty()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return waitUntil([&] { return !server.requestsTo(path).empty(); }, std::chrono::seconds(10));
   }
 
   TestServer server;
@@ -61,7 +54,7 @@ TEST_F(Verdict, AnEarlierResultIsGoneBeforeTheFirstRequestSoAKilledRunLeavesNone
   std::atomic<bool> keptAtFirstRequest{true};
   server.on("POST", "/api/uaa/oauth/token", [&](const RecordedRequest&) {
     keptAtFirstRequest = fileExists(client.resultPath());
-    return Answer::silence();
+    return silentAnswer();
   });
   {
     std::unique_ptr<ChildProcess> child = start(true);
@@ -75,8 +68,8 @@ TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
 #ifdef _WIN32
   GTEST_SKIP() << "wine gives a child without a console no Ctrl-Break: it would be ended outright";
 #else
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-  server.onAlways("PUT", "/v2/translate", Answer::silence());
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+  server.onAlways("PUT", "/v2/translate", silentAnswer());
   std::unique_ptr<ChildProcess> child = start(false);
   ASSERT_TRUE(arrived("/v2/translate"));
   const auto asked = std::chrono::steady_clock::now();
