@@ -29,8 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readCommitAnswer(*text, message);
     int outcome = parseTranslateStatus(*text, message);
     if (outcome < kStatusFailed || outcome > kStatusProcessing) __builtin_trap();
-    if (gatewayTokenFromAnswer(*text).find_first_of("\r\n") != std::string::npos) __builtin_trap();
-    std::string id = projectIdFromAnswer(*text);
+    std::string reason;
+    if (gatewayTokenFromAnswer(*text, reason).find_first_of("\r\n") != std::string::npos) {
+      __builtin_trap();
+    }
+    std::string id = projectIdFromAnswer(*text, reason);
     if (id.find_first_not_of("0123456789") != std::string::npos) __builtin_trap();
   }
   return 0;

@@ -91,7 +91,7 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
   signForGateway(identity, request.url, request.method, query, request.headerLines);
 
   HttpAnswer answer;
-  if (!performAndPrint(request, answer, &message)) return std::string();
+  if (!performAndPrint(request, answer, message)) return std::string();
   return readTokenAnswer(answer.body, accessToken, tokenExpiry, message);
 }
 

@@ -25,7 +25,8 @@ class GatewayTokenTest : public ::testing::Test {
   static void SetUpTestSuite() { testing_support::initCurlGlobal(); }
 
   std::string fetch(const std::string& clientId = "key", const std::string& secret = "secret") {
-    return fetchGatewayToken(server.url() + kTokenPath, clientId, secret);
+    std::string reason;
+    return fetchGatewayToken(server.url() + kTokenPath, clientId, secret, reason);
   }
 
   // The token for an answer with `body`, and what went to standard output.

@@ -19,6 +19,16 @@ using testing_support::CoutCapture;
 
 namespace {
 
+// The gateway token and the project id an answer gives, their reasons left aside.
+std::string gatewayTokenOf(const std::string& answer) {
+  std::string reason;
+  return gatewayTokenFromAnswer(answer, reason);
+}
+std::string projectIdOf(const std::string& answer) {
+  std::string reason;
+  return projectIdFromAnswer(answer, reason);
+}
+
 const size_t kMiB = 1024 * 1024;
 const size_t kChunk = 16 * 1024;  // libcurl's largest body chunk
 
@@ -43,8 +53,8 @@ Readings readAll(const std::string& answer) {
   r.tokenMessage = r.commitMessage = r.statusMessage = "before";
   int64_t tokenExpiry = 0;
   r.token = readTokenAnswer(answer, r.keptToken, tokenExpiry, r.tokenMessage);
-  r.gatewayToken = gatewayTokenFromAnswer(answer);
-  r.projectId = projectIdFromAnswer(answer);
+  r.gatewayToken = gatewayTokenOf(answer);
+  r.projectId = projectIdOf(answer);
   r.committed = readCommitAnswer(answer, r.commitMessage);
   CoutCapture marks;
   r.status = parseTranslateStatus(answer, r.statusMessage);
@@ -186,16 +196,14 @@ TEST(HostileAnswers, TenMiBTextsArriveWhole) {
   expectUsable(readAll(received(allGood(utf8, "T"))), local);
   // The same size as a gateway token, and as an error message of the token and status readers.
   std::string bigToken(10 * kMiB, 't');
-  EXPECT_TRUE(gatewayTokenFromAnswer(received(R"({"access_token":")" + bigToken + "\"}")) ==
-              bigToken);
+  EXPECT_TRUE(gatewayTokenOf(received(R"({"access_token":")" + bigToken + "\"}")) == bigToken);
   Readings error = readAll(received(R"({"code":500,"message":")" + utf8 + "\"}"));
   EXPECT_EQ(error.token, "");
   EXPECT_TRUE(error.tokenMessage == local);
   EXPECT_TRUE(error.statusMessage == local);
   EXPECT_EQ(error.statusMarks, "");
   // Ten MiB of other members before the id.
-  EXPECT_EQ(projectIdFromAnswer(received(R"({"pad":")" + bigToken + R"(","project":{"id":7}})")),
-            "7");
+  EXPECT_EQ(projectIdOf(received(R"({"pad":")" + bigToken + R"(","project":{"id":7}})")), "7");
 }
 
 TEST(HostileAnswers, DeepNestingNeitherCrashesNorCounts) {
@@ -241,7 +249,7 @@ TEST(HostileAnswers, IntegerCodeIsASignedThirtyTwoBitNumber) {
 
 TEST(HostileAnswers, ProjectIdIsAnUnsignedSixtyFourBitNumber) {
   auto idOf = [](const std::string& id) {
-    return projectIdFromAnswer("{\"project\":{\"id\":" + id + "}}");
+    return projectIdOf("{\"project\":{\"id\":" + id + "}}");
   };
   EXPECT_EQ(idOf("18446744073709551615"), "18446744073709551615");
   EXPECT_EQ(idOf("9223372036854775808"), "9223372036854775808");

@@ -18,7 +18,7 @@ bool submitTranslate(const std::string& translateUrl, const std::string& request
       serviceRequest("commitTranslate", "PUT", translateUrl, token, identity, QueryMap());
   request.body = requestBody;
   HttpAnswer answer;
-  if (!performAndPrint(request, answer, &message)) return false;
+  if (!performAndPrint(request, answer, message)) return false;
   return readCommitAnswer(std::move(answer.body), message);
 }
 

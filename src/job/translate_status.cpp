@@ -41,7 +41,7 @@ int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId
                                        token, identity, {{"fileId", fileId}});
   request.deadlineTicks = deadlineTicks;
   HttpAnswer answer;
-  if (!performRequest(request, answer, &message)) return kStatusFailed;
+  if (!performRequest(request, answer, message)) return kStatusFailed;
   int outcome = parseTranslateStatus(answer.body, message);
   if (outcome == kStatusFailed) printAnswerBlocks(request.label, answer);
   return outcome;

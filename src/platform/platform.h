@@ -98,15 +98,15 @@ bool localCodePageToUtf8(const std::string& local, std::string& out);
 // gets the name the caller wrote: created or emptied, or only created when `mustBeNew`. A
 // pipe opens without waiting for a reader; without one the open fails at once. Where
 // sharedFolderAllows refuses the path, it is not opened. nullptr, with the system's reason
-// in `message`, when the open fails.
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message);
+// in `reason`, when the open fails.
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& reason);
 
-// False, with the reason in `message`, when `localPath` lies in a directory every user may
+// False, with the reason in `reason`, when `localPath` lies in a directory every user may
 // write to that is sticky, as /tmp is, and holds a link or file that belongs neither to this
 // process's user nor to the directory's owner: such a link is not followed and such a file
 // not written to, as the kernel's protected_symlinks and protected_regular settings would
 // have it, whatever they are. Always true on Windows, which has no sticky directories.
-bool sharedFolderAllows(const std::string& localPath, std::string& message);
+bool sharedFolderAllows(const std::string& localPath, std::string& reason);
 
 // Empties the regular file open as `file` (a device or pipe stays as it is). False when it
 // cannot.

@@ -137,7 +137,7 @@ class HostilePeer : public ::testing::Test {
   FakeClock clock;
   ScopedTimeSource timeSource;
   HttpAnswer received;
-  std::string why;  // the short reason a failed request gives
+  std::string reason;  // the short reason a failed request gives
 };
 
 }  // namespace
@@ -148,31 +148,32 @@ TEST_F(HostilePeer, AOneMiBHeaderLineIsATransportFailure) {
   answer.headers.push_back("X-Padding: " + std::string(1024 * 1024, 'p'));
   server.onAlways("POST", "/oauth2/token", answer);
   LogCapture log;
-  EXPECT_FALSE(performRequest(tokenRequest(server.url() + "/oauth2/token"), received, &why));
+  EXPECT_FALSE(performRequest(tokenRequest(server.url() + "/oauth2/token"), received, reason));
   // libcurl 7.88 reports an oversized header line as running out of memory.
   EXPECT_TRUE(gaveUp(log, "getMarluneAccessToken failed: Out of memory"));
-  EXPECT_EQ(why, "getMarluneAccessToken failed: Out of memory");
+  EXPECT_EQ(reason, "getMarluneAccessToken failed: Out of memory");
 }
 
 TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheTokenRequest) {
   TlsServer server;
   LogCapture log;
-  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), received, &why));
+  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), received, reason));
   EXPECT_TRUE(gaveUp(log,
                      "getMarluneAccessToken failed: SSL certificate problem: "
                      "self-signed certificate"));
-  EXPECT_EQ(why, "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
+  EXPECT_EQ(reason,
+            "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
   expectRefusedWithoutPlainText(server);
 }
 
 TEST_F(HostilePeer, ASelfSignedCertificateRefusesTheCommit) {
   TlsServer server;
   LogCapture log;
-  EXPECT_FALSE(performRequest(commitRequest(server->url() + "/v2/translate"), received, &why));
+  EXPECT_FALSE(performRequest(commitRequest(server->url() + "/v2/translate"), received, reason));
   EXPECT_TRUE(gaveUp(log,
                      "commitTranslate failed: SSL certificate problem: "
                      "self-signed certificate"));
-  EXPECT_EQ(why, "commitTranslate failed: SSL peer certificate or SSH remote key was not OK");
+  EXPECT_EQ(reason, "commitTranslate failed: SSL peer certificate or SSH remote key was not OK");
   expectRefusedWithoutPlainText(server);
 }
 
@@ -183,15 +184,16 @@ TEST_F(HostilePeer, ACertificateForAnotherHostIsRefusedForItsName) {
   TrustedCaFile trust(&ca);
   TlsServer right(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
   HttpAnswer answer;
-  EXPECT_TRUE(performRequest(tokenRequest(right->url() + "/oauth2/token"), answer, &why));
+  EXPECT_TRUE(performRequest(tokenRequest(right->url() + "/oauth2/token"), answer, reason));
   EXPECT_EQ(right->requestsTo("/oauth2/token").size(), 1u);
   TlsServer elsewhere(makeLeaf(ca, "elsewhere.example", "DNS:elsewhere.example"));
   LogCapture log;
-  EXPECT_FALSE(performRequest(tokenRequest(elsewhere->url() + "/oauth2/token"), answer, &why));
+  EXPECT_FALSE(performRequest(tokenRequest(elsewhere->url() + "/oauth2/token"), answer, reason));
   EXPECT_TRUE(gaveUp(log,
                      "getMarluneAccessToken failed: SSL: no alternative certificate subject name "
                      "matches target host name '127.0.0.1'"));
-  EXPECT_EQ(why, "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
+  EXPECT_EQ(reason,
+            "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
   EXPECT_TRUE(elsewhere->requests().empty());
 }
 
@@ -213,8 +215,8 @@ TEST_F(HostilePeer, OtherSchemesAndRedirectsOutOfHttpsAreRefusedAtOnce) {
   LogCapture log;
   for (const std::string& url :
        {secure->url() + "/v2/translate", plain.url() + "/ftp", std::string("file:///etc/hosts")}) {
-    EXPECT_FALSE(performRequest(commitRequest(url), received, &why)) << url;
-    EXPECT_EQ(why, "commitTranslate failed: Unsupported protocol") << url;
+    EXPECT_FALSE(performRequest(commitRequest(url), received, reason)) << url;
+    EXPECT_EQ(reason, "commitTranslate failed: Unsupported protocol") << url;
   }
   EXPECT_EQ(secure->requests().size(), 1u);
   EXPECT_EQ(plain.requests().size(), 1u);  // the redirect to ftp, once
@@ -230,11 +232,12 @@ TEST_F(HostilePeer, TheSystemStoreIsTrustedUnlessACaFileReplacesIt) {
   if (!store.active()) GTEST_SKIP() << store.why();
   TlsServer server(makeLeaf(ca, "127.0.0.1", "IP:127.0.0.1"));
   HttpAnswer answer;
-  EXPECT_TRUE(performRequest(tokenRequest(server->url() + "/oauth2/token"), answer, &why));
+  EXPECT_TRUE(performRequest(tokenRequest(server->url() + "/oauth2/token"), answer, reason));
   TestCertificate other = makeCa("marlune other CA");
   TrustedCaFile only(&other);
-  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), answer, &why));
-  EXPECT_EQ(why, "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
+  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), answer, reason));
+  EXPECT_EQ(reason,
+            "getMarluneAccessToken failed: SSL peer certificate or SSH remote key was not OK");
   EXPECT_EQ(server->requestsTo("/oauth2/token").size(), 1u);
 }
 
@@ -243,8 +246,8 @@ TEST_F(HostilePeer, ACaFileWithoutCertificatesEndsTheRequestAtOnce) {
   TrustedCaFile empty(nullptr);
   TlsServer server;
   LogCapture log;
-  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), received, &why));
-  EXPECT_EQ(why,
+  EXPECT_FALSE(performRequest(tokenRequest(server->url() + "/oauth2/token"), received, reason));
+  EXPECT_EQ(reason,
             "getMarluneAccessToken failed: Problem with the SSL CA cert (path? access rights?)");
   EXPECT_EQ(log.count(" connect failed!!! "), 0u);
 }

@@ -190,18 +190,18 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
   }
 }
 
-// Logs why `request` gave up and puts the short reason into `*message` when given: libcurl's
-// words, but for an answer over the size limit, which only this unit's bounds refuse.
+// Logs why `request` gave up and puts the short reason into `reason`: libcurl's words, but for
+// an answer over the size limit, which only this unit's bounds refuse.
 void reportFailure(const HttpRequest& request, int result, const char* detail,
-                   std::string* message) {
+                   std::string& reason) {
   const std::string name = request.name.empty() ? request.label : request.name;
   const bool tooLarge = result == CURLE_FILESIZE_EXCEEDED || result == CURLE_WRITE_ERROR;
-  const std::string reason =
+  const std::string brief =
       tooLarge ? "answer larger than " + std::to_string(request.answerLimitBytes) + " bytes"
                : curl_easy_strerror(static_cast<CURLcode>(result));
   MLOG(ERROR, kRequestFailed) << name << " failed: "
-                              << maskCredentials(*detail != '\0' && !tooLarge ? detail : reason);
-  if (message != nullptr) *message = name + " failed: " + reason;
+                              << maskCredentials(*detail != '\0' && !tooLarge ? detail : brief);
+  reason = name + " failed: " + brief;
 }
 
 }  // namespace
@@ -282,10 +282,10 @@ TransportSession::~TransportSession() {
 TransportSession* TransportSession::current() { return g_currentSession; }
 
 bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
-                               std::string* message) {
+                               std::string& reason) {
   CURL* handle = state_->handle.get();
   if (handle == nullptr) {
-    reportFailure(request, CURLE_FAILED_INIT, "", message);
+    reportFailure(request, CURLE_FAILED_INIT, "", reason);
     return false;
   }
   const int64_t cutoff = cutoffOf(request.deadlineTicks);
@@ -301,7 +301,7 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
   state_->resetHandle();
   headers.reset();
   if (result != CURLE_OK) {
-    if (platform::interruptRequest() == 0) reportFailure(request, result, transfer.error, message);
+    if (platform::interruptRequest() == 0) reportFailure(request, result, transfer.error, reason);
     return false;
   }
   answer.body = utf8OrEmpty(std::move(transfer.body.text));
@@ -311,12 +311,12 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
 
 void trustOnlyCaFile(const std::string& path) { g_caFile = path; }
 
-bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string& reason) {
   if (TransportSession* session = TransportSession::current()) {
-    return session->perform(request, answer, message);
+    return session->perform(request, answer, reason);
   }
   TransportSession own;
-  return own.perform(request, answer, message);
+  return own.perform(request, answer, reason);
 }
 
 std::vector<std::string> jsonHeaderLines(const std::string& authorization) {

@@ -72,7 +72,7 @@ class TransportSession {
   TransportSession& operator=(const TransportSession&) = delete;
 
   // performRequest on this session.
-  bool perform(const HttpRequest& request, HttpAnswer& answer, std::string* message);
+  bool perform(const HttpRequest& request, HttpAnswer& answer, std::string& reason);
 
   // The current session, or nullptr.
   static TransportSession* current();
@@ -94,9 +94,9 @@ void trustOnlyCaFile(const std::string& path);
 // retry can change (a scheme or a redirect refused, a URL libcurl cannot read, a CA file libcurl
 // cannot use) ends the request at once. True with `answer` filled when an exchange completed,
 // whatever its HTTP status. False when libcurl could not create a transfer or the attempts failed:
-// an ERROR line then gives the request's name and libcurl's own explanation, and `*message`, when
-// given, becomes the short reason "<name> failed: <libcurl's short reason>".
-bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
+// an ERROR line then gives the request's name and libcurl's own explanation, and `reason` becomes
+// the short reason "<name> failed: <libcurl's short reason>".
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string& reason);
 
 // The two header lines of a JSON request to the service or the gateway's API, in order:
 // "Authorization:<authorization>" (no blank after the colon) and the JSON content type.

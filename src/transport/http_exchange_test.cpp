@@ -27,7 +27,8 @@ Exchange send(const std::string& method, const std::string& url) {
   request.method = method;
   request.url = url;
   HttpAnswer answer;
-  bool ok = performRequest(request, answer);
+  std::string reason;
+  bool ok = performRequest(request, answer, reason);
   return {ok, answer.body, answer.headerText};
 }
 
@@ -178,7 +179,8 @@ TEST(HttpRequest, ABodyOfAnnouncedLengthIsCollectedWithoutRegrowing) {
   server.onAlways("GET", "/a", jsonAnswer(body));
   HttpRequest request("test", "GET", server.url() + "/a");
   HttpAnswer answer;
-  ASSERT_TRUE(performRequest(request, answer));
+  std::string reason;
+  ASSERT_TRUE(performRequest(request, answer, reason));
   EXPECT_EQ(answer.body, body);
   EXPECT_EQ(answer.body.capacity(), body.size());
 }
@@ -194,19 +196,19 @@ TEST(HttpRequest, AnAnswerOverTheSizeLimitEndsTheRequestAtOnce) {
   server.onAlways("GET", "/body", jsonAnswer(std::string(1001, 'b')));
   server.onAlways("GET", "/exact", jsonAnswer(std::string(1000, 'e')));
   HttpAnswer answer;
-  std::string why;
+  std::string reason;
   for (const char* path : {"/head", "/body"}) {
     HttpRequest request("test", "GET", server.url() + path);
     request.answerLimitBytes = 1000;
-    EXPECT_FALSE(performRequest(request, answer, &why)) << path;
-    EXPECT_EQ(why, "test failed: answer larger than 1000 bytes") << path;
+    EXPECT_FALSE(performRequest(request, answer, reason)) << path;
+    EXPECT_EQ(reason, "test failed: answer larger than 1000 bytes") << path;
     EXPECT_EQ(server.requestsTo(path).size(), 1u) << path;
   }
   EXPECT_EQ(log.count("test failed: answer larger than 1000 bytes"), 2u);
   EXPECT_TRUE(retryLines(log).empty());
   HttpRequest exact("test", "GET", server.url() + "/exact");
   exact.answerLimitBytes = 1000;
-  EXPECT_TRUE(performRequest(exact, answer, &why));
+  EXPECT_TRUE(performRequest(exact, answer, reason));
   EXPECT_EQ(answer.body, std::string(1000, 'e'));
 }
 
@@ -263,7 +265,8 @@ TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
   HttpRequest request("test", "GET", server.url() + "/a");
   request.deadlineTicks = INT64_MAX - 1;
   HttpAnswer answer;
-  EXPECT_TRUE(performRequest(request, answer));
+  std::string reason;
+  EXPECT_TRUE(performRequest(request, answer, reason));
   EXPECT_EQ(answer.body, "{}");
 }
 
@@ -285,9 +288,10 @@ TEST(TransportSession, RequestsShareAConnectionButNothingElse) {
   HttpRequest post("test", "POST", server.url() + "/b");
   post.body = "grant_type=client_credentials";
   HttpAnswer answer;
-  ASSERT_TRUE(session.perform(put, answer, nullptr));
-  ASSERT_TRUE(session.perform(post, answer, nullptr));
-  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/c"), answer, nullptr));
+  std::string reason;
+  ASSERT_TRUE(session.perform(put, answer, reason));
+  ASSERT_TRUE(session.perform(post, answer, reason));
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/c"), answer, reason));
   EXPECT_EQ(server.connectionCount(), 1u);
   std::vector<RecordedRequest> sent = server.requests();
   ASSERT_EQ(sent.size(), 3u);
@@ -315,8 +319,9 @@ TEST(TransportSession, AKeptConnectionFoundClosedCostsNoAttempt) {
                     {jsonAnswer("{}"), droppedAnswer(), droppedAnswer(), jsonAnswer("{}")});
   TransportSession session;
   HttpAnswer answer;
-  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, nullptr));
-  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, nullptr));
+  std::string reason;
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, reason));
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, reason));
   EXPECT_EQ(server.requests().size(), 4u);
   EXPECT_EQ(server.connectionCount(), 3u);
   EXPECT_TRUE(retryLines(log).empty());

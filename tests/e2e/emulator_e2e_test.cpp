@@ -43,7 +43,10 @@ Reply call(const EmulatorProcess& emulator, const std::string& method, const std
   request.headerLines = std::move(headers);
   request.body = std::move(body);
   HttpAnswer answer;
-  if (!performRequest(request, answer) || answer.headerText.size() < 12) return {0, "no answer"};
+  std::string reason;
+  if (!performRequest(request, answer, reason) || answer.headerText.size() < 12) {
+    return {0, "no answer"};
+  }
   return {std::atoi(answer.headerText.c_str() + 9), answer.body};
 }
 
