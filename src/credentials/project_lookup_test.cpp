@@ -216,7 +216,7 @@ TEST_F(ProjectLookupTest, InGatewayModeOneErrorLineSaysWhyNoIdWasFound) {
       {"[]", "{}", "the gateway token answer is not a JSON object"},
       {token, R"({"code":404,"message":"unknown org-9"})",
        R"(the project list answer has no "project" object (code: 404, message: unknown org-9))"},
-      {token, "", "lookupProjectId failed: Server returned nothing (no headers, no data)"}};
+      {token, "", "lookupProjectId failed: Empty reply from server"}};
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);
   testing_support::CoutCapture capture;

@@ -121,7 +121,7 @@ TEST_F(CommitTest, FailedExchangePrintsNothingAndSaysWhy) {
   LogCapture log;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "commitTranslate failed: Server returned nothing (no headers, no data)");
+  EXPECT_EQ(job.message, "commitTranslate failed: Empty reply from server");
   EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);
 }
 
@@ -136,7 +136,7 @@ TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
   LogCapture log;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "commitTranslate failed: Number of redirects hit maximum amount");
+  EXPECT_EQ(job.message, "commitTranslate failed: Maximum (30) redirects followed");
   // Each attempt is the request itself and 30 redirects.
   EXPECT_EQ(server.requestsTo("/hop").size(), 30 * server.requestsTo(kTranslatePath).size());
   EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);

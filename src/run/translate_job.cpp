@@ -15,6 +15,32 @@
 #include "util/ascii.h"
 #include "util/log.h"
 
+namespace {
+
+// Ends a request for want of a service token: its reason is logged (the transport logged its
+// own failures already) and becomes the message. False.
+bool stopWithoutToken(const ServiceToken& token, std::string& message) {
+  if (token.answered) MLOG(ERROR, kNoServiceToken) << token.reason;
+  message = token.reason;
+  return false;
+}
+
+// A status poll that could get no token: passing trouble when the token's answer was, a failed
+// poll otherwise.
+StatusPoll pollWithoutToken(const ServiceToken& token, std::string& message) {
+  StatusPoll poll;
+  if (!token.passing) {
+    stopWithoutToken(token, message);
+    return poll;
+  }
+  MLOG(WARNING, kPassingTrouble) << token.reason << " (tells nothing of the job)";
+  poll.passing = true;
+  poll.retryAfterSeconds = token.retryAfterSeconds;
+  return poll;
+}
+
+}  // namespace
+
 bool TranslateJob::loadConfig(const std::string& path) {
   if (path.empty()) {
     message = "file path is empty!";
@@ -85,9 +111,8 @@ GatewayIdentity TranslateJob::gatewayIdentity() const {
   return GatewayIdentity{appKey, appSecret, tenantId, projectId};
 }
 
-std::string TranslateJob::getMarluneAccessToken(int64_t deadlineTicks) {
-  return obtainServiceToken(tokenUrl, gatewayIdentity(), accessToken, tokenExpiry, message,
-                            deadlineTicks);
+ServiceToken TranslateJob::getMarluneAccessToken(int64_t deadlineTicks) {
+  return obtainServiceToken(tokenUrl, gatewayIdentity(), accessToken, tokenExpiry, deadlineTicks);
 }
 
 std::string TranslateJob::lookupProjectId() const {
@@ -96,13 +121,30 @@ std::string TranslateJob::lookupProjectId() const {
 }
 
 bool TranslateJob::commitTranslate() {
-  const std::string token = getMarluneAccessToken();
-  return submitTranslate(translateUrl, requestBody, token, gatewayIdentity(), message);
+  const ServiceToken token = getMarluneAccessToken();
+  if (token.token.empty()) return stopWithoutToken(token, message);
+  return submitTranslate(translateUrl, requestBody, token.token, gatewayIdentity(), message);
 }
 
-int TranslateJob::getTranslateStatus(int64_t deadlineTicks) {
-  const std::string token = getMarluneAccessToken(deadlineTicks);
-  return queryTranslateStatus(statusUrl, fileId, token, gatewayIdentity(), message, deadlineTicks);
+StatusPoll TranslateJob::getTranslateStatus(int64_t deadlineTicks) {
+  ServiceToken token = getMarluneAccessToken(deadlineTicks);
+  if (token.token.empty()) return pollWithoutToken(token, message);
+  // A refusal that a new token answers is no verdict: its message waits until it is one.
+  std::string said = message;
+  StatusPoll poll =
+      queryTranslateStatus(statusUrl, fileId, token.token, gatewayIdentity(), said, deadlineTicks);
+  if (poll.refused && !token.fresh) {
+    MLOG(INFO, kPollRefused) << "getTranslateStatus: the service refused a token obtained before "
+                                "this poll; asking for a new one and polling again";
+    accessToken.clear();
+    token = getMarluneAccessToken(deadlineTicks);
+    if (token.token.empty()) return pollWithoutToken(token, message);
+    said = message;
+    poll = queryTranslateStatus(statusUrl, fileId, token.token, gatewayIdentity(), said,
+                                deadlineTicks);
+  }
+  message = said;
+  return poll;
 }
 
 bool TranslateJob::waitForTranslate() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "credentials/access_token.h"
 #include "credentials/gateway_identity.h"
 #include "job/translate_status.h"
 
@@ -40,19 +41,22 @@ class TranslateJob {
   GatewayIdentity gatewayIdentity() const;
 
   // The service bearer token: the kept one while at least a whole second of it remains,
-  // otherwise a new one from the token endpoint. Possibly empty. A non-zero `deadlineTicks`
-  // bounds its retries (see HttpRequest).
-  std::string getMarluneAccessToken(int64_t deadlineTicks = 0);
+  // otherwise a new one from the token endpoint; none, with the reason, when it cannot be had.
+  // A non-zero `deadlineTicks` bounds its retries (see HttpRequest).
+  ServiceToken getMarluneAccessToken(int64_t deadlineTicks = 0);
 
   // The organisation's project id as decimal text, or empty; `projectId` when already set.
   std::string lookupProjectId() const;
 
-  // Submits the translate request. True when the service accepted it.
+  // Submits the translate request. True when the service accepted it. Without a service token
+  // nothing is sent: the token's reason is logged and becomes the message.
   bool commitTranslate();
 
-  // Asks once for the job's status; kStatusFinished, kStatusProcessing or kStatusFailed.
-  // A non-zero `deadlineTicks` bounds its retries and those of its token request.
-  int getTranslateStatus(int64_t deadlineTicks = 0);
+  // Asks once for the job's status. A poll the service refuses with a token obtained before it
+  // is made once more with a new token. Without a token the poll fails with the token's reason,
+  // unless that was passing trouble. A non-zero `deadlineTicks` bounds its retries and those of
+  // its token requests.
+  StatusPoll getTranslateStatus(int64_t deadlineTicks = 0);
 
   // Polls every five seconds until the job ends or `overtime` seconds have passed.
   bool waitForTranslate();

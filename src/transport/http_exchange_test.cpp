@@ -259,6 +259,27 @@ TEST(PerformWithRetry, SlowAnAttemptBelowTheFloorIsCut) {
 }
 
 // A deadline at the end of the clock's range is no deadline in practice: the attempt runs.
+// An attempt is bounded in all, not only by the floor: an answer that comes fast enough, but for
+// longer than an attempt may take, is cut there, and the retry rule takes over.
+TEST(PerformWithRetry, AnAttemptEndsAtItsTimeLimitWhateverItsPace) {
+  EXPECT_EQ(HttpRequest().timeLimitSeconds, kAttemptLimitSeconds);
+  TestServer server;
+  const std::string body = "{\"m\":\"" + std::string(200, 'm') + "\"}";
+  server.onSequence(
+      "GET", "/a",
+      {delivered(jsonAnswer(body), Delivery::drip(4 * kFloorBytesPerSecond)), jsonAnswer("{}")});
+  HttpRequest request("test", "GET", server.url() + "/a");
+  request.timeLimitSeconds = 2;
+  HttpAnswer answer;
+  std::string reason;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(performRequest(request, answer, reason));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(answer.body, "{}");
+  EXPECT_GE(elapsed, std::chrono::seconds(2));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4500));
+}
+
 TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
   TestServer server;
   server.onAlways("GET", "/a", jsonAnswer("{}"));

@@ -213,8 +213,13 @@ TEST_F(EmulatorE2E, AWrongApplicationSecret) {
     EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--app-secret", "other"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 501, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    // The token request's reason is overwritten by the commit's, sent with no token.
-    EXPECT_EQ(result(), expected("failed", "access token missing", 501));
+    // The token's refusal is the reason; nothing is sent without a token.
+    EXPECT_EQ(result(),
+              expected("failed",
+                       "getMarluneAccessToken: refused (code: 401, message: invalid application "
+                       "key or secret)",
+                       501));
+    EXPECT_EQ(emulator.logCount("PUT /v2/translate"), 0u) << emulator.log();
     EXPECT_NE(run.out.find(R"({"code":401,"message":"invalid application key or secret"})"),
               std::string::npos)
         << run.out;
@@ -223,10 +228,14 @@ TEST_F(EmulatorE2E, AWrongApplicationSecret) {
     EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions({"--app-secret", "other"}));
     ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 502, true));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(result(), expected("failed", "gateway check failed: x-ca-signature mismatch", 502));
+    EXPECT_EQ(result(), expected("failed",
+                                 "getMarluneAccessToken: refused (code: 401, message: gateway "
+                                 "check failed: x-ca-signature mismatch)",
+                                 502));
     EXPECT_EQ(
-        emulator.logCount("gateway check failed: x-ca-signature mismatch (PUT /v2/translate)"), 1u)
+        emulator.logCount("gateway check failed: x-ca-signature mismatch (POST /oauth2/token)"), 1u)
         << emulator.log();
+    EXPECT_EQ(emulator.logCount("PUT /v2/translate"), 0u) << emulator.log();
   }
 }
 
@@ -238,7 +247,10 @@ TEST_F(EmulatorE2E, AWrongTenantIsRejectedByTheGateway) {
   writeFile(config, text);
   ProcessResult run = runClient(config);
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(result(), expected("failed", "gateway check failed: x-tenant-id mismatch", 503));
+  EXPECT_EQ(result(), expected("failed",
+                               "getMarluneAccessToken: refused (code: 401, message: gateway check "
+                               "failed: x-tenant-id mismatch)",
+                               503));
 }
 
 TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
@@ -255,7 +267,10 @@ TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
     EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--error-answers", "1"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 602, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(result(), expected("failed", "access token missing", 602));
+    EXPECT_EQ(result(), expected("failed",
+                                 "getMarluneAccessToken: refused (code: 500, message: emulated "
+                                 "server error)",
+                                 602));
     EXPECT_NE(run.out.find("HTTP/1.1 500 Internal Server Error"), std::string::npos) << run.out;
   }
 }

@@ -161,7 +161,6 @@ TEST_F(FaultMatrix, HttpErrorStatusesAreAnswersJudgedByTheirBody) {
 
 TEST_F(FaultMatrix, OnlyTheCommitAndTheStatusQueryFollowRedirects) {
   serveEverything();
-  server.onAlways("POST", "/oauth2/token", redirectTo(server.url() + "/moved/token"));
   server.onAlways("GET", kProjectPath, redirectTo(server.url() + "/moved/project"));
   server.onAlways("PUT", "/v2/translate", redirectTo(server.url() + "/moved/translate"));
   server.onAlways("PUT", "/moved/translate", jsonAnswer(R"({"code":"success","message":"moved"})"));
@@ -170,14 +169,17 @@ TEST_F(FaultMatrix, OnlyTheCommitAndTheStatusQueryFollowRedirects) {
   ProcessResult run = runClient(configFor("translatewaitfor", true));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "moved"));
-  EXPECT_TRUE(server.requestsTo("/moved/token").empty());
   EXPECT_TRUE(server.requestsTo("/moved/project").empty());
   ASSERT_EQ(server.requestsTo("/moved/translate").size(), 1u);
   ASSERT_EQ(server.requestsTo("/moved/status").size(), 1u);
-  // The redirect answers gave no token and no project: sent empty, and absent on the wire.
-  RecordedRequest commit = server.requestsTo("/v2/translate")[0];
-  EXPECT_EQ(commit.header("Authorization"), "Bearer ");
-  EXPECT_FALSE(commit.hasHeader("x-project-id"));
+  // The redirect answer gave no project: absent on the wire.
+  EXPECT_FALSE(server.requestsTo("/v2/translate")[0].hasHeader("x-project-id"));
+  // A redirect gives no service token, and without one nothing more is sent.
+  server.onAlways("POST", "/oauth2/token", redirectTo(server.url() + "/moved/token"));
+  run = runClient(configFor("translate"));
+  EXPECT_EQ(client.result(), result("failed", "getMarluneAccessToken: HTTP 302"));
+  EXPECT_TRUE(server.requestsTo("/moved/token").empty());
+  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);
 }
 
 TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
@@ -206,8 +208,8 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
   }
 }
 
-// About 62 s per request: every attempt is refused, so each request waits out all the pauses
-// of the retry rule.
+// About 62 s: every attempt of the token request is refused, so it waits out all the pauses
+// of the retry rule; without a token no commit is sent.
 TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   RefusingPort closed;
   std::string url = closed.url();
@@ -216,19 +218,16 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
                                      .set("appsecret", kSecret)
                                      .fileId(7));
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(client.result(),
-            result("failed", "commitTranslate failed: Couldn't connect to server"));
-  for (const std::string& target : {url + "/oauth2/token", url + "/v2/translate"}) {
-    EXPECT_EQ(countOf(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
-  }
-  // After each request's last retry line, one line in libcurl's words says why it gave up.
-  for (const char* request : {"getMarluneAccessToken", "commitTranslate"}) {
-    size_t why = run.err.find(std::string("marluneTranslate.cpp:185] ") + request +
-                              " failed: Failed to connect to 127.0.0.1");
-    ASSERT_NE(why, std::string::npos) << request << "\n" << run.err;
-    EXPECT_NE(run.err.rfind(" max retry 32\n", why), std::string::npos);
-    EXPECT_EQ(countOf(run.err, std::string("] ") + request + " failed: "), 1u);
-  }
+  const std::string why = "getMarluneAccessToken failed: Failed to connect to 127.0.0.1";
+  EXPECT_EQ(client.result().rfind(R"({"code":"failed","message":")" + why, 0), 0u)
+      << client.result();
+  EXPECT_EQ(countOf(run.err, "] " + url + "/oauth2/token connect failed!!! max retry 32\n"), 1u);
+  EXPECT_EQ(countOf(run.err, "/v2/translate"), 0u);
+  // After the last retry line, one line in libcurl's words says why it gave up.
+  size_t line = run.err.find("marluneTranslate.cpp:185] " + why);
+  ASSERT_NE(line, std::string::npos) << run.err;
+  EXPECT_NE(run.err.rfind(" max retry 32\n", line), std::string::npos);
+  EXPECT_EQ(countOf(run.err, "] getMarluneAccessToken failed: "), 1u);
   EXPECT_EQ(run.out, client.echo());
   expectNoSecretInLogs();
 }

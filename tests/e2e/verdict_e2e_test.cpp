@@ -1,6 +1,6 @@
 // The verdict a caller reads after a run that went wrong: an earlier result is gone before the
-// first request, so a run that is killed leaves none, and a run asked to end says so in its
-// result and ends as the signal would.
+// first request, so a run that is killed leaves none; a run asked to end says so in its result
+// and ends as the signal would; and passing trouble during a wait decides nothing.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "support/client_run.h"
+#include "support/emulator_process.h"
 #include "support/file_util.h"
 #include "support/job_config.h"
 #include "support/process.h"
@@ -85,6 +86,35 @@ TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
   EXPECT_EQ(countOf("\n" + err, "\nE"), 1u) << err;          // and no other ERROR line
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);  // nor a retry
 #endif
+}
+
+// Against the emulator, a wait meets a gateway's 503 and, twice, a token the service no longer
+// takes (the client reads its expiry an hour later than it is, as a clock or time zone out of
+// step would), and still ends with the job's own verdict.
+TEST(PassingTrouble, AWaitThatMeetsA503AndRefusedTokensEndsAsTheJobDoes) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/scenario.json",
+            R"({"faults":[{"endpoint":"status","request":1,"action":"status","status":503,)"
+            R"("body":"busy"}]})");
+  EmulatorProcess emulator(MARLUNE_EMULATOR, {"--token-lifetime", "8", "--job-duration", "19",
+                                              "--scenario", dir + "/scenario.json"});
+  ASSERT_NE(emulator.port(), 0);
+  writeFile(dir + "/job.json", JobConfig("translatewaitfor", emulator.url(), dir + "/result.json")
+                                   .set("appkey", "demo-app-key")
+                                   .set("appsecret", "demo-app-secret")
+                                   .fileId(400)
+                                   .set("overtime", 60));
+  // The emulator writes expiry times in UTC; this client reads them an hour behind UTC.
+  ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"}, "", {"TZ=MTL1"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(readFile(dir + "/result.json"),
+            R"({"code":"success","message":"translate job accepted for file 400",)"
+            R"("data":{"fileitemid":"400"}})");
+  EXPECT_EQ(countOf(run.err, "getTranslateStatus: HTTP 503 tells nothing of the job: busy"), 1u)
+      << run.err;
+  EXPECT_EQ(countOf(run.err, "asking for a new one and polling again"), 2u) << run.err;
+  EXPECT_EQ(emulator.logCount("(access token expired)"), 2u) << emulator.log();
+  removeTree(dir);
 }
 
 }  // namespace
