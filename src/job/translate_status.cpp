@@ -46,6 +46,41 @@ int64_t pauseAfter(const StatusPoll& poll) {
   return std::min(std::max<int64_t>(asked, kPollPauseMs), kLongestPauseMs);
 }
 
+// What a poll found, for the wait's progress lines.
+const char* findingOf(const StatusPoll& poll) {
+  if (poll.passing) return "not known (passing trouble)";
+  if (poll.outcome == kStatusProcessing) return "processing";
+  return poll.outcome == kStatusFinished ? "finished" : "failed";
+}
+
+// The wait's progress in the log: a line when what the polls find changes, and at least once a
+// minute while it does not.
+class WaitReport {
+ public:
+  WaitReport(const std::string& subject, uint64_t overtime, int64_t start)
+      : subject_(subject), overtime_(overtime), start_(start) {}
+
+  void after(const StatusPoll& poll) {
+    const int64_t now = platform::steadyTicks();
+    const std::string finding = findingOf(poll);
+    if (finding == last_ && now - lastAt_ < kReportTicks) return;
+    MLOG(INFO, kWaitProgress) << subject_ << " " << finding << ", "
+                              << (now - start_) / platform::kTicksPerSecond << " s of "
+                              << overtime_;
+    last_ = finding;
+    lastAt_ = now;
+  }
+
+ private:
+  static const int64_t kReportTicks = 60 * platform::kTicksPerSecond;
+
+  const std::string subject_;
+  const uint64_t overtime_;
+  const int64_t start_;
+  std::string last_;
+  int64_t lastAt_ = 0;
+};
+
 }  // namespace
 
 StatusPoll queryTranslateStatus(const std::string& statusUrl, const std::string& fileId,
@@ -105,9 +140,10 @@ StatusPoll readStatusAnswer(const std::string& answer, std::string& message) {
 }
 
 bool waitForOutcome(uint64_t overtime, const std::function<StatusPoll(int64_t)>& pollOnce,
-                    std::string& message) {
+                    std::string& message, const std::string& subject) {
   const int64_t start = platform::steadyTicks();
   const int64_t deadline = overtimeInstant(start, overtime);
+  WaitReport report(subject, overtime, start);
   StatusPoll poll;
   for (;;) {
     const int64_t pauseMs = pauseAfter(poll);
@@ -120,6 +156,7 @@ bool waitForOutcome(uint64_t overtime, const std::function<StatusPoll(int64_t)>&
     }
     platform::sleepMillis(static_cast<unsigned>(pauseMs));
     poll = pollOnce(deadline);
+    report.after(poll);
     if (secondsSince(start) > overtime) {
       message = "overtime!";
       return false;

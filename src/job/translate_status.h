@@ -45,6 +45,8 @@ StatusPoll readStatusAnswer(const std::string& answer, std::string& message);
 // its "Retry-After" asked, at least 5 s and at most 60 s later; when that would come after the
 // limit, the wait ends at the limit with "overtime!". `pollOnce` gets the instant (steady clock)
 // from which `overtime` has passed (0 when it never will), as the deadline of its requests. Time
-// is measured on the steady clock: setting the wall clock changes nothing here.
+// is measured on the steady clock: setting the wall clock changes nothing here. One INFO line
+// tells what the polls of `subject` ("file 4712") found whenever it changes, and at least once
+// a minute.
 bool waitForOutcome(uint64_t overtime, const std::function<StatusPoll(int64_t)>& pollOnce,
-                    std::string& message);
+                    std::string& message, const std::string& subject);

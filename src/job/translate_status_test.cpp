@@ -32,7 +32,7 @@ struct StatusJob {
   }
   bool waitForTranslate() {
     return waitForOutcome(
-        overtime, [this](int64_t) { return poll(); }, message);
+        overtime, [this](int64_t) { return poll(); }, message, "file " + fileId);
   }
 
   std::string statusUrl;

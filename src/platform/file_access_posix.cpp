@@ -1,14 +1,17 @@
-// Opening files for writing on POSIX systems, and the rules of shared directories: those every
-// user may write to that are sticky, as /tmp is. There another user may put a link, a file or
-// a pipe at any name not yet taken; the client follows and writes only what belongs to its own
-// user or to the directory's owner, and keeps its own files in a directory of its own.
+// Opening files on POSIX systems: reading a whole text file, writing one, and the rules of shared
+// directories: those every user may write to that are sticky, as /tmp is. There another user may
+// put a link, a file or a pipe at any name not yet taken; the client follows and writes only what
+// belongs to its own user or to the directory's owner, and keeps its own files in a directory of
+// its own.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
+#include "platform/interrupt.h"
 #include "platform/native_path.h"
 #include "platform/platform.h"
 
@@ -40,6 +43,42 @@ bool ownerAllowed(const std::string& path, const struct stat& entry, std::string
   return false;
 }
 
+// What a file that is neither a regular file nor a pipe is, for a reason; nullptr for those two.
+const char* unreadableKind(const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return "a directory";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device, not a file";
+  if (S_ISSOCK(info.st_mode)) return "a socket, not a file";
+  return nullptr;
+}
+
+struct FdCloser {
+  void operator()(const int* fd) const { close(*fd); }
+};
+
+// Reads what `fd` gives until its end, waiting for a pipe's writer as long as it writes;
+// false with the reason when reading fails, the process is asked to end, or more than
+// `maxBytes` arrive.
+bool readAll(int fd, bool pipe, std::string& text, std::string& reason, size_t maxBytes) {
+  char block[65536];
+  for (;;) {
+    const ssize_t got = read(fd, block, sizeof(block));
+    if (got > 0) {
+      if (static_cast<size_t>(got) > maxBytes - text.size()) {
+        reason = "larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+      }
+      text.append(block, static_cast<size_t>(got));
+    } else if (got == 0) {
+      return true;
+    } else if (errno == EAGAIN && pipe) {
+      if (!waitToRead(fd)) return (reason = "asked to end while waiting for the pipe"), false;
+    } else if (errno != EINTR) {
+      reason = std::strerror(errno);
+      return false;
+    }
+  }
+}
+
 // Closes `fd` and gives nullptr, with the system's reason for the last call in `reason`.
 std::FILE* failOpen(int fd, std::string& reason) {
   reason = std::strerror(errno);
@@ -48,6 +87,51 @@ std::FILE* failOpen(int fd, std::string& reason) {
 }
 
 }  // namespace
+
+bool readTextFile(const std::string& path, std::string& text, std::string& reason,
+                  size_t maxBytes) {
+  text.clear();
+  // Not blocking: a pipe without a writer opens at once, and its first read finds it empty.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return (reason = std::strerror(errno)), false;
+  std::unique_ptr<int, FdCloser> closer(&fd);
+  struct stat info;
+  if (fstat(fd, &info) != 0) return (reason = std::strerror(errno)), false;
+  if (const char* kind = unreadableKind(info)) return (reason = kind), false;
+  const bool pipe = S_ISFIFO(info.st_mode);
+  if (!pipe && static_cast<uint64_t>(info.st_size) > maxBytes) {
+    reason = "larger than " + std::to_string(maxBytes) + " bytes";
+    return false;
+  }
+  if (!readAll(fd, pipe, text, reason, maxBytes)) return false;
+  if (pipe && text.empty()) return (reason = "a pipe without a writer"), false;
+  text.resize(strnlen(text.c_str(), text.size()));
+  return true;
+}
+
+bool isReadableFile(const std::string& path, std::string& reason) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return (reason = std::strerror(errno)), false;
+  if (const char* kind = unreadableKind(info)) return (reason = kind), false;
+  if (!S_ISREG(info.st_mode)) return (reason = "a pipe, not a file"), false;
+  if (access(path.c_str(), R_OK) != 0) return (reason = std::strerror(errno)), false;
+  return true;
+}
+
+bool isFileLocation(const std::string& localPath, std::string& reason) {
+  const std::string path = fileSystemPath(localPath);
+  if (path.empty()) return (reason = "no file name"), false;
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return (reason = "is a directory"), false;
+  }
+  const std::string folder = folderOf(path);
+  if (stat(folder.c_str(), &info) != 0) {
+    return (reason = "its folder " + folder + " cannot be used: " + std::strerror(errno)), false;
+  }
+  if (!S_ISDIR(info.st_mode)) return (reason = "its folder " + folder + " is no directory"), false;
+  return true;
+}
 
 bool sharedFolderAllows(const std::string& localPath, std::string& reason) {
   const std::string path = fileSystemPath(localPath);

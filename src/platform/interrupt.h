@@ -21,6 +21,12 @@ class InterruptWatch {
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 };
 
+#ifndef _WIN32
+// Waits until `fd` has something to read, or its writer left, or a request to end the process
+// is recorded (false). Without a watch alive it waits for `fd` alone.
+bool waitToRead(int fd);
+#endif
+
 // The first request recorded by the watch alive, 0 when none came (or no watch is alive): the
 // signal number on POSIX systems, the console event plus one on Windows.
 int interruptRequest();

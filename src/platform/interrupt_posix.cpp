@@ -149,6 +149,16 @@ void systemSleepMillis(unsigned ms) {
   }
 }
 
+bool waitToRead(int fd) {
+  for (;;) {
+    if (interruptRequest() != 0) return false;
+    pollfd ends[2] = {{fd, POLLIN, 0}, {g_wakeReadFd, POLLIN, 0}};
+    const int ready = poll(ends, 2, -1);
+    if (ready < 0 && errno != EINTR) return true;  // the read that follows says why
+    if (ready > 0 && ends[0].revents != 0) return true;
+  }
+}
+
 CleanUpOnTermination::CleanUpOnTermination(const std::string& localPath) {
   std::string path = fileSystemPath(localPath);
   if (path.size() < sizeof(g_removePath)) std::memcpy(g_removePath, path.c_str(), path.size() + 1);

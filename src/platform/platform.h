@@ -19,10 +19,20 @@ std::string programPath(const char* argv0);
 // Separator between the directory and the name in a path.
 extern const char kPathSeparator[];
 
-// The file at `path` up to its first NUL byte, of its first `limit` bytes, in `text`. False,
-// with the system's reason in `reason`, when it cannot be opened or read.
-bool readTextFile(const std::string& path, std::string& text, std::string& reason,
-                  size_t limit = SIZE_MAX);
+// The whole file at `path`, up to its first NUL byte, in `text`. A pipe is read until its
+// writer closes it; a pipe without a writer, a device and a directory are refused, and so is
+// more than `maxBytes` bytes. False, with the reason in `reason` (the system's, or what the
+// path is), when the file cannot be read whole at once; also when the process is asked to end
+// while waiting for a pipe's writer.
+bool readTextFile(const std::string& path, std::string& text, std::string& reason, size_t maxBytes);
+
+// True when `path` names a regular file (links followed) that this process may read; false with
+// the reason otherwise: the system's, or that it is a device, a pipe or a directory.
+bool isReadableFile(const std::string& path, std::string& reason);
+
+// True when a file may be made at `localPath` (local code page) as far as its path goes: its
+// folder is a directory and the path is not one itself. False with the reason otherwise.
+bool isFileLocation(const std::string& localPath, std::string& reason);
 
 // True when something exists at `path`.
 bool pathExists(const std::string& path);
@@ -141,5 +151,9 @@ class MutedStandardError {
 // Writing to a standard stream whose reader has gone fails like any other write instead of
 // ending the process.
 void ignoreBrokenPipes();
+
+// Puts the null device on each of standard input, output and error that is closed, so that no
+// file the process opens later takes its number, and with it what is meant for that stream.
+void ensureStandardStreams();
 
 }  // namespace platform

@@ -168,4 +168,13 @@ MutedStandardError::~MutedStandardError() {
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
+void ensureStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is this one: those below it are open by now.
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
 }  // namespace platform

@@ -113,6 +113,45 @@ TEST(InterruptWatch, TheHandlersInPlaceBeforeAreBackAfterwards) {
 #endif
 }
 
+// A text file is read whole at once or refused: never a device, never more than asked for, and
+// a pipe only while a writer has something to say.
+TEST(ReadTextFile, ReadsWholeFilesAndPipesAndRefusesTheRest) {
+  using namespace testing_support;
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/job.json", std::string("{}\0tail", 7));
+  std::string text;
+  std::string reason;
+  EXPECT_TRUE(platform::readTextFile(dir + "/job.json", text, reason, 7));
+  EXPECT_EQ(text, "{}");
+  EXPECT_FALSE(platform::readTextFile(dir + "/job.json", text, reason, 6));
+  EXPECT_EQ(reason, "larger than 6 bytes");
+  EXPECT_FALSE(platform::readTextFile(dir, text, reason, 100));
+#ifndef _WIN32
+  EXPECT_EQ(reason, "a directory");
+  EXPECT_FALSE(platform::readTextFile("/dev/zero", text, reason, 100));
+  EXPECT_EQ(reason, "a device, not a file");
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(platform::readTextFile(fifo, text, reason, 100));
+  EXPECT_EQ(reason, "a pipe without a writer");
+  EXPECT_FALSE(platform::isReadableFile(fifo, reason));
+  // A pipe whose writer takes its time, as "producer | marluneTranslate -cfg /dev/stdin" has.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::thread writer([&ends] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(write(ends[1], "{\"a\":1}", 7), 7);
+    close(ends[1]);
+  });
+  EXPECT_TRUE(platform::readTextFile("/proc/self/fd/" + std::to_string(ends[0]), text, reason, 100))
+      << reason;
+  writer.join();
+  close(ends[0]);
+  EXPECT_EQ(text, "{\"a\":1}");
+#endif
+  removeTree(dir);
+}
+
 // In a directory every user may write to, sticky like /tmp, each user keeps their own files
 // in a directory of their own, made for them alone; one that someone else made is refused.
 TEST(OwnFolderIn, ASharedStickyDirectoryGivesEachUserADirectoryOfTheirOwn) {

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "platform/native_path.h"
 #include "platform/platform.h"
@@ -84,6 +85,79 @@ std::string programPath(const char* argv0) {
   DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
   if (length == 0) return argv0 != nullptr ? std::string(argv0) : std::string();
   return std::string(buffer, length);
+}
+
+namespace {
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// The file at `path` opened for reading, with what it is (FILE_TYPE_DISK, _CHAR, _PIPE); empty
+// with the reason when it cannot be opened.
+FilePtr openForReading(const std::string& path, DWORD& type, std::string& reason) {
+  errno = 0;
+  FilePtr file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    reason = errno != 0 ? std::strerror(errno) : "unknown error";
+    return file;
+  }
+  type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get()))));
+  return file;
+}
+
+}  // namespace
+
+bool readTextFile(const std::string& path, std::string& text, std::string& reason,
+                  size_t maxBytes) {
+  text.clear();
+  DWORD type = FILE_TYPE_UNKNOWN;
+  FilePtr file = openForReading(path, type, reason);
+  if (!file) return false;
+  if (type == FILE_TYPE_CHAR) return (reason = "a device, not a file"), false;
+  char block[65536];
+  size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof(block), file.get())) > 0) {
+    if (got > maxBytes - text.size()) {
+      reason = "larger than " + std::to_string(maxBytes) + " bytes";
+      return false;
+    }
+    text.append(block, got);
+  }
+  if (std::ferror(file.get())) return (reason = std::strerror(errno)), false;
+  if (type == FILE_TYPE_PIPE && text.empty()) return (reason = "a pipe without a writer"), false;
+  text.resize(strnlen(text.c_str(), text.size()));
+  return true;
+}
+
+bool isReadableFile(const std::string& path, std::string& reason) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return (reason = "a directory"), false;
+  }
+  DWORD type = FILE_TYPE_UNKNOWN;
+  if (!openForReading(path, type, reason)) return false;
+  if (type == FILE_TYPE_DISK) return true;
+  reason = type == FILE_TYPE_PIPE ? "a pipe, not a file" : "a device, not a file";
+  return false;
+}
+
+bool isFileLocation(const std::string& localPath, std::string& reason) {
+  const std::wstring path = widePath(localPath);
+  if (path.empty()) return (reason = "no file name"), false;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return (reason = "is a directory"), false;
+  }
+  const size_t separator = path.find_last_of(L"\\/");
+  const std::wstring folder =
+      separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
+  const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES) {
+    return (reason = "its folder cannot be used: " + systemMessage(GetLastError())), false;
+  }
+  if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return (reason = "its folder is no directory"), false;
+  }
+  return true;
 }
 
 bool pathExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
@@ -226,5 +300,16 @@ MutedStandardError::~MutedStandardError() {
 
 // Windows has no SIGPIPE: a write to a closed pipe already fails like any other.
 void ignoreBrokenPipes() {}
+
+void ensureStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (_get_osfhandle(fd) != -1) continue;
+    const int opened = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      _dup2(opened, fd);
+      _close(opened);
+    }
+  }
+}
 
 }  // namespace platform

@@ -3,7 +3,9 @@
 
 #include <rapidjson/error/en.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "credentials/project_lookup.h"
 #include "platform/platform.h"
@@ -12,13 +14,75 @@
 #include "transport/url_scheme.h"
 #include "util/ascii.h"
 #include "util/json.h"
+#include "util/log.h"
+#include "util/masking.h"
 
 namespace {
 
+// The most bytes a configuration may have.
+const size_t kConfigLimitBytes = 16 * 1024 * 1024;
+
+// A key's value that is used in its default's place, with the warning that says so.
 uint64_t readSeconds(const rapidjson::Value& doc, const ConfigKey& key) {
+  const uint64_t fallback = std::strtoull(key.fallback, nullptr, 10);
   const rapidjson::Value* value = findMember(doc, key.name);
-  if (value != nullptr && value->IsUint64()) return value->GetUint64();
-  return std::strtoull(key.fallback, nullptr, 10);
+  if (value == nullptr) return fallback;
+  if (value->IsUint64()) return value->GetUint64();
+  MLOG(WARNING, kConfigWarning) << key.name << " " << loggableText(writeCompactJson(*value), 200)
+                                << " is not a whole number of seconds from 0 up; " << fallback
+                                << " s are used in its place";
+  return fallback;
+}
+
+// The distance between two keys, letter case aside: the edits that turn one into the other.
+size_t keyDistance(const std::string& a, const std::string& b) {
+  const std::string x = toLowerAscii(a);
+  const std::string y = toLowerAscii(b);
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+// The known key that `name` most resembles, within two edits; nullptr when none does.
+const char* resembledKey(const std::string& name) {
+  const char* best = nullptr;
+  size_t bestDistance = 3;
+  for (const ConfigKey& key : configKeys()) {
+    const size_t distance = keyDistance(name, key.name);
+    if (distance < bestDistance) {
+      best = key.name;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+// One warning for each member of `doc` that is no configuration key, naming the key it most
+// resembles: a misspelt key would otherwise be ignored without a word.
+void warnOfUnknownKeys(const rapidjson::Value& doc) {
+  std::vector<std::string> warned;
+  for (const auto& member : doc.GetObject()) {
+    const std::string name(member.name.GetString(), member.name.GetStringLength());
+    if (findConfigKey(name) != nullptr ||
+        std::find(warned.begin(), warned.end(), name) != warned.end()) {
+      continue;
+    }
+    warned.push_back(name);
+    const char* resembled = resembledKey(name);
+    MLOG(WARNING, kConfigWarning) << "unknown key " << loggableText(name, 200)
+                                  << (resembled != nullptr
+                                          ? std::string(" (did you mean ") + resembled + "?)"
+                                          : std::string());
+  }
 }
 
 // An object "requestbody" gives the request body and its file id; without a usable file id it
@@ -61,14 +125,16 @@ bool readKey(const rapidjson::Value& doc, const ConfigKey& key, TranslateJob& jo
 }
 
 // Why the base URL `url` of the key `name` cannot be requested, or empty: libcurl's parser must
-// read it, and a scheme it names must be http or https.
+// read it, and it must name its scheme, http or https. Without one libcurl would guess a
+// scheme for some requests and assume https for others.
 std::string baseUrlProblem(const std::string& name, const std::string& url) {
   UrlScheme scheme;
   std::string reason;
   if (!readUrlScheme(url, false, scheme, reason)) {
     return name + " is not a valid URL (" + reason + ")";
   }
-  if (scheme.named && !isHttpScheme(scheme.name)) return name + " is not an http or https URL";
+  if (!scheme.named) return name + " names no scheme: begin it with http:// or https://";
+  if (!isHttpScheme(scheme.name)) return name + " is not an http or https URL";
   return std::string();
 }
 
@@ -93,13 +159,13 @@ std::string joinedUrlProblem(const TranslateJob& job, const ConfigKey& key) {
   return std::string(key.name) + " makes no valid URL with " + base->name + " (" + reason + ")";
 }
 
-// Why the CA file at `path`, when one is set, cannot serve, or empty: it must be readable.
+// Why the CA file at `path`, when one is set, cannot serve, or empty: it must be a regular file
+// this process may read, as every handshake reads it again.
 std::string caFileProblem(const std::string& path) {
   if (path.empty()) return std::string();
   if (holdsControlCharacter(path)) return "cafile holds a control character";
-  std::string firstByte;
   std::string reason;
-  if (platform::readTextFile(path, firstByte, reason, 1)) return std::string();
+  if (platform::isReadableFile(path, reason)) return std::string();
   return "cafile cannot be read: " + reason;
 }
 
@@ -107,7 +173,7 @@ std::string caFileProblem(const std::string& path) {
 
 bool readConfigDocument(const std::string& path, rapidjson::Document& doc, std::string& reason) {
   std::string text;
-  if (!platform::readTextFile(path, text, reason)) return false;
+  if (!platform::readTextFile(path, text, reason, kConfigLimitBytes)) return false;
   if (!parseJsonSkippingBom(text, doc)) {
     const size_t markBytes = static_cast<size_t>(afterByteOrderMark(text.c_str()) - text.c_str());
     reason = "invalid JSON at byte " + std::to_string(doc.GetErrorOffset() + markBytes) + ": " +
@@ -122,6 +188,7 @@ bool readConfigDocument(const std::string& path, rapidjson::Document& doc, std::
 }
 
 bool readSettings(const rapidjson::Value& doc, TranslateJob& job) {
+  warnOfUnknownKeys(doc);
   for (const ConfigKey& key : configKeys()) {
     if (!readKey(doc, key, job)) return false;
   }

@@ -13,12 +13,15 @@ bool readConfigDocument(const std::string& path, rapidjson::Document& doc, std::
 
 // Fills `job` from `doc`, key by key in the order of configKeys(). False at the first key whose
 // absence, or an unusable "requestbody", fails the load, with its message in the job's
-// `message`; a key whose absence is only recorded leaves its message there and goes on.
+// `message`; a key whose absence is only recorded leaves its message there and goes on. A
+// member that is no key, and an "overtime" that is no whole number from 0 up, are each logged
+// as a warning.
 bool readSettings(const rapidjson::Value& doc, TranslateJob& job);
 
 // Why the job's settings cannot be sent, or empty: a control character in what goes into a URL
 // or a header line would end the line or break the URL; the base URLs, and the URLs joined from
-// them, must be HTTP or HTTPS URLs that libcurl reads; a "cafile" must be readable.
+// them, must be HTTP or HTTPS URLs that libcurl reads, their scheme written; a "cafile" must be
+// a regular file that can be read.
 std::string unsendableSetting(const TranslateJob& job);
 
 // The line a failed load writes on standard error: "marluneTranslate: <path>: <reason>" and a

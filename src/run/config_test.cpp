@@ -7,7 +7,10 @@
 
 #include "run/translate_job.h"
 #include "support/file_util.h"
+#include "support/log_capture.h"
 
+using testing_support::LogCapture;
+using testing_support::LogLine;
 using testing_support::makeTempDir;
 using testing_support::writeFile;
 
@@ -49,23 +52,25 @@ TEST_F(LoadConfig, MinimalConfigFillsDefaultsAndJoinsUrls) {
 }
 
 TEST_F(LoadConfig, FirstMissingSettingInTableOrderIsReported) {
-  EXPECT_FALSE(load(R"("rooturl":"r","appsecret":"s","appkey":"k","output":"o")"));
+  EXPECT_FALSE(load(R"("rooturl":"http://r","appsecret":"s","appkey":"k","output":"o")"));
   EXPECT_EQ(job.message, "cmdtype is empty!");
-  EXPECT_FALSE(load(R"("cmdtype":"","rooturl":"r","appsecret":"s","appkey":"k","output":"o")"));
+  EXPECT_FALSE(
+      load(R"("cmdtype":"","rooturl":"http://r","appsecret":"s","appkey":"k","output":"o")"));
   EXPECT_EQ(job.message, "cmdtype is empty!");
-  EXPECT_FALSE(load(R"("cmdtype":"t","tenantid":"t1","rooturl":"r","appsecret":"s","appkey":"k")"));
+  EXPECT_FALSE(
+      load(R"("cmdtype":"t","tenantid":"t1","rooturl":"http://r","appsecret":"s","appkey":"k")"));
   EXPECT_EQ(job.message, "orgid is empty!");
   EXPECT_FALSE(load(R"("cmdtype":"t","appsecret":"s","appkey":"k","output":"o")"));
   EXPECT_EQ(job.message, "root url is empty!");
-  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"r","output":"o")"));
+  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"http://r","output":"o")"));
   EXPECT_EQ(job.message, "appsecret is empty!");
-  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","output":"o")"));
+  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"http://r","appsecret":"s","output":"o")"));
   EXPECT_EQ(job.message, "appkey is empty!");
-  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k")"));
+  EXPECT_FALSE(load(R"("cmdtype":"t","rooturl":"http://r","appsecret":"s","appkey":"k")"));
   EXPECT_EQ(job.message, "resultJson is empty!");
   // The file id is checked before the output.
   EXPECT_FALSE(
-      load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k","requestbody":{})"));
+      load(R"("cmdtype":"t","rooturl":"http://r","appsecret":"s","appkey":"k","requestbody":{})"));
   EXPECT_EQ(job.message, "file id is invalid!");
 }
 
@@ -140,6 +145,30 @@ TEST_F(LoadConfig, OvertimeTakesOnlyNonNegativeIntegers) {
   }
 }
 
+// Mistakes that are no errors load as before, each with one warning that says what was meant.
+TEST_F(LoadConfig, UnknownKeysAndOddOvertimesAreWarnedOf) {
+  LogCapture log;
+  ASSERT_TRUE(load(std::string(kMinimal) +
+                   R"(,"appKey":"k2","tenantId":"t","comment":"x","comment":"y","overtime":5.0)"));
+  EXPECT_EQ(job.tenantId, "");
+  EXPECT_EQ(job.overtime, 3600u);
+  const std::vector<std::string> expected = {
+      "unknown key appKey (did you mean appkey?)", "unknown key tenantId (did you mean tenantid?)",
+      "unknown key comment",
+      "overtime 5.0 is not a whole number of seconds from 0 up; 3600 s are "
+      "used in its place"};
+  std::vector<std::string> warnings;
+  for (const LogLine& line : log.lines()) {
+    if (line.severity == google::GLOG_WARNING) warnings.push_back(line.text);
+  }
+  EXPECT_EQ(warnings, expected);
+  for (const char* overtime : {"\"5\"", "-5", "1e300", "null"}) {
+    LogCapture again;
+    ASSERT_TRUE(load(std::string(kMinimal) + ",\"overtime\":" + overtime));
+    EXPECT_EQ(again.count(std::string("overtime ") + overtime + " is not a whole number"), 1u);
+  }
+}
+
 TEST_F(LoadConfig, RequestBodyIsCompactedAndGivesTheFileId) {
   ASSERT_TRUE(load(std::string(kMinimal) +
                    R"(,"requestbody": { "source" : {"fileId": 12345678901, "n":"a\"b"},)"
@@ -169,13 +198,31 @@ TEST_F(LoadConfig, UnusableFileIdsFailTheLoad) {
   }
 }
 
-TEST_F(LoadConfig, OutputPathIsConvertedToTheLocalCodePage) {
-  ASSERT_TRUE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k",)"
-                   "\"output\":\"/tmp/\xE4\xB8\xAD.json\""));
-  EXPECT_EQ(job.outputPath, "/tmp/\xD6\xD0.json");
-  ASSERT_TRUE(load(R"("cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k",)"
-                   "\"output\":\"/tmp/\xED\x95\x9C.json\""));
-  EXPECT_EQ(job.outputPath, "");
+// The output path is converted to the local code page; one that has no name there, or that
+// could not be written for its folder, is refused before any request.
+TEST_F(LoadConfig, TheOutputPathMustBeNamedLocallyInAFolderThatIsThere) {
+  auto loadOutput = [this](const std::string& output) {
+    return load(R"("cmdtype":"t","rooturl":"http://r","appsecret":"s","appkey":"k","output":")" +
+                output + "\"");
+  };
+  ASSERT_TRUE(loadOutput(dir_ + "/\xE4\xB8\xAD.json"));
+  EXPECT_EQ(job.outputPath, dir_ + "/\xD6\xD0.json");
+  for (const char* name : {"/\xED\x95\x9C.json", "/Ergebnis-\xC3\xA4.json", "/\xC3\x28.json"}) {
+    EXPECT_FALSE(loadOutput(dir_ + name)) << name;
+    EXPECT_EQ(job.message, "output " + dir_ + name +
+                               " has no name in the local code page (GBK): a character outside "
+                               "it, or bytes that are no UTF-8");
+  }
+  EXPECT_FALSE(loadOutput(dir_));
+  EXPECT_EQ(job.message, "output " + dir_ + " is a directory");
+  EXPECT_FALSE(loadOutput(dir_ + "/job.json/r.json"));
+  EXPECT_EQ(job.message,
+            "output " + dir_ + "/job.json/r.json its folder " + dir_ + "/job.json is no directory");
+  EXPECT_FALSE(loadOutput(dir_ + "/missing/r.json"));
+  EXPECT_EQ(
+      job.message.rfind(
+          "output " + dir_ + "/missing/r.json its folder " + dir_ + "/missing cannot be used: ", 0),
+      0u);
 }
 
 TEST_F(LoadConfig, GatewayModeNeedsAnOrganisation) {

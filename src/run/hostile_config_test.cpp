@@ -76,12 +76,8 @@ TEST_F(HostileConfig, SettingsKeepTheirBytesUnvalidated) {
             "{\"source\":{\"fileId\":1},\"title\":\"\xED\x95\x9C\xF0\x9F\x98\x80\"}");
   ASSERT_TRUE(loadText(R"({"appkey":")"
                        "\xFF\xC3\x28"
-                       R"(","cmdtype":"t","rooturl":"r","appsecret":"s","output":"o"})"));
+                       R"(","cmdtype":"t","rooturl":"http://r","appsecret":"s","output":"o"})"));
   EXPECT_EQ(job.appKey, "\xFF\xC3\x28");
-  // Only the output path is converted; one that cannot be leaves no path.
-  ASSERT_TRUE(loadText(R"({"cmdtype":"t","rooturl":"r","appsecret":"s","appkey":"k",)"
-                       "\"output\":\"/tmp/\xC3\x28.json\"}"));
-  EXPECT_EQ(job.outputPath, "");
 }
 
 TEST_F(HostileConfig, TenMiBRequestBodyIsKeptWhole) {
@@ -115,7 +111,7 @@ TEST_F(HostileConfig, SettingsThatWouldChangeTheRequestsFailTheLoad) {
        "accounturl is not a valid URL (Port number was not a decimal number between 0 and "
        "65535)"},
       {R"("tokenurl":"/a b")", "tokenurl makes no valid URL with rooturl (Bad path)"},
-      {R"("accounturl":"h","projecturl":"/{org-id}","orgid":"a b")",
+      {R"("accounturl":"http://h","projecturl":"/{org-id}","orgid":"a b")",
        "projecturl makes no valid URL with accounturl (Bad path)"},
       {R"("cafile":"ca\n.pem")", "cafile holds a control character"},
       {R"("cafile":"/nowhere/ca.pem")", "cafile cannot be read: No such file or directory"},
@@ -132,8 +128,12 @@ TEST_F(HostileConfig, SettingsThatWouldChangeTheRequestsFailTheLoad) {
     EXPECT_FALSE(loadRoot(root)) << root;
     EXPECT_EQ(job.message, "rooturl is not an http or https URL") << root;
   }
-  // No scheme, or HTTP and HTTPS in any letter case, load as before.
-  for (const char* root : {"h", "ftp.example.org", "127.0.0.1:8080", "HTTPS://h", "Http://h"}) {
+  // A URL must name its scheme: libcurl would guess one for some requests, https for others.
+  for (const char* root : {"h", "ftp.example.org", "127.0.0.1:8080", "h:8080/base"}) {
+    EXPECT_FALSE(loadRoot(root)) << root;
+    EXPECT_EQ(job.message, "rooturl names no scheme: begin it with http:// or https://") << root;
+  }
+  for (const char* root : {"HTTPS://h", "Http://h"}) {
     EXPECT_TRUE(loadRoot(root)) << root << ": " << job.message;
   }
 }

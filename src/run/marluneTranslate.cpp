@@ -12,7 +12,9 @@
 #include "run/config.h"
 #include "run/translate_job.h"
 #include "transport/http_exchange.h"
+#include "transport/local_json.h"
 #include "util/log.h"
+#include "util/masking.h"
 
 namespace {
 
@@ -35,11 +37,23 @@ class ScopeGuard {
 // False, with the reason in the job's message, when the job cannot run.
 bool prepareJob(TranslateJob& job, const std::string& path) {
   if (!job.loadConfig(path)) return false;
+  MLOG(INFO, kJob) << "job " << loggableText(path, kLoggedTextBytes) << ": cmdtype "
+                   << loggableText(job.cmdType, kLoggedTextBytes) << ", file "
+                   << (job.fileId.empty() ? "none" : job.fileId) << ", "
+                   << (job.tenantId.empty() ? "plain" : "gateway") << " mode, rooturl "
+                   << loggableText(maskCredentials(job.rootUrl), kLoggedTextBytes);
   trustOnlyCaFile(job.caFile);
   if (!job.clearEarlierResult()) return false;
   job.projectId = job.lookupProjectId();
   MLOG(INFO, kLoadConfigSuccess) << " load config success.";
   return true;
+}
+
+// Ends the process as the request to end it would have, when there was one.
+void endIfInterrupted(int request) {
+  if (request == 0) return;
+  MLOG(ERROR, kInterrupted) << "interrupted by " << platform::interruptName(request);
+  platform::endAsInterrupted(request);
 }
 
 }  // namespace
@@ -48,6 +62,7 @@ int marluneMain(int argc, char** argv) {
   // The process ends right after its run: OpenSSL's tables are left to the system rather
   // than freed one by one at exit, which cost a short run several percent of its time.
   OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+  platform::ensureStandardStreams();
   platform::ignoreBrokenPipes();
   if (printRequestedInfo(argc, argv)) return 0;  // before the log set-up: no log file
   google::InitGoogleLogging("");
@@ -65,15 +80,13 @@ int marluneMain(int argc, char** argv) {
   platform::InterruptWatch interrupts;
   TranslateJob job;
   const std::string& path = optionMap()["-cfg"];
-  const bool ready = prepareJob(job, path);
-  if (ready) {
-    job.run();
-  } else {
+  if (!prepareJob(job, path)) {
     std::fputs(loadFailureLine(path, job.message).c_str(), stderr);
+    endIfInterrupted(platform::interruptRequest());
+    return -1;
   }
-  if (const int request = platform::interruptRequest()) {
-    MLOG(ERROR, kInterrupted) << "interrupted by " << platform::interruptName(request);
-    platform::endAsInterrupted(request);
-  }
-  return ready ? 0 : -1;
+  const RunEnd end = job.run();
+  // A request that came after the verdict was made changes neither it nor the exit status.
+  endIfInterrupted(end.interruptedBy);
+  return end.written ? 0 : 1;
 }

@@ -11,9 +11,11 @@
 #include "platform/platform.h"
 #include "run/config.h"
 #include "run/result_document.h"
+#include "transport/local_json.h"
 #include "transport/text_encoding.h"
 #include "util/ascii.h"
 #include "util/log.h"
+#include "util/masking.h"
 
 namespace {
 
@@ -57,7 +59,20 @@ bool TranslateJob::loadConfig(const std::string& path) {
     message = problem;
     return false;
   }
+  // A result file that could not be written would leave an earlier run's verdict standing.
+  const std::string written = outputPath;
   outputPath = utf8ToLocal(outputPath);
+  if (outputPath.empty()) {
+    message = "output " + written +
+              " has no name in the local code page (GBK): a character outside it, or bytes "
+              "that are no UTF-8";
+    return false;
+  }
+  std::string reason;
+  if (!platform::isFileLocation(outputPath, reason)) {
+    message = "output " + written + " " + reason;
+    return false;
+  }
   deriveUrls();
   return true;
 }
@@ -77,9 +92,9 @@ bool TranslateJob::clearEarlierResult() {
 }
 
 // libcurl's global state belongs to the transport session, which lives for the whole run.
-bool TranslateJob::run() {
+RunEnd TranslateJob::run() {
   tokenExpiry = platform::nowTicks();
-  int64_t start = platform::nowTicks();
+  const int64_t start = platform::steadyTicks();
 
   bool succeeded = false;
   if (equalsIgnoreCase(cmdType, "translate")) {
@@ -88,23 +103,32 @@ bool TranslateJob::run() {
     succeeded = waitForTranslate();
   } else if (equalsIgnoreCase(cmdType, "translatewaitfor")) {
     succeeded = commitTranslate() && waitForTranslate();
+  } else {
+    message = "unknown cmdtype " + cmdType + ": use translate, waitfor or translatewaitfor";
+    MLOG(WARNING, kUnknownCommand) << loggableText(message, kLoggedTextBytes);
   }
 
-  int64_t end = platform::nowTicks();
-  MLOG(INFO, kSpendTime) << "spend time: " << (end - start) / platform::kTicksPerSecond
+  MLOG(INFO, kSpendTime) << "spend time: "
+                         << (platform::steadyTicks() - start) / platform::kTicksPerSecond
                          << " seconds.";
-  if (platform::interruptRequest() != 0) {
+  RunEnd end;
+  end.interruptedBy = platform::interruptRequest();
+  if (end.interruptedBy != 0) {
     succeeded = false;
     message = "interrupted";
   }
 
   std::string reason;
-  bool written = writeResultFile(outputPath, succeeded, message, fileId, reason);
-  if (!written) {
+  end.written = writeResultFile(outputPath, succeeded, message, fileId, reason);
+  if (!end.written) {
     MLOG(ERROR, kOutputResultFailed) << "output result failed!";
     MLOG(ERROR, kOutputResultReason) << "cannot write " << outputPath << ": " << reason;
   }
-  return written;
+  MLOG(INFO, kVerdict) << "verdict " << (succeeded ? "success" : "failed") << " ("
+                       << loggableText(message, kLoggedTextBytes) << ") "
+                       << (end.written ? "written to " : "not written to ")
+                       << loggableText(outputPath, kLoggedTextBytes);
+  return end;
 }
 
 GatewayIdentity TranslateJob::gatewayIdentity() const {
@@ -150,5 +174,5 @@ StatusPoll TranslateJob::getTranslateStatus(int64_t deadlineTicks) {
 bool TranslateJob::waitForTranslate() {
   return waitForOutcome(
       overtime, [this](int64_t deadlineTicks) { return getTranslateStatus(deadlineTicks); },
-      message);
+      message, "file " + fileId);
 }

@@ -9,15 +9,24 @@
 #include "credentials/gateway_identity.h"
 #include "job/translate_status.h"
 
+// How a run ended: whether its result file was written, and the request to end the process
+// (platform::interruptRequest) that made its verdict "interrupted", 0 when none did.
+struct RunEnd {
+  bool written = false;
+  int interruptedBy = 0;
+};
+
 // The job's operations are all defined in translate_job.cpp.
 class TranslateJob {
  public:
   // --- Configuration and run ---
 
-  // Reads and checks the configuration file at `path` and fills the job, the service URLs made
-  // absolute (deriveUrls). Sends nothing and changes nothing outside the job. False when the job
-  // cannot run, with the reason in `message`; a file that cannot be read or is not a JSON object
-  // is also logged.
+  // Reads and checks the configuration file at `path` and fills the job, the output path in the
+  // local code page and the service URLs made absolute (deriveUrls). Sends nothing and changes
+  // nothing outside the job. False when the job cannot run, with the reason in `message`: also
+  // for an output path that has no name in the local code page, whose folder is missing or no
+  // directory, or that is a directory. A file that cannot be read or is not a JSON object is
+  // also logged.
   bool loadConfig(const std::string& path);
 
   // Makes the three service URLs absolute: `rootUrl` joined with each path, as they are.
@@ -30,9 +39,10 @@ class TranslateJob {
   bool clearEarlierResult();
 
   // Does the configured work and writes the result document: "failed" with the message
-  // "interrupted" once the process was asked to end (platform::InterruptWatch). True when the
-  // file was written; a failure is logged with the path and the system's reason.
-  bool run();
+  // "interrupted" once the process was asked to end (platform::InterruptWatch), with a message
+  // naming the known ones for an unknown command type. A result that cannot be written is
+  // logged with the path and the system's reason.
+  RunEnd run();
 
   // --- Credentials and translation: thin adapters over the request functions of credentials/
   // and job/, reading and writing the fields below. ---

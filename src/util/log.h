@@ -24,6 +24,11 @@ enum class LogLine : int {
   kPassingTrouble = 191,     // WARNING "<request>: HTTP <status> tells nothing of the job: <body>"
   kPollRefused = 193,        // INFO "getTranslateStatus: ... asking for a new token ..."
   kNoServiceToken = 195,     // ERROR "getMarluneAccessToken: <what the answer said>"
+  kConfigWarning = 197,      // WARNING "unknown key ...", "overtime ... is not a whole number ..."
+  kUnknownCommand = 198,     // WARNING "unknown cmdtype ...: use translate, waitfor or ..."
+  kJob = 199,                // INFO "job <config>: cmdtype ..., file ..., ... mode, rooturl ..."
+  kWaitProgress = 201,       // INFO "file <id> processing, <n> s of <overtime>"
+  kVerdict = 203,            // INFO "verdict <code> (<message>) written to <path>"
 };
 
 // Logs at INFO, WARNING or ERROR as one of the lines above: MLOG(ERROR, kCfgEmpty) << "-cfg

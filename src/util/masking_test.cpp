@@ -20,6 +20,14 @@ TEST(MaskCredentials, HidesOnlyTheCredentialValue) {
   EXPECT_EQ(maskCredentials("http://h/t?v=1?credential=a+b/c=="), "http://h/t?v=1?credential=***");
 }
 
+TEST(MaskCredentials, HidesThePasswordOfEveryUrlInAText) {
+  EXPECT_EQ(maskCredentials("https://user:p@ss:w@h:8080/t?x=1"), "https://user:***@h:8080/t?x=1");
+  EXPECT_EQ(maskCredentials("to http://u:p@h and ftp://v:q@g/x failed"),
+            "to http://u:***@h and ftp://v:***@g/x failed");
+  EXPECT_EQ(maskCredentials("http://user@h/t"), "http://user@h/t");
+  EXPECT_EQ(maskCredentials("http://h:8080/t@x:y"), "http://h:8080/t@x:y");
+}
+
 TEST(LoggableText, IsBoundedAndKeepsToOneLine) {
   EXPECT_EQ(loggableText("bad client", 10), "bad client");
   EXPECT_EQ(loggableText("bad client id", 10), "bad client...");

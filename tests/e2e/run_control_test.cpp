@@ -8,6 +8,7 @@
 #include "support/file_util.h"
 #include "support/job_config.h"
 #include "support/process.h"
+#include "support/test_server.h"
 
 using namespace testing_support;
 
@@ -110,20 +111,60 @@ TEST(RunControl, AnUnknownCommandRunsNothingAndReportsFailure) {
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(readFile(dir + "/result.json"),
-            R"({"code":"failed","message":"account url is empty!","data":{"fileitemid":"77"}})");
+            R"({"code":"failed","message":"unknown cmdtype upload: use translate, waitfor or )"
+            R"(translatewaitfor","data":{"fileitemid":"77"}})");
+  EXPECT_EQ(
+      countOf(run.err, "] unknown cmdtype upload: use translate, waitfor or translatewaitfor"), 1u)
+      << run.err;
   EXPECT_EQ(run.out,
             "-cfg\n" + dir + "/job.json\n log dir is " + clientLogBase(MARLUNE_BINARY) + "\n");
   EXPECT_NE(run.err.find("]  load config success."), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("] spend time: 0 seconds."), std::string::npos) << run.err;
 }
 
-TEST(RunControl, AnUnwritableOutputIsLoggedButTheExitStatusIsZero) {
+// A caller that closed standard error loses no log line, and one that pipes the configuration
+// in gets its job run.
+TEST(RunControl, AClosedStandardErrorAndAPipedConfigurationWork) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a POSIX shell";
+#else
   std::string dir = makeTempDir();
   writeFile(dir + "/job.json",
-            JobConfig("none", "r", dir + "/missing/result.json").remove("requestbody"));
-  ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
+            JobConfig("none", "http://127.0.0.1:9", dir + "/result.json").remove("requestbody"));
+  const std::vector<std::string> earlierLogs = clientLogFiles(MARLUNE_BINARY);
+  ProcessResult run = runProcess(
+      {"/bin/sh", "-c", "exec \"$0\" -cfg \"$1\" 2>&-", MARLUNE_BINARY, dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_NE(run.err.find("] output result failed!"), std::string::npos) << run.err;
+  std::vector<std::string> logs = logFilesOfRun(MARLUNE_BINARY, run.id, earlierLogs);
+  ASSERT_EQ(logs.size(), 1u);
+  const std::string log = readFile(logs[0]);
+  for (const char* line : {"] job ", "]  load config success.", "] unknown cmdtype none",
+                           "] spend time: ", "] verdict failed"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  removeTree(dir + "/result.json");
+  run = runProcess(
+      {"/bin/sh", "-c", "cat \"$1\" | \"$0\" -cfg /dev/stdin", MARLUNE_BINARY, dir + "/job.json"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(fileExists(dir + "/result.json"));
+  removeTree(dir);
+#endif
+}
+
+// A problem the configuration shows is refused before any request: nothing is sent, nothing
+// written, and the one line on standard error says why.
+TEST(RunControl, AnOutputWithoutItsFolderIsRefusedAtTheDoor) {
+  std::string dir = makeTempDir();
+  TestServer server;
+  writeFile(dir + "/job.json", JobConfig("translate", server.url(), dir + "/missing/result.json"));
+  ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
+  EXPECT_EQ(run.exitStatus, 255);
+  EXPECT_NE(run.err.find("marluneTranslate: " + dir + "/job.json: output " + dir +
+                         "/missing/result.json its folder " + dir + "/missing cannot be used: "),
+            std::string::npos)
+      << run.err;
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(sortedEntries(dir), std::vector<std::string>{"job.json"});
 }
 
 TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
@@ -131,7 +172,8 @@ TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
   std::string dir = makeTempDir();
   std::string client = copyOfTheClient(dir);
   writeFile(dir + "/logs", "");
-  writeFile(dir + "/job.json", JobConfig("none", "r", dir + "/result.json").remove("requestbody"));
+  writeFile(dir + "/job.json",
+            JobConfig("none", "http://127.0.0.1:9", dir + "/result.json").remove("requestbody"));
   std::string tmp = makeTempDir();
   ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", temporaryDirectory(tmp));
   EXPECT_EQ(run.exitStatus, 0);
@@ -181,13 +223,14 @@ TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
 TEST(RunControl, AChineseResultPathGetsItsNameAndLinesEndAsTheSystemEndsThem) {
   std::string dir = makeTempDir();
   const std::string name = "\xE7\xBB\x93\xE6\x9E\x9C-result.json";  // "result" in Chinese
-  writeFile(dir + "/job.json", JobConfig("none", "r", dir + "/" + name).fileId(5));
+  writeFile(dir + "/job.json", JobConfig("none", "http://127.0.0.1:9", dir + "/" + name).fileId(5));
   ProcessOptions options;
   options.stdoutPath = dir + "/stdout";
   ChildProcess child({MARLUNE_BINARY, "-cfg", dir + "/job.json"}, options);
   EXPECT_EQ(child.wait(), 0);
-  EXPECT_EQ(readFile(dir + "/" + name),
-            R"({"code":"failed","message":"account url is empty!","data":{"fileitemid":"5"}})");
+  EXPECT_EQ(readFile(dir + "/" + name), R"({"code":"failed","message":"unknown cmdtype none: use )"
+                                        R"(translate, waitfor or translatewaitfor",)"
+                                        R"("data":{"fileitemid":"5"}})");
 #ifdef _WIN32
   const std::string lineEnd = "\r\n";
 #else
