@@ -1,0 +1,86 @@
+"""Tests of bench/run's arithmetic and verdicts: medians, nearest-rank quantiles, the poll gaps
+of a crowd, and a row's pass or fail. Runs without root or servers:
+    python3 -B bench/benchlib/test_benchlib.py"""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+from benchlib.report import Row  # noqa: E402
+from benchlib.stats import CrowdGaps, median, nearest_rank  # noqa: E402
+
+
+class MedianTest(unittest.TestCase):
+    def test_odd_count_is_the_middle_value(self):
+        self.assertEqual(median([30, 10, 20]), 20)
+
+    def test_even_count_is_the_mean_of_the_middle_two_rounded_half_to_even(self):
+        self.assertEqual(median([40, 10, 20, 30]), 25)
+        self.assertEqual(median([1, 4]), 2)
+        self.assertEqual(median([1, 2, 4, 9]), 3)
+
+    def test_no_values_is_an_error(self):
+        with self.assertRaises(ValueError):
+            median([])
+
+
+class NearestRankTest(unittest.TestCase):
+    def test_p99_of_a_thousand_is_the_990th(self):
+        values = list(range(1000, 0, -1))
+        self.assertEqual(nearest_rank(values, 0.99), 990)
+
+    def test_rank_rounds_up_and_is_at_least_one(self):
+        self.assertEqual(nearest_rank([5, 1, 3], 0.5), 3)
+        self.assertEqual(nearest_rank([5, 1, 3], 0.0), 1)
+        self.assertEqual(nearest_rank([5, 1, 3], 1.0), 5)
+
+    def test_none_without_values(self):
+        self.assertIsNone(nearest_rank([], 0.99))
+
+
+class CrowdGapsTest(unittest.TestCase):
+    def test_gaps_are_per_client_in_time_order_numbered_by_the_poll_ending_them(self):
+        crowd = CrowdGaps()
+        crowd.add_crowd(["110.5 7", "100.0 7", "100.2 8", "105.001 7", "105.4 8"], clients=2)
+        self.assertEqual(sorted(crowd.gaps), [(5.001, 2), (5.2, 2), (5.499, 3)])
+        self.assertEqual(crowd.quantile(0.99), 5.499)
+        self.assertEqual(crowd.quantile(0.99, from_poll=3), 5.499)
+        self.assertEqual(crowd.quantile(0.5), 5.2)
+
+    def test_clients_without_a_status_request_count_as_zero_polls(self):
+        crowd = CrowdGaps()
+        crowd.add_crowd(["1.0 1", "6.0 1"], clients=3)
+        self.assertEqual(crowd.polls_made(runs=1), "2 clients 0 polls, 1 clients 2 polls")
+
+    def test_polls_made_is_per_run(self):
+        crowd = CrowdGaps()
+        for _ in range(2):
+            crowd.add_crowd([f"{t}.0 {i}" for i in (1, 2) for t in (0, 5, 10)], clients=2)
+        self.assertEqual(crowd.polls_made(runs=2), "3 polls each")
+        self.assertIsNone(CrowdGaps().quantile(0.99))
+
+
+class RowTest(unittest.TestCase):
+    def test_a_value_above_its_target_fails(self):
+        row = Row("f", "c", "p", "1.07", "<=", "1.0")
+        self.assertEqual(row.verdict(), "FAIL")
+        self.assertEqual(row.json()["pass"], False)
+
+    def test_an_equal_count_passes(self):
+        self.assertEqual(Row("f", "c", "p", "1000", "==", "1000").verdict(), "pass")
+        self.assertEqual(Row("f", "c", "p", "999", "==", "1000").verdict(), "FAIL")
+
+    def test_a_row_without_target_has_no_verdict(self):
+        row = Row("f", "c", "p", "0.343")
+        self.assertEqual((row.verdict(), row.target_text()), ("-", "-"))
+        self.assertIsNone(row.json()["pass"])
+
+    def test_json_values_are_numbers_whole_or_not(self):
+        self.assertEqual(Row("f", "c", "p", "7000", "==", "7000").json()["value"], 7000)
+        self.assertEqual(Row("f", "c", "p", "5.006", "<=", "5.2").json()["value"], 5.006)
+
+
+if __name__ == "__main__":
+    unittest.main()
