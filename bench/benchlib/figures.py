@@ -156,6 +156,7 @@ def https(bench):
     """Translate over HTTPS against nginx: the client, which names only the CA directory,
     against curl with its default CA settings and curl told to use the directory."""
     name, base = "translate-https", bench.nginx.https
+    say(f"measuring translate over HTTPS: {bench.settings.runs} runs")
     for _ in range(bench.settings.runs):
         for subject in bench.subjects:
             translate_run(bench, name, subject, base)
@@ -205,6 +206,7 @@ def large(bench):
     """A commit answer whose "message" is 64 MiB, from nginx and from the emulator; its peak
     memory above that of a small translate (when translate was measured too)."""
     runs = bench.settings.large_runs
+    say(f"measuring 64 MiB answers: {runs} runs")
     for _ in range(runs):
         for subject in bench.subjects:
             large_run(bench, "large-nginx", subject, bench.nginx.http_large)
