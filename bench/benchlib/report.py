@@ -46,9 +46,22 @@ class Row:
                 "before": self.before, "pass": self.passed()}
 
 
+class Number(str):
+    """A number as printed ("1.10", "5.002", "7000"), written into the JSON as that text."""
+
+
 def number(text):
-    """A printed number as JSON holds it: whole numbers as integers."""
-    return float(text) if "." in text else int(text)
+    float(text)  # a number, or a ValueError here rather than broken JSON later
+    return Number(text)
+
+
+def json_text(value):
+    return str(value) if isinstance(value, Number) else json.dumps(value, ensure_ascii=False)
+
+
+def json_item(item):
+    """One figure, gap or median of the results: an object on one line."""
+    return "{" + ", ".join(f"{json.dumps(k)}: {json_text(v)}" for k, v in item.items()) + "}"
 
 
 def git_text(*args):
@@ -143,10 +156,10 @@ class Report:
         lines = ["{"]
         for key, value in document.items():
             if isinstance(value, list):
-                items = [f"    {json.dumps(item, ensure_ascii=False)}" for item in value]
+                items = [f"    {json_item(item)}" for item in value]
                 lines.append(f'  "{key}": [\n' + ",\n".join(items) + "\n  ],")
             else:
-                lines.append(f'  "{key}": {json.dumps(value, ensure_ascii=False)},')
+                lines.append(f'  "{key}": {json_text(value)},')
         lines[-1] = lines[-1].rstrip(",")
         lines.append("}")
         text = "\n".join(lines) + "\n"

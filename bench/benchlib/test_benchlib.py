@@ -2,13 +2,14 @@
 of a crowd, and a row's pass or fail. Runs without root or servers:
     python3 -B bench/benchlib/test_benchlib.py"""
 
+import json
 import os
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from benchlib.report import Row  # noqa: E402
+from benchlib.report import Row, json_item  # noqa: E402
 from benchlib.stats import CrowdGaps, median, nearest_rank  # noqa: E402
 
 
@@ -77,9 +78,11 @@ class RowTest(unittest.TestCase):
         self.assertEqual((row.verdict(), row.target_text()), ("-", "-"))
         self.assertIsNone(row.json()["pass"])
 
-    def test_json_values_are_numbers_whole_or_not(self):
-        self.assertEqual(Row("f", "c", "p", "7000", "==", "7000").json()["value"], 7000)
-        self.assertEqual(Row("f", "c", "p", "5.006", "<=", "5.2").json()["value"], 5.006)
+    def test_json_values_are_the_numbers_as_printed(self):
+        row = json.loads(json_item(Row("f", "c", "p", "1.10", "<=", "1.0", "0.99").json()))
+        self.assertEqual((row["value"], row["before"], row["pass"]), (1.1, "0.99", False))
+        self.assertIn('"value": 1.10,', json_item(Row("f", "c", "p", "1.10").json()))
+        self.assertEqual(json.loads(json_item(Row("f", "c", "p", "7000").json()))["value"], 7000)
 
 
 if __name__ == "__main__":
