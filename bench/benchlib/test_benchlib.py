@@ -1,16 +1,34 @@
-"""Tests of bench/run's arithmetic and verdicts: medians, nearest-rank quantiles, the poll gaps
-of a crowd, and a row's pass or fail. Runs without root or servers:
+"""Tests of bench/run's arithmetic and verdicts (medians, nearest-rank quantiles, the poll gaps
+of a crowd, a row's pass or fail) and of how a waitfor's CPU between polls is read (a stand-in
+client, no servers). Runs without root:
     python3 -B bench/benchlib/test_benchlib.py"""
 
 import json
 import os
 import sys
+import types
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
+from benchlib.bench import Bench  # noqa: E402
+from benchlib.clients import Waitfor, run_waitfors  # noqa: E402
 from benchlib.report import Row, json_item  # noqa: E402
+from benchlib.setup import Subject  # noqa: E402
 from benchlib.stats import CrowdGaps, median, nearest_rank  # noqa: E402
+
+# A client that writes the result its configuration asks for, answers four polls with "+",
+# spins a little, and ends after the number of seconds in its first argument.
+STAND_IN_CLIENT = """#!/usr/bin/env python3
+import json, sys, time
+config = json.load(open(sys.argv[3]))
+with open(config["output"], "w") as out:
+    out.write("done")
+print("++++", flush=True)
+end = time.monotonic() + float(sys.argv[1])
+while time.monotonic() < end:
+    sum(range(1000))
+"""
 
 
 class MedianTest(unittest.TestCase):
@@ -83,6 +101,41 @@ class RowTest(unittest.TestCase):
         self.assertEqual((row["value"], row["before"], row["pass"]), (1.1, "0.99", False))
         self.assertIn('"value": 1.10,', json_item(Row("f", "c", "p", "1.10").json()))
         self.assertEqual(json.loads(json_item(Row("f", "c", "p", "7000").json()))["value"], 7000)
+
+
+class QuickWaitfor(Waitfor):
+    READS = {"first": 0.5, "last": 2.0}
+
+
+class WaitforReadTest(unittest.TestCase):
+    def setUp(self):
+        self.bench = Bench(types.SimpleNamespace(baseline=""))
+        self.addCleanup(self.bench.close)
+
+    def waitfor_lasting(self, seconds):
+        client = self.bench.path(f"client-{seconds}")
+        with open(client, "w") as out:
+            out.write(STAND_IN_CLIENT)
+        os.chmod(client, 0o755)
+        # The configuration's path comes third: "-cfg FILE" after the seconds.
+        launcher = self.bench.path(f"launch-{seconds}")
+        with open(launcher, "w") as out:
+            out.write(f'#!/bin/sh\nexec {client} {seconds} "$@"\n')
+        os.chmod(launcher, 0o755)
+        subject = Subject(f"s{seconds}".replace(".", ""), launcher, "")
+        return QuickWaitfor(self.bench, "poll", subject, "http://127.0.0.1:9", 1, 120, "done", 4)
+
+    def test_cpu_between_the_reads_is_kept_per_poll(self):
+        waitfor = self.waitfor_lasting(3)
+        run_waitfors([waitfor])
+        [(wall, cpu_per_poll, rss)] = self.bench.raw[("poll", waitfor.subject.name)]
+        self.assertGreater(cpu_per_poll, 0)
+
+    def test_a_client_ended_before_its_last_read_is_left_out_not_failed(self):
+        ended, running = self.waitfor_lasting(0), self.waitfor_lasting(3)
+        run_waitfors([ended, running])
+        self.assertNotIn(("poll", ended.subject.name), self.bench.raw)
+        self.assertIn(("poll", running.subject.name), self.bench.raw)
 
 
 if __name__ == "__main__":
