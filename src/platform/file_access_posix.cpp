@@ -43,6 +43,30 @@ bool ownerAllowed(const std::string& path, const struct stat& entry, std::string
   return false;
 }
 
+// False, with the reason, when a folder on the way to `path` is a link in a shared directory
+// that belongs neither to this process's user nor to the directory's owner: such a link could
+// take what is written there into another user's folder.
+bool foldersAllowed(const std::string& path, std::string& reason) {
+  const std::string folder = folderOf(path);
+  std::string walked = folder[0] == '/' ? "/" : ".";
+  for (size_t start = 0; start < folder.size();) {
+    size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    const std::string name = folder.substr(start, end - start);
+    start = end + 1;
+    if (name.empty() || name == ".") continue;
+    const std::string next = (walked == "/" ? "" : walked) + "/" + name;
+    struct stat entry;
+    if (lstat(next.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) &&
+        !ownerAllowed(next, entry, reason)) {
+      reason += " (" + next + ")";
+      return false;
+    }
+    walked = next;
+  }
+  return true;
+}
+
 // What a file that is neither a regular file nor a pipe is, for a reason; nullptr for those two.
 const char* unreadableKind(const struct stat& info) {
   if (S_ISDIR(info.st_mode)) return "a directory";
@@ -135,8 +159,10 @@ bool isFileLocation(const std::string& localPath, std::string& reason) {
 
 bool sharedFolderAllows(const std::string& localPath, std::string& reason) {
   const std::string path = fileSystemPath(localPath);
+  if (path.empty()) return true;
+  if (!foldersAllowed(path, reason)) return false;
   struct stat entry;
-  return path.empty() || lstat(path.c_str(), &entry) != 0 || ownerAllowed(path, entry, reason);
+  return lstat(path.c_str(), &entry) != 0 || ownerAllowed(path, entry, reason);
 }
 
 std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& reason) {
@@ -145,6 +171,7 @@ std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::str
     reason = localPath.empty() ? "no file name" : "a name not valid in code page 936";
     return nullptr;
   }
+  if (!foldersAllowed(path, reason)) return nullptr;
   struct stat entry;
   const bool link = lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
   if (link && !ownerAllowed(path, entry, reason)) return nullptr;

@@ -48,6 +48,7 @@ bool replaceFileWith(const std::string& localPath, const FileWriter& write, std:
     return writeInPlace(localPath, write, reason);
   }
   const std::string temporary = localPath + "." + makeUuid() + ".tmp";
+  bool whole = false;
   {
     CleanUpOnTermination removeOnEnd(temporary);
     std::FILE* file = openForWriting(temporary, true, reason);
@@ -56,9 +57,14 @@ bool replaceFileWith(const std::string& localPath, const FileWriter& write, std:
         removeFile(temporary);
         return false;  // the old file stays as it was
       }
-      if (replaceFile(temporary, localPath)) return true;
-      removeFile(temporary);
+      whole = true;
     }
+  }
+  // Once the content lies whole beside it, moving it into place is the last step: a request to
+  // end the process that comes now no longer takes it back.
+  if (whole) {
+    if (replaceFile(temporary, localPath)) return true;
+    removeFile(temporary);
   }
   // Where no file can be made beside it, or moved over it (a sticky directory holding
   // another user's file), the content is written in place, as it always could be.
@@ -75,9 +81,9 @@ bool writeTextFile(std::string localPath, std::string text, std::string& reason)
 }
 
 bool clearFile(const std::string& localPath, std::string& reason) {
+  if (!sharedFolderAllows(localPath, reason)) return false;
   const PathKind kind = pathKind(localPath);
-  if (kind == PathKind::kNothing) return true;
-  if (kind == PathKind::kOther) return sharedFolderAllows(localPath, reason);
+  if (kind == PathKind::kNothing || kind == PathKind::kOther) return true;
   if (kind == PathKind::kRegularFile && removeFile(localPath)) return true;
   std::FILE* file = openForWriting(localPath, false, reason);
   return file != nullptr && std::fclose(file) == 0;

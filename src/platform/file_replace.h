@@ -18,7 +18,9 @@ using FileWriter = std::function<bool(std::FILE*)>;
 // instead, and so is a file that cannot be replaced (its directory forbids it); a regular file
 // written so is emptied when the write fails. What sharedFolderAllows refuses is not written.
 // False, with the system's reason in `reason`, when the content was not written in full; no
-// temporary file is left behind, even when the process is told to end.
+// temporary file is left behind, even when the process is told to end while writing. Once the
+// content is whole, a request to end the process no longer stops it from being moved into
+// place.
 bool replaceFileWith(const std::string& localPath, const FileWriter& write, std::string& reason);
 
 // replaceFileWith holding `text`.
@@ -27,7 +29,7 @@ bool writeTextFile(std::string localPath, std::string text, std::string& reason)
 // Clears what an earlier run left at `localPath`: a regular file is removed, or emptied where
 // it cannot be removed (its directory is not writable) or has other names; a device, a pipe,
 // a link and what it points to stay as they are. False, with the reason in `reason`, when a
-// regular file keeps its content, or when sharedFolderAllows refuses what is there.
+// regular file keeps its content, or when sharedFolderAllows refuses the path.
 bool clearFile(const std::string& localPath, std::string& reason);
 
 }  // namespace platform

@@ -153,6 +153,15 @@ TEST(WriteTextFile, InASharedDirectoryWhatAnotherUserPlantedIsLeftAlone) {
   EXPECT_FALSE(platform::clearFile(link, message));
   EXPECT_EQ(platform::openForWriting(planted, false, message), nullptr);
   EXPECT_EQ(message, "a file of another user in a shared directory");
+  // The same for a folder on the way: another user's link to another user's folder.
+  const std::string folderLink = dir + "/jobs";
+  ASSERT_EQ(testing_support::asOtherUser(
+                [&] { return symlink(elsewhere.c_str(), folderLink.c_str()) == 0 ? 0 : 1; }),
+            0);
+  EXPECT_FALSE(platform::clearFile(folderLink + "/result.json", message));
+  EXPECT_EQ(message, "a link of another user in a shared directory (" + folderLink + ")");
+  EXPECT_FALSE(platform::writeTextFile(folderLink + "/result.json", "{}", message));
+  EXPECT_FALSE(fileExists(elsewhere + "/result.json"));
   testing_support::removeTree(dir);
   testing_support::removeTree(elsewhere);
 #endif

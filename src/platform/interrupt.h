@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
+#include <streambuf>
 #include <string>
 
 namespace platform {
@@ -38,6 +40,22 @@ std::string interruptName(int request);
 // systems (a shell sees 128 + its number), with the exit code of a Ctrl-C (0xC000013A) on
 // Windows. Standard output and error are flushed first.
 [[noreturn]] void endAsInterrupted(int request);
+
+// While alive, what the process writes to standard output through std::cout waits for a slow
+// reader only until a request to end the process is recorded, and is dropped from then on: a
+// reader that stops reading holds a run up, but cannot keep it from ending. What is left is
+// written out when the object ends. On Windows std::cout stays as it is.
+class InterruptibleOutput {
+ public:
+  InterruptibleOutput();
+  ~InterruptibleOutput();
+  InterruptibleOutput(const InterruptibleOutput&) = delete;
+  InterruptibleOutput& operator=(const InterruptibleOutput&) = delete;
+
+ private:
+  std::unique_ptr<std::streambuf> buffer_;
+  std::streambuf* previous_ = nullptr;
+};
 
 // While alive, a request to end the process ends it at once, recorded or not, after removing
 // the file `localPath` (a temporary file) or emptying the regular file `file` (written in

@@ -9,9 +9,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 #include "platform/interrupt.h"
 #include "platform/native_path.h"
@@ -87,7 +90,62 @@ int64_t steadyMillis() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Writes [data, data + size) to standard output, a pipe's atomic amount at a time, each once
+// standard output takes it at once; false when it fails, or a request to end the process
+// comes first.
+bool writeOut(const char* data, size_t size) {
+  while (size > 0) {
+    if (interruptRequest() != 0) return false;
+    pollfd ends[2] = {{STDOUT_FILENO, POLLOUT, 0}, {g_wakeReadFd, POLLIN, 0}};
+    if (poll(ends, 2, -1) < 0 && errno != EINTR) return false;
+    if (ends[0].revents == 0) continue;
+    const ssize_t put = write(STDOUT_FILENO, data, std::min<size_t>(size, PIPE_BUF));
+    if (put < 0 && errno != EINTR && errno != EAGAIN) return false;
+    if (put > 0) {
+      data += put;
+      size -= static_cast<size_t>(put);
+    }
+  }
+  return true;
+}
+
+// A buffer for std::cout that writes with writeOut.
+class OutputBuffer : public std::streambuf {
+ public:
+  OutputBuffer() { setp(buffer_, buffer_ + sizeof(buffer_)); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!writeBuffered()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return writeBuffered() ? 0 : -1; }
+
+ private:
+  bool writeBuffered() {
+    const bool written = writeOut(pbase(), static_cast<size_t>(pptr() - pbase()));
+    setp(buffer_, buffer_ + sizeof(buffer_));
+    return written;
+  }
+
+  char buffer_[PIPE_BUF];
+};
+
 }  // namespace
+
+InterruptibleOutput::InterruptibleOutput() : buffer_(new OutputBuffer) {
+  std::cout.flush();
+  previous_ = std::cout.rdbuf(buffer_.get());
+}
+
+InterruptibleOutput::~InterruptibleOutput() {
+  std::cout.flush();
+  std::cout.rdbuf(previous_);
+}
 
 InterruptWatch::InterruptWatch() {
   int ends[2];

@@ -124,4 +124,8 @@ CleanUpOnTermination::~CleanUpOnTermination() {
   stopHandling();
 }
 
+InterruptibleOutput::InterruptibleOutput() {}
+
+InterruptibleOutput::~InterruptibleOutput() {}
+
 }  // namespace platform

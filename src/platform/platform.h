@@ -115,7 +115,8 @@ std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::str
 // write to that is sticky, as /tmp is, and holds a link or file that belongs neither to this
 // process's user nor to the directory's owner: such a link is not followed and such a file
 // not written to, as the kernel's protected_symlinks and protected_regular settings would
-// have it, whatever they are. Always true on Windows, which has no sticky directories.
+// have it, whatever they are. The same holds for every folder on the way to `localPath`: none
+// may be such a link. Always true on Windows, which has no sticky directories.
 bool sharedFolderAllows(const std::string& localPath, std::string& reason);
 
 // Empties the regular file open as `file` (a device or pipe stays as it is). False when it

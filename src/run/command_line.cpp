@@ -167,10 +167,11 @@ std::string usageText(const std::string& logDir) {
       "\n"
       "Runs one translate job of the Marlune service as the JSON configuration FILE says,\n"
       "writes the outcome to the result file named by \"output\" and exits with 0; exits\n"
-      "with 255 when -cfg is missing, the configuration does not load or an earlier\n"
-      "result at the output path cannot be cleared. Asked to end (SIGTERM, SIGINT,\n"
-      "SIGHUP; Ctrl-C and the like on Windows), it writes the result \"failed\" with\n"
-      "the message \"interrupted\" and ends as the signal does (a shell sees 128 + N).\n"
+      "with 1 when that file cannot be written, with 255 when -cfg is missing, the\n"
+      "configuration does not load or an earlier result at the output path cannot be\n"
+      "cleared. Asked to end (SIGTERM, SIGINT, SIGHUP; Ctrl-C and the like on Windows),\n"
+      "it writes the result \"failed\" with the message \"interrupted\" and ends as the\n"
+      "signal does (a shell sees 128 + N).\n"
       "\n"
       "Configuration keys (default or requirement in brackets):\n";
   for (const ConfigKey& key : configKeys()) text += keyLine(key);

@@ -78,6 +78,7 @@ int marluneMain(int argc, char** argv) {
   // From here on a request to end the process cuts the pause or transfer under way short; the
   // run writes its result and then ends as the request would have ended it.
   platform::InterruptWatch interrupts;
+  platform::InterruptibleOutput output;
   TranslateJob job;
   const std::string& path = optionMap()["-cfg"];
   if (!prepareJob(job, path)) {

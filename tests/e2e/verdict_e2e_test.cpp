@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "support/client_run.h"
 #include "support/emulator_process.h"
@@ -28,13 +29,14 @@ const char kToken[] =
 
 class Verdict : public ::testing::Test {
  protected:
-  // Starts the client on a translate job against the server, in gateway mode when `gateway`.
-  std::unique_ptr<ChildProcess> start(bool gateway) {
+  // Starts the client on a translate job against the server, in gateway mode when `gateway`;
+  // its standard output a pipe that nobody reads when `unread`.
+  std::unique_ptr<ChildProcess> start(bool gateway, bool unread = false) {
     JobConfig config("translate", server.url(), client.resultPath());
     if (gateway) config.gateway(server.url(), "t", "o");
     writeFile(client.configPath(), config);
     ProcessOptions options;
-    options.stdoutPath = client.dir() + "/stdout";
+    if (!unread) options.stdoutPath = client.dir() + "/stdout";
     options.stderrPath = client.dir() + "/stderr";
     return std::make_unique<ChildProcess>(
         std::vector<std::string>{MARLUNE_BINARY, "-cfg", client.configPath()}, options);
@@ -85,6 +87,30 @@ TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
   EXPECT_EQ(countOf(err, "] interrupted by SIGTERM\n"), 1u) << err;
   EXPECT_EQ(countOf("\n" + err, "\nE"), 1u) << err;          // and no other ERROR line
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);  // nor a retry
+#endif
+}
+
+// A caller that stops reading the output (a full pipe) holds the run up, but a request to end
+// it still ends it at once.
+TEST_F(Verdict, ARunBlockedOnItsOutputEndsWhenAsked) {
+#ifdef _WIN32
+  GTEST_SKIP() << "wine gives a child without a console no Ctrl-Break: it would be ended outright";
+#else
+  const std::string large = R"({"code":"success","message":")" + std::string(300000, 'm') +
+                            R"(","data":{"token":"T1","expireTime":"2999-01-01 00:00:00"}})";
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(large));
+  server.onAlways("PUT", "/v2/translate", jsonAnswer(R"({"code":"success"})"));
+  std::unique_ptr<ChildProcess> child = start(false, true);
+  ASSERT_TRUE(arrived("/oauth2/token"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // long enough to fill the pipe
+  const auto asked = std::chrono::steady_clock::now();
+  child->terminate();
+  child->wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1500));
+  EXPECT_EQ(child->killedBy(), SIGTERM);
+  EXPECT_EQ(client.result(),
+            R"({"code":"failed","message":"interrupted","data":{"fileitemid":"4242"}})");
+  EXPECT_TRUE(server.requestsTo("/v2/translate").empty());
 #endif
 }
 
