@@ -147,15 +147,23 @@ bool isFileLocation(const std::string& localPath, std::string& reason) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return (reason = "is a directory"), false;
   }
+  // The folder as the caller wrote it, a drive's root with its separator. Looked for in the
+  // wide name: a byte of a two-byte character in the local code page may be a backslash.
   const size_t separator = path.find_last_of(L"\\/");
-  const std::wstring folder =
-      separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
-  const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+  std::wstring wideFolder = L".";
+  if (separator != std::wstring::npos) {
+    const bool root = separator == 0 || (separator == 2 && path[1] == L':');
+    wideFolder = path.substr(0, root ? separator + 1 : separator);
+  }
+  std::string folder;
+  fromWide(kLocalCodePage, wideFolder, folder);
+  const DWORD folderAttributes = GetFileAttributesW(wideFolder.c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES) {
-    return (reason = "its folder cannot be used: " + systemMessage(GetLastError())), false;
+    reason = "its folder " + folder + " cannot be used: " + systemMessage(GetLastError());
+    return false;
   }
   if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return (reason = "its folder is no directory"), false;
+    return (reason = "its folder " + folder + " is no directory"), false;
   }
   return true;
 }

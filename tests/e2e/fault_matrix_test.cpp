@@ -215,10 +215,8 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusOne) {
 TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   RefusingPort closed;
   std::string url = closed.url();
-  ProcessResult run = client.run(JobConfig("translate", url, client.resultPath())
-                                     .set("accounturl", "a")
-                                     .set("appsecret", kSecret)
-                                     .fileId(7));
+  ProcessResult run = client.run(
+      JobConfig("translate", url, client.resultPath()).set("appsecret", kSecret).fileId(7));
   EXPECT_EQ(run.exitStatus, 0);
   const std::string why = "getMarluneAccessToken failed: Failed to connect to 127.0.0.1";
   EXPECT_EQ(client.result().rfind(R"({"code":"failed","message":")" + why, 0), 0u)
