@@ -184,7 +184,7 @@ const Option* find(const std::string& name) {
 // Name and value of args[i], the value taken from the next argument when the option needs
 // one; i moves past what was used.
 bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& option,
-                std::string& value, std::string& error) {
+                std::string& value, std::string& reason) {
   std::string name = args[i];
   size_t equals = name.find('=');
   bool inlineValue = equals != std::string::npos;
@@ -194,15 +194,15 @@ bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& 
   }
   option = find(name);
   if (option == nullptr) {
-    error = "unknown option " + name;
+    reason = "unknown option " + name;
     return false;
   }
   if (option->value == nullptr) {
-    if (inlineValue) error = "option " + name + " takes no value";
+    if (inlineValue) reason = "option " + name + " takes no value";
     return !inlineValue;
   }
   if (!inlineValue && i + 1 >= args.size()) {
-    error = "option " + name + " needs a value";
+    reason = "option " + name + " needs a value";
     return false;
   }
   if (!inlineValue) value = args[++i];
@@ -212,19 +212,19 @@ bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& 
 }  // namespace
 
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
-                          std::string& error) {
+                          std::string& reason) {
   for (size_t i = 0; i < args.size(); ++i) {
     const Option* option = nullptr;
     std::string value;
-    if (!takeOption(args, i, option, value, error)) return false;
+    if (!takeOption(args, i, option, value, reason)) return false;
     if (!option->set(value, options)) {
-      error = "bad value for " + std::string(option->name) + ": " + value;
+      reason = "bad value for " + std::string(option->name) + ": " + value;
       return false;
     }
     options.given.insert(option->name);
   }
   if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
-    error = "options --tls-cert and --tls-key go together";
+    reason = "options --tls-cert and --tls-key go together";
     return false;
   }
   if (options.given.count("--client-id") == 0) options.clientId = options.appKey;

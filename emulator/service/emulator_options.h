@@ -36,10 +36,10 @@ struct EmulatorOptions {
 };
 
 // Fills `options` from `args` (program name excluded): "--name value" or "--name=value", or
-// "--name" alone for a flag. False with the reason in `error` on an unknown option, a missing,
+// "--name" alone for a flag. False, with the reason in `reason`, on an unknown option, a missing,
 // malformed or unexpected value, or options that must come together and do not.
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
-                          std::string& error);
+                          std::string& reason);
 
 // The usage line and one line per option with its default, for --help.
 std::string emulatorUsage();

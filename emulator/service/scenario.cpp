@@ -1,4 +1,4 @@
-// Reading scenario files: every member is checked, and an error names where it is.
+// Reading scenario files: every member is checked, and a mistake is named where it is.
 #include "service/scenario.h"
 
 #include <cstdlib>
@@ -36,30 +36,30 @@ bool readStep(const Value& value, JobStep& step) {
 // The file id of a member named `name` of the object `section`, not yet in `seen`.
 template <typename Map>
 bool takeFileId(const char* section, const std::string& name, const Map& seen, int64_t& id,
-                std::string& error) {
+                std::string& reason) {
   if (parseFileId(name, id) && seen.count(id) == 0) return true;
-  error = "\"" + std::string(section) + "\": \"" + name + "\" is no file id, or one given twice";
+  reason = "\"" + std::string(section) + "\": \"" + name + "\" is no file id, or one given twice";
   return false;
 }
 
-bool readJobs(const Value& jobs, Scenario& scenario, std::string& error) {
-  if (!jobs.IsObject()) return (error = "\"jobs\" must be an object"), false;
+bool readJobs(const Value& jobs, Scenario& scenario, std::string& reason) {
+  if (!jobs.IsObject()) return (reason = "\"jobs\" must be an object"), false;
   for (const auto& member : jobs.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!takeFileId("jobs", name, scenario.jobs, id, error)) return false;
+    if (!takeFileId("jobs", name, scenario.jobs, id, reason)) return false;
     const Value& steps = member.value;
     if (!steps.IsArray() || steps.Empty()) {
-      error = "\"jobs\" \"" + name + "\": needs an array of steps";
+      reason = "\"jobs\" \"" + name + "\": needs an array of steps";
       return false;
     }
     std::vector<JobStep>& list = scenario.jobs[id];
     for (const Value& value : steps.GetArray()) {
       JobStep step;
       if (!readStep(value, step)) {
-        error = "\"jobs\" \"" + name + "\": step " + std::to_string(list.size() + 1) +
-                " must be \"processing\", \"success\" or {\"status\": \"failed\", \"message\": "
-                "TEXT}";
+        reason = "\"jobs\" \"" + name + "\": step " + std::to_string(list.size() + 1) +
+                 " must be \"processing\", \"success\" or {\"status\": \"failed\", \"message\": "
+                 "TEXT}";
         return false;
       }
       list.push_back(step);
@@ -68,16 +68,16 @@ bool readJobs(const Value& jobs, Scenario& scenario, std::string& error) {
   return true;
 }
 
-bool readCommits(const Value& commits, Scenario& scenario, std::string& error) {
-  if (!commits.IsObject()) return (error = "\"commits\" must be an object"), false;
+bool readCommits(const Value& commits, Scenario& scenario, std::string& reason) {
+  if (!commits.IsObject()) return (reason = "\"commits\" must be an object"), false;
   for (const auto& member : commits.GetObject()) {
     const std::string name = member.name.GetString();
     int64_t id = 0;
-    if (!takeFileId("commits", name, scenario.commits, id, error)) return false;
+    if (!takeFileId("commits", name, scenario.commits, id, reason)) return false;
     CommitRefusal refusal;
     if (!getStringMember(member.value, "code", refusal.code) ||
         !getStringMember(member.value, "message", refusal.message)) {
-      error = "\"commits\" \"" + name + "\": needs {\"code\": TEXT, \"message\": TEXT}";
+      reason = "\"commits\" \"" + name + "\": needs {\"code\": TEXT, \"message\": TEXT}";
       return false;
     }
     scenario.commits[id] = refusal;
@@ -85,8 +85,8 @@ bool readCommits(const Value& commits, Scenario& scenario, std::string& error) {
   return true;
 }
 
-// The action's own members; false with what is missing in `error`.
-bool readAction(const Value& value, FaultRule& rule, std::string& error) {
+// The action's own members; false with what is missing in `reason`.
+bool readAction(const Value& value, FaultRule& rule, std::string& reason) {
   const int64_t maxInt = std::numeric_limits<int32_t>::max();
   if (rule.action == "drop" || rule.action == "garbage") return true;
   if (rule.action == "status") {
@@ -94,7 +94,7 @@ bool readAction(const Value& value, FaultRule& rule, std::string& error) {
     // Statuses that carry no body, and interim ones, would not be HTTP with a body after them.
     if (!getInteger(value, "status", 200, 599, status) || status == 204 || status == 304 ||
         !getStringMember(value, "body", rule.body)) {
-      error = "\"status\" needs \"status\" (200-599, not 204 or 304) and \"body\" (TEXT)";
+      reason = "\"status\" needs \"status\" (200-599, not 204 or 304) and \"body\" (TEXT)";
       return false;
     }
     rule.status = static_cast<int>(status);
@@ -102,52 +102,52 @@ bool readAction(const Value& value, FaultRule& rule, std::string& error) {
   }
   if (rule.action == "delay") {
     if (getInteger(value, "ms", 0, maxInt, rule.amount)) return true;
-    return (error = "\"delay\" needs \"ms\" (0 or more)"), false;
+    return (reason = "\"delay\" needs \"ms\" (0 or more)"), false;
   }
   if (rule.action == "drip") {
     if (getInteger(value, "bytesPerSecond", 1, maxInt, rule.amount)) return true;
-    return (error = "\"drip\" needs \"bytesPerSecond\" (1 or more)"), false;
+    return (reason = "\"drip\" needs \"bytesPerSecond\" (1 or more)"), false;
   }
-  error = "\"action\" must be drop, garbage, status, delay or drip";
+  reason = "\"action\" must be drop, garbage, status, delay or drip";
   return false;
 }
 
-bool readFault(const Value& value, FaultRule& rule, std::string& error) {
+bool readFault(const Value& value, FaultRule& rule, std::string& reason) {
   if (!getStringMember(value, "endpoint", rule.endpoint)) {
-    return (error = "needs \"endpoint\""), false;
+    return (reason = "needs \"endpoint\""), false;
   }
   bool known = false;
   for (const char* endpoint : kEndpoints) known = known || rule.endpoint == endpoint;
   if (!known) {
-    error = "\"endpoint\" must be token, translate, status, gatewaytoken or projects";
+    reason = "\"endpoint\" must be token, translate, status, gatewaytoken or projects";
     return false;
   }
   const int64_t maxCount = std::numeric_limits<int32_t>::max();
   if (!getInteger(value, "request", 1, maxCount, rule.request)) {
-    return (error = "needs \"request\" (1 or more)"), false;
+    return (reason = "needs \"request\" (1 or more)"), false;
   }
   if (findMember(value, "times") != nullptr &&
       !getInteger(value, "times", 1, maxCount, rule.times)) {
-    return (error = "\"times\" must be 1 or more"), false;
+    return (reason = "\"times\" must be 1 or more"), false;
   }
   if (findMember(value, "fileId") != nullptr) {
     std::string text;
     rule.forFile = getStringMember(value, "fileId", text) && parseFileId(text, rule.fileId);
     if (!rule.forFile || (rule.endpoint != "translate" && rule.endpoint != "status")) {
-      return (error = "\"fileId\" must be a file id as text, for translate or status"), false;
+      return (reason = "\"fileId\" must be a file id as text, for translate or status"), false;
     }
   }
-  if (!getStringMember(value, "action", rule.action)) return (error = "needs \"action\""), false;
-  return readAction(value, rule, error);
+  if (!getStringMember(value, "action", rule.action)) return (reason = "needs \"action\""), false;
+  return readAction(value, rule, reason);
 }
 
-bool readFaults(const Value& faults, Scenario& scenario, std::string& error) {
-  if (!faults.IsArray()) return (error = "\"faults\" must be an array"), false;
+bool readFaults(const Value& faults, Scenario& scenario, std::string& reason) {
+  if (!faults.IsArray()) return (reason = "\"faults\" must be an array"), false;
   for (const Value& value : faults.GetArray()) {
     FaultRule rule;
-    if (!value.IsObject() || !readFault(value, rule, error)) {
-      error = "\"faults\" " + std::to_string(scenario.faults.size() + 1) + ": " +
-              (error.empty() ? "must be an object" : error);
+    if (!value.IsObject() || !readFault(value, rule, reason)) {
+      reason = "\"faults\" " + std::to_string(scenario.faults.size() + 1) + ": " +
+               (reason.empty() ? "must be an object" : reason);
       return false;
     }
     scenario.faults.push_back(rule);
@@ -157,12 +157,12 @@ bool readFaults(const Value& faults, Scenario& scenario, std::string& error) {
 
 }  // namespace
 
-bool parseScenario(const std::string& text, Scenario& scenario, std::string& error) {
+bool parseScenario(const std::string& text, Scenario& scenario, std::string& reason) {
   scenario = Scenario();
-  error.clear();
+  reason.clear();
   rapidjson::Document doc;
   if (!parseJson(text, doc) || !doc.IsObject()) {
-    error = "a scenario must be one JSON object";
+    reason = "a scenario must be one JSON object";
     return false;
   }
   for (const auto& member : doc.GetObject()) {
@@ -170,19 +170,19 @@ bool parseScenario(const std::string& text, Scenario& scenario, std::string& err
     const Value& value = member.value;
     bool read = true;
     if (name == "jobs") {
-      read = readJobs(value, scenario, error);
+      read = readJobs(value, scenario, reason);
     } else if (name == "commits") {
-      read = readCommits(value, scenario, error);
+      read = readCommits(value, scenario, reason);
     } else if (name == "faults") {
-      read = readFaults(value, scenario, error);
+      read = readFaults(value, scenario, reason);
     } else if (name == "tokenLifetime") {
       read = getInteger(doc, "tokenLifetime", 1, 100000000, scenario.tokenLifetime);
-      if (!read) error = "\"tokenLifetime\" must be 1 to 100000000 seconds";
+      if (!read) reason = "\"tokenLifetime\" must be 1 to 100000000 seconds";
     } else if (name == "jobDuration") {
       read = getInteger(doc, "jobDuration", 0, 100000000, scenario.jobDuration);
-      if (!read) error = "\"jobDuration\" must be 0 to 100000000 seconds";
+      if (!read) reason = "\"jobDuration\" must be 0 to 100000000 seconds";
     } else {
-      error = "unknown member \"" + name + "\"";
+      reason = "unknown member \"" + name + "\"";
       read = false;
     }
     if (!read) return false;
@@ -190,14 +190,14 @@ bool parseScenario(const std::string& text, Scenario& scenario, std::string& err
   return true;
 }
 
-bool loadScenarioFile(const std::string& path, Scenario& scenario, std::string& error) {
+bool loadScenarioFile(const std::string& path, Scenario& scenario, std::string& reason) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    error = "cannot read scenario file " + path;
+    reason = "cannot read scenario file " + path;
     return false;
   }
   const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  if (parseScenario(text, scenario, error)) return true;
-  error = "scenario file " + path + ": " + error;
+  if (parseScenario(text, scenario, reason)) return true;
+  reason = "scenario file " + path + ": " + reason;
   return false;
 }

@@ -46,8 +46,8 @@ struct Scenario {
   int64_t jobDuration = -1;   // seconds; -1: not set
 };
 
-// Reads a scenario from `text`; false with the reason, naming the member at fault, in `error`.
-bool parseScenario(const std::string& text, Scenario& scenario, std::string& error);
+// Reads a scenario from `text`; false with the reason, naming the member at fault, in `reason`.
+bool parseScenario(const std::string& text, Scenario& scenario, std::string& reason);
 
 // The same for the file at `path`.
-bool loadScenarioFile(const std::string& path, Scenario& scenario, std::string& error);
+bool loadScenarioFile(const std::string& path, Scenario& scenario, std::string& reason);
