@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "util/ascii.h"
+#include "util/json.h"
 
 ParameterMap parseRawParameters(const std::string& text) {
   ParameterMap parameters;
@@ -45,6 +46,22 @@ bool parseFileId(const std::string& text, int64_t& id) {
   }
   id = std::strtoll(text.c_str(), nullptr, 10);
   return true;
+}
+
+bool commitFileId(const std::string& body, int64_t& id) {
+  rapidjson::Document doc;
+  if (!parseJson(body, doc) || !doc.IsObject()) return false;
+  const rapidjson::Value* source = findMember(doc, "source");
+  const rapidjson::Value* fileId = source != nullptr ? findMember(*source, "fileId") : nullptr;
+  if (fileId == nullptr || !fileId->IsInt64()) return false;
+  id = fileId->GetInt64();
+  return true;
+}
+
+bool statusFileId(const std::string& query, int64_t& id) {
+  const ParameterMap parameters = parseRawParameters(query);
+  auto found = parameters.find("fileId");
+  return found != parameters.end() && parseFileId(found->second, id);
 }
 
 std::string encodeBase64(const std::string& bytes) {

@@ -26,5 +26,11 @@ bool takeCredential(const std::string& authorization, const std::string& scheme,
 // A file id written as decimal text with an optional "-", at most 18 digits.
 bool parseFileId(const std::string& text, int64_t& id);
 
+// The integer "source"."fileId" of a translate request's body, a JSON object.
+bool commitFileId(const std::string& body, int64_t& id);
+
+// The "fileId" parameter of a status request's raw query.
+bool statusFileId(const std::string& query, int64_t& id);
+
 // Standard Base64 of `bytes` with padding, on one line.
 std::string encodeBase64(const std::string& bytes);

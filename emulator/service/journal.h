@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "server/recorded_request.h"
+#include "service/answered.h"
+
 // How much of a request body an entry keeps: the journal holds many entries.
 const size_t kJournalBodyBytes = 64 * 1024;
 
@@ -25,6 +28,15 @@ struct JournalEntry {
   size_t answerBodySize = 0;  // the whole answer body's
   std::string note;
 };
+
+// The entry of `request`, which came at `now` (milliseconds) as `arrival` says and was
+// `answered`; with `delivered` false no answer went out (a drop, garbage). Masked as `***`:
+// `secrets` wherever they appear in header values and the body, the credentials of
+// Authorization lines, "x-ca-signature", the "credential" query value, the "client_secret"
+// form field, and the token the answer hands out.
+JournalEntry journalEntry(const RecordedRequest& request, const Arrival& arrival, int64_t now,
+                          const Answered& answered, bool delivered,
+                          const std::vector<std::string>& secrets);
 
 // Not thread-safe: the service keeps it under its lock.
 class Journal {
