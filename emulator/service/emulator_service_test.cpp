@@ -7,7 +7,7 @@
 #include <ctime>
 #include <memory>
 
-#include "service/emulator_test_support.h"
+#include "support/emulator_test_support.h"
 #include "support/fake_clock.h"
 #include "support/file_util.h"
 #include "support/time_zone.h"
