@@ -84,13 +84,14 @@ Connection::Connection(uint64_t id, std::unique_ptr<ByteStream> stream,
 asio::awaitable<void> Connection::serve() {
   log_.line("connection " + std::to_string(id_) + " opened (" + stream_->kind() + ")");
   Ending ending = co_await handshake();
-  while (ending.empty()) {
+  while (ending.goesOn()) {
     ending = co_await awaitRequest();
-    if (ending.empty()) ending = co_await handleRequest();
+    if (ending.goesOn()) ending = co_await handleRequest();
   }
   stream_->close(!failed_);
   log_.line("connection " + std::to_string(id_) + " closed after " + countOf(requests_) + " (" +
-            ending + ")");
+            ending.note + ")");
+  if (settings_.onClose) settings_.onClose(id_, ending);
 }
 
 void Connection::stop() {
@@ -100,12 +101,14 @@ void Connection::stop() {
 }
 
 asio::awaitable<Connection::Ending> Connection::handshake() {
-  if (stopping_) co_return "stopping";
+  if (stopping_) co_return stopping();
   stream_->expiresAfter(kTransferLimit);
   const error_code error = co_await stream_->handshake();
   if (!error) co_return Ending();
-  co_return endingOf(error, "no TLS handshake within " + durationText(kTransferLimit),
-                     "closed by the client during the TLS handshake", "TLS handshake failed: ");
+  co_return endingOf(error,
+                     {Kind::kTimedOut, "no TLS handshake within " + durationText(kTransferLimit)},
+                     {Kind::kClientLeft, "closed by the client during the TLS handshake"},
+                     Kind::kHandshakeFailed, "TLS handshake failed: ");
 }
 
 // A new connection waits for its first request at least as long as a request head may take.
@@ -118,8 +121,10 @@ asio::awaitable<Connection::Ending> Connection::awaitRequest() {
   const error_code error = co_await readSome(kIdleReadBytes);
   if (!error) co_return Ending();
   co_return endingOf(
-      error, requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive),
-      "closed by the client", "reading failed: ");
+      error,
+      {Kind::kIdle,
+       requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive)},
+      {Kind::kClosedByClient, "closed by the client"}, Kind::kFailed, "reading failed: ");
 }
 
 // The request, its answer and their texts live in this frame alone, so that a connection
@@ -128,7 +133,7 @@ asio::awaitable<Connection::Ending> Connection::handleRequest() {
   RecordedRequest request;
   bool clientKeeps = true;
   const Ending ending = co_await readRequest(request, clientKeeps);
-  if (!ending.empty()) co_return ending;
+  if (!ending.goesOn()) co_return ending;
   const EmulatorResponse answer = handler_(request, Arrival{id_, requests_});
   const Outgoing out = prepare(answer, clientKeeps);
   co_return co_await deliver(out, answer.delivery);
@@ -136,15 +141,16 @@ asio::awaitable<Connection::Ending> Connection::handleRequest() {
 
 asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& request,
                                                             bool& clientKeeps) {
-  const std::string cutShort = "closed by the client within a request";
+  const Ending cutShort{Kind::kClientLeft, "closed by the client within a request"};
   stream_->expiresAfter(kTransferLimit);
   size_t headEnd;
   while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
     if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
     const error_code error = co_await readSome(kHeadReadBytes);
     if (error) {
-      co_return endingOf(error, "no whole request head within " + durationText(kTransferLimit),
-                         cutShort, "reading failed: ");
+      co_return endingOf(
+          error, {Kind::kTimedOut, "no whole request head within " + durationText(kTransferLimit)},
+          cutShort, Kind::kFailed, "reading failed: ");
     }
   }
   ++requests_;
@@ -162,12 +168,13 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
     if (!continued && parser.is_header_done() && expectsContinue(parser.get())) {
       continued = true;
       const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
-      if (!ending.empty()) co_return ending;
+      if (!ending.goesOn()) co_return ending;
     }
     error = co_await readSome(kReadBytes);
     if (error) {
-      co_return endingOf(error, "no whole request within " + durationText(kTransferLimit), cutShort,
-                         "reading failed: ");
+      co_return endingOf(
+          error, {Kind::kTimedOut, "no whole request within " + durationText(kTransferLimit)},
+          cutShort, Kind::kFailed, "reading failed: ");
     }
   }
   clientKeeps = parser.get().keep_alive();
@@ -180,7 +187,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
 // A request that is not HTTP, or too long to be read, gets "400 Bad Request" and the end.
 asio::awaitable<Connection::Ending> Connection::refuse() {
   const Ending ending = co_await send(buffersOf(kBadRequest, sizeof kBadRequest - 1));
-  co_return ending.empty() ? "unreadable request" : ending;
+  co_return ending.goesOn() ? Ending{Kind::kUnreadable, "unreadable request"} : ending;
 }
 
 asio::awaitable<error_code> Connection::readSome(size_t most) {
@@ -208,7 +215,8 @@ Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps) c
              "timeout=" + std::to_string(seconds) + ", max=" + kKeepAliveMax);
   } else {
     head.set(http::field::connection, "close");
-    out.closeNote = clientKeeps ? "answered with Connection: close" : "the client asked to close";
+    out.closing = {Kind::kAnswerCloses,
+                   clientKeeps ? "answered with Connection: close" : "the client asked to close"};
   }
   std::ostringstream text;
   text << head;
@@ -221,13 +229,13 @@ Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps) c
   return out;
 }
 
-Connection::Ending Connection::endingOf(const error_code& error, const std::string& timedOut,
-                                        const std::string& peerClosed, const std::string& failed) {
+Connection::Ending Connection::endingOf(const error_code& error, Ending timedOut, Ending peerClosed,
+                                        Kind failedKind, const std::string& failed) {
   if (error == beast::error::timeout) return timedOut;
   if (closedByPeer(error)) return peerClosed;
-  if (stopping_) return "stopping";
+  if (stopping_) return stopping();
   failed_ = true;
-  return failed + describe(error);
+  return {failedKind, failed + describe(error)};
 }
 
 }  // namespace server

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/byte_stream.h"
+#include "server/connection_end.h"
 #include "server/emulator_log.h"
 #include "server/http_server.h"
 
@@ -26,7 +27,7 @@ struct Outgoing {
   std::string head;
   std::string body;
   bool keepConnection = true;
-  std::string closeNote;  // why the connection ends after it, when it does
+  ConnectionEnd closing;  // how the connection ends after it, when it does
 };
 
 class Connection {
@@ -42,8 +43,8 @@ class Connection {
   void stop();
 
  private:
-  // Why the connection ends, for the log; empty while it goes on.
-  using Ending = std::string;
+  using Ending = ConnectionEnd;
+  using Kind = ConnectionEnd::Kind;
 
   asio::awaitable<Ending> handshake();
   asio::awaitable<Ending> awaitRequest();
@@ -61,10 +62,12 @@ class Connection {
   asio::awaitable<Ending> pause(std::chrono::milliseconds wait);
   asio::awaitable<Ending> holdUntilClientCloses();
 
-  // The reason a failed wait gives: `timedOut` for a timeout, `peerClosed` when the client
-  // ended the stream, "stopping" once stop() was called, or else `failed` with the error.
-  Ending endingOf(const error_code& error, const std::string& timedOut,
-                  const std::string& peerClosed, const std::string& failed);
+  // The end a failed wait makes: `timedOut` for a timeout, `peerClosed` when the client ended
+  // the stream, stopping once stop() was called, or else `failedKind` with `failed` and the
+  // error as its note.
+  Ending endingOf(const error_code& error, Ending timedOut, Ending peerClosed, Kind failedKind,
+                  const std::string& failed);
+  Ending stopping() const { return {Kind::kStopping, "stopping"}; }
 
   const uint64_t id_;
   std::unique_ptr<ByteStream> stream_;

@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "server/connection_end.h"
 #include "server/emulator_log.h"
 #include "server/emulator_response.h"
 #include "server/recorded_request.h"
@@ -34,6 +36,8 @@ class HttpServer {
     std::chrono::milliseconds keepAlive{std::chrono::seconds(60)};
     bool closeConnections = false;  // answer with "Connection: close" and close, every time
     TlsContext* tls = nullptr;      // serves HTTPS with it when set; must outlive the server
+    // Told how each connection ended, on the serving thread, after its log line.
+    std::function<void(uint64_t connection, const ConnectionEnd& end)> onClose;
   };
 
   // `log` must outlive the server; it gets a line for each connection opened and closed.

@@ -11,7 +11,9 @@
 #include <boost/asio/write.hpp>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -132,8 +134,12 @@ class HttpServerTest : public ::testing::Test {
     removeTree(dir_);
   }
 
-  void start(const HttpServer::Settings& settings = HttpServer::Settings()) {
+  void start(HttpServer::Settings settings = HttpServer::Settings()) {
     ASSERT_TRUE(log_.openFile(dir_ + "/emulator.log"));
+    settings.onClose = [this](uint64_t connection, const ConnectionEnd& end) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ends_[connection] = end.kind;
+    };
     server_ = std::make_unique<HttpServer>(answerWithPlace, settings, log_);
     port_ = server_->bind("127.0.0.1", 0);
     ASSERT_GT(port_, 0);
@@ -147,6 +153,19 @@ class HttpServerTest : public ::testing::Test {
     EXPECT_TRUE(served_);
   }
 
+  // How many connections ended as `kind`.
+  size_t endedAs(ConnectionEnd::Kind kind) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t count = 0;
+    for (const auto& end : ends_) count += end.second == kind ? 1 : 0;
+    return count;
+  }
+
+  ConnectionEnd::Kind endOf(uint64_t connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ends_.count(connection) != 0 ? ends_[connection] : ConnectionEnd::Kind::kNone;
+  }
+
   size_t logCount(const std::string& text) const {
     return countOf(readFile(dir_ + "/emulator.log"), text);
   }
@@ -157,6 +176,8 @@ class HttpServerTest : public ::testing::Test {
   int port_ = 0;
   std::thread serving_;
   bool served_ = false;
+  std::mutex mutex_;
+  std::map<uint64_t, ConnectionEnd::Kind> ends_;  // by connection
 };
 
 TEST_F(HttpServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
@@ -185,6 +206,8 @@ TEST_F(HttpServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
   EXPECT_LE(millisSince(answered), 5000);
   stop();
   EXPECT_EQ(logCount(" opened (plain)"), 1u);
+  EXPECT_EQ(endOf(1), ConnectionEnd::Kind::kIdle);
+  // The log line users read.
   EXPECT_EQ(logCount("connection 1 closed after 2 requests (idle for 1 s)"), 1u);
 }
 
@@ -203,7 +226,7 @@ TEST_F(HttpServerTest, CloseConnectionsGivesEveryRequestItsOwnConnection) {
   }
   stop();
   EXPECT_EQ(logCount(" opened (plain)"), 3u);
-  EXPECT_EQ(logCount(" closed after 1 request (answered with Connection: close)"), 3u);
+  EXPECT_EQ(endedAs(ConnectionEnd::Kind::kAnswerCloses), 3u);
 }
 
 TEST_F(HttpServerTest, EveryDeliveryAsTheClientSeesIt) {
@@ -241,8 +264,8 @@ TEST_F(HttpServerTest, EveryDeliveryAsTheClientSeesIt) {
   EXPECT_GE(millisSince(sent), 1000 * static_cast<long long>(drip.bytes.size() - 20) / 200);
   EXPECT_GE(drip.pieces, 5);
   stop();
-  EXPECT_EQ(logCount("connection 1 closed after 1 request (dropped without an answer)"), 1u);
-  EXPECT_EQ(logCount("connection 2 closed after 1 request (garbage sent)"), 1u);
+  EXPECT_EQ(endOf(1), ConnectionEnd::Kind::kDropped);
+  EXPECT_EQ(endOf(2), ConnectionEnd::Kind::kGarbage);
 }
 
 // 300 connections kept open, each asking five times, all answered; stopping with them all
@@ -266,7 +289,7 @@ TEST_F(HttpServerTest, ManyKeptConnectionsAreAllAnsweredAndStopPromptly) {
   Clock::time_point stopping = Clock::now();
   stop();
   EXPECT_LT(millisSince(stopping), 5000);
-  EXPECT_EQ(logCount(" closed after 5 requests (stopping)"), static_cast<size_t>(kClients));
+  EXPECT_EQ(endedAs(ConnectionEnd::Kind::kStopping), static_cast<size_t>(kClients));
 }
 
 using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX, SSL_CTX_free>>;
@@ -318,12 +341,12 @@ TEST_F(HttpServerTest, HttpsOverTls12And13ResumesSessionsAndRefusesUnusableFiles
     }
   }
   // The last close may reach the server after a stop would.
-  for (int i = 0; i < 50 && logCount(" closed after 2 requests (closed by the client)") < 4; ++i) {
+  for (int i = 0; i < 50 && endedAs(ConnectionEnd::Kind::kClosedByClient) < 4; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   stop();
   EXPECT_EQ(logCount(" opened (TLS)"), 4u);
-  EXPECT_EQ(logCount(" closed after 2 requests (closed by the client)"), 4u);
+  EXPECT_EQ(endedAs(ConnectionEnd::Kind::kClosedByClient), 4u);
 
   EXPECT_FALSE(TlsContext::load(dir_ + "/none.pem", key, error));
   EXPECT_NE(error.find("cannot use the certificate " + dir_ + "/none.pem: "), std::string::npos);
