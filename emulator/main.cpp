@@ -70,9 +70,10 @@ int main(int argc, char** argv) {
                                const Arrival& arrival) { return service.handle(request, arrival); },
                     settings, log);
   const char* host = options.host.c_str();
-  const int port = server.bind(host, options.port);
+  const int port = server.bind(host, options.port, reason);
   if (port < 0) {
-    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", host, options.port);
+    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d: %s\n", host, options.port,
+                 reason.c_str());
     return 1;
   }
   if (!isLoopbackAddress(options.host)) {

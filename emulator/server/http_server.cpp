@@ -145,7 +145,7 @@ HttpServer::HttpServer(Handler handler, const Settings& settings, EmulatorLog& l
 
 HttpServer::~HttpServer() = default;
 
-int HttpServer::bind(const std::string& host, int port) {
+int HttpServer::bind(const std::string& host, int port, std::string& reason) {
   boost::system::error_code error;
   const tcp::endpoint endpoint(asio::ip::make_address(host, error), static_cast<uint16_t>(port));
   if (!error) impl_->acceptor.open(endpoint.protocol(), error);
@@ -156,8 +156,8 @@ int HttpServer::bind(const std::string& host, int port) {
   if (!error) impl_->acceptor.bind(endpoint, error);
   if (!error) impl_->acceptor.listen(kListenBacklog, error);
   if (error) {
-    impl_->log.line("cannot listen on " + host + ":" + std::to_string(port) + ": " +
-                    error.message());
+    reason = error.message();
+    impl_->log.line("cannot listen on " + host + ":" + std::to_string(port) + ": " + reason);
     boost::system::error_code ignored;
     impl_->acceptor.close(ignored);
     return -1;

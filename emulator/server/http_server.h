@@ -46,8 +46,9 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Listens on `host`:`port` (0 picks a free port). The port it got, or -1 with a log line.
-  int bind(const std::string& host, int port);
+  // Listens on `host`:`port` (0 picks a free port). The port it got, or -1 with the system's
+  // reason in `reason` and a log line.
+  int bind(const std::string& host, int port, std::string& reason);
 
   // Serves on the calling thread until stop(), then closes every connection; false when it
   // could not start.

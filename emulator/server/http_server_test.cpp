@@ -141,7 +141,8 @@ class HttpServerTest : public ::testing::Test {
       ends_[connection] = end.kind;
     };
     server_ = std::make_unique<HttpServer>(answerWithPlace, settings, log_);
-    port_ = server_->bind("127.0.0.1", 0);
+    std::string reason;
+    port_ = server_->bind("127.0.0.1", 0, reason);
     ASSERT_GT(port_, 0);
     serving_ = std::thread([this] { served_ = server_->listen(); });
   }
@@ -195,7 +196,9 @@ TEST_F(HttpServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
 
   // A second server cannot share the port.
   HttpServer second(answerWithPlace, settings, log_);
-  EXPECT_EQ(second.bind("127.0.0.1", port_), -1);
+  std::string reason;
+  EXPECT_EQ(second.bind("127.0.0.1", port_, reason), -1);
+  EXPECT_FALSE(reason.empty());
 
   // Measured from after the answers came, so the idle time is a little longer than seen here.
   Clock::time_point answered = Clock::now();

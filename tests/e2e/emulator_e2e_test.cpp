@@ -365,8 +365,8 @@ TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
   EXPECT_EQ(journalOf(emulator).Size(), 2u);  // its token and its status query
 }
 
-// The command line: one line for a mistake, the version, and a warning for an address that
-// other machines reach.
+// The command line: one line for a mistake, the version, why it cannot listen, and a warning
+// for an address that other machines reach.
 TEST_F(EmulatorE2E, TheCommandLineSaysWhatItDoes) {
   ProcessResult wrong = runProcess({MARLUNE_EMULATOR, "--port", "x"});
   EXPECT_EQ(wrong.exitStatus, 2);
@@ -374,6 +374,15 @@ TEST_F(EmulatorE2E, TheCommandLineSaysWhatItDoes) {
   ProcessResult version = runProcess({MARLUNE_EMULATOR, "--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out.rfind("marluneEmulator 1.0.0", 0), 0u) << version.out;
+
+  // Why it cannot listen goes to standard error, also when the log goes to a file.
+  EmulatorProcess first(MARLUNE_EMULATOR, {});
+  const std::string port = std::to_string(first.port());
+  ProcessResult taken = runProcess({MARLUNE_EMULATOR, "--port", port, "--log", dir + "/taken.log"});
+  EXPECT_EQ(taken.exitStatus, 1);
+  const std::string cannot = "marluneEmulator: cannot listen on 127.0.0.1:" + port + ": ";
+  EXPECT_EQ(taken.err.rfind(cannot, 0), 0u) << taken.err;
+  EXPECT_GT(taken.err.size(), cannot.size() + 1) << taken.err;
 
   EmulatorProcess open(MARLUNE_EMULATOR, {"--host", "0.0.0.0"});
   ASSERT_NE(open.port(), 0);

@@ -77,7 +77,8 @@ TestServer::TestServer(const TestServerOptions& options) : tls_(!options.tlsCert
   server_ = std::make_unique<HttpServer>(
       [this](const RecordedRequest& request, const Arrival&) { return answer(request); }, settings,
       log_);
-  port_ = server_->bind("127.0.0.1", 0);
+  std::string reason;
+  port_ = server_->bind("127.0.0.1", 0, reason);
   thread_ = std::thread([this] { server_->listen(); });
 }
 
