@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "service/emulator_request.h"
+#include "support/file_util.h"
 
 namespace {
 
@@ -31,6 +32,35 @@ TEST(EmulatorOptions, DefaultsAndClientCredentialsFollowTheApplicationKey) {
   EXPECT_EQ(options.clientSecret, "s=1");
   EXPECT_EQ(options.failFileIds, (std::set<int64_t>{-4, 3, 5}));
   EXPECT_EQ(options.dropConnections, 2);
+}
+
+// Secrets from files keep them out of the process list; a file's last line end is no part.
+TEST(EmulatorOptions, SecretsComeFromFiles) {
+  const std::string dir = testing_support::makeTempDir();
+  testing_support::writeFile(dir + "/app", "from-file\r\n");
+  testing_support::writeFile(dir + "/client", "client\n\n");
+  testing_support::writeFile(dir + "/empty", "\n");
+  EmulatorOptions options;
+  std::string reason;
+  ASSERT_TRUE(parseEmulatorOptions({"--app-secret-file", dir + "/app"}, options, reason)) << reason;
+  EXPECT_EQ(options.appSecret, "from-file");
+  EXPECT_EQ(options.clientSecret, "from-file");
+  ASSERT_TRUE(parseEmulatorOptions({"--client-secret-file", dir + "/client"}, options, reason));
+  EXPECT_EQ(options.clientSecret, "client\n");
+
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--app-secret", "a", "--app-secret-file", dir + "/app"},
+       "options --app-secret and --app-secret-file exclude each other"},
+      {{"--client-secret-file", dir + "/none"}, "cannot read the secret file " + dir + "/none"},
+      {{"--app-secret-file", dir + "/empty"},
+       "the secret file " + dir + "/empty is empty or longer than 4096 bytes"},
+  };
+  for (const auto& wrong : refused) {
+    EmulatorOptions fresh;
+    EXPECT_FALSE(parseEmulatorOptions(wrong.first, fresh, reason));
+    EXPECT_EQ(reason, wrong.second);
+  }
+  testing_support::removeTree(dir);
 }
 
 TEST(EmulatorOptions, RejectsWhatItCannotUse) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "service/emulator_request.h"
 #include "service/service_answers.h"
 
 int64_t EmulatorService::systemMillis() {
@@ -14,7 +15,9 @@ EmulatorService::EmulatorService(const EmulatorOptions& options, EmulatorLog& lo
     : options_(options),
       log_(log),
       clock_(std::move(clock)),
-      endpoints_(options_, log),
+      mask_({options.appSecret, options.clientSecret,
+             encodeBase64(options.appKey + ":" + options.appSecret)}),
+      endpoints_(options_, log, mask_),
       journal_(static_cast<size_t>(options.journalSize)),
       dropsLeft_(options.dropConnections),
       errorsLeft_(options.errorAnswers) {}
@@ -72,12 +75,11 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
   const bool delivered = kind != Delivery::Kind::kDrop && kind != Delivery::Kind::kGarbage;
   const std::string logNote = answered.note;
   if (answered.note.empty() && !delivered) answered.note = outcome;
-  JournalEntry entry = journalEntry(request, arrival, now, answered, delivered,
-                                    {options_.appSecret, options_.clientSecret});
+  JournalEntry entry = journalEntry(request, arrival, now, answered, delivered, mask_);
   if (outcome.empty()) outcome = std::to_string(answered.response.status);
   std::string line = request.method + " " + entry.target + " -> " + outcome;
   if (!logNote.empty()) line += " (" + logNote + ")";
-  log_.line(line);
+  log_.line(mask_.text(line));
   journal_.add(std::move(entry));
   return std::move(answered.response);
 }
@@ -145,6 +147,7 @@ EmulatorResponse EmulatorService::admin(const RecordedRequest& request) {
     response = adminAnswer(405, "wrong method for " + path);
     note = "wrong method";
   }
-  log_.line(method + " " + path + " -> " + std::to_string(response.status) + " (" + note + ")");
+  log_.line(mask_.text(method + " " + path + " -> " + std::to_string(response.status) + " (" +
+                       note + ")"));
   return response;
 }

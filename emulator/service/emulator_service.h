@@ -15,6 +15,7 @@
 #include "service/fault_choice.h"
 #include "service/journal.h"
 #include "service/scenario.h"
+#include "service/secret_mask.h"
 
 class EmulatorService {
  public:
@@ -49,6 +50,7 @@ class EmulatorService {
   const EmulatorOptions options_;
   EmulatorLog& log_;
   const Clock clock_;
+  const SecretMask mask_;
 
   std::mutex mutex_;
   Endpoints endpoints_;

@@ -327,10 +327,17 @@ TEST_F(EmulatorServiceTest, LogsEveryRequestWithoutSecretsOrTokens) {
   send("PUT", "/v2/translate", {{"Authorization", "Bearer " + token}},
        R"({"source":{"fileId":3}})");
   std::string gateway = gatewayToken();
+  // A client that sends the gateway's secret in the query instead of the form.
+  send("POST", "/api/uaa/oauth/token?client_secret=" + options.appSecret + "&x=1");
   std::string logText = testing_support::readFile(logPath);
+  const std::string journal = send("GET", "/__emulator/requests").body;
   for (const std::string& hidden : {options.appSecret, credential, token, gateway}) {
     EXPECT_EQ(logText.find(hidden), std::string::npos) << hidden << " in\n" << logText;
+    EXPECT_EQ(journal.find(hidden), std::string::npos) << hidden << " in\n" << journal;
   }
+  EXPECT_NE(logText.find(" POST /api/uaa/oauth/token?client_secret=***&x=1 -> 400"),
+            std::string::npos)
+      << logText;
   EXPECT_NE(logText.find(" POST /oauth2/token?credential=***&x=1 -> 200 (token issued, expires "),
             std::string::npos)
       << logText;

@@ -14,9 +14,10 @@ Answered refused(int status, const std::string& message) {
 
 }  // namespace
 
-Endpoints::Endpoints(const EmulatorOptions& options, EmulatorLog& log)
+Endpoints::Endpoints(const EmulatorOptions& options, EmulatorLog& log, const SecretMask& mask)
     : options_(options),
       log_(log),
+      mask_(mask),
       verifier_(options.appKey, options.appSecret, options.tenant),
       tokenLifetime_(options.tokenLifetime),
       jobs_(options.failFileIds) {
@@ -55,8 +56,8 @@ Answered Endpoints::answer(const RecordedRequest& request, const Route& route, i
     const std::string failed =
         verifier_.verify(request, now, std::to_string(options_.projectId), projectRequired);
     if (!failed.empty()) {
-      log_.line("gateway check failed: " + failed + " (" + request.method + " " + request.path() +
-                ")");
+      log_.line(mask_.text("gateway check failed: " + failed + " (" + request.method + " " +
+                           request.path() + ")"));
       return Answered(errorAnswer(401, "gateway check failed: " + failed), "rejected");
     }
   }

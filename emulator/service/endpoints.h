@@ -16,13 +16,14 @@
 #include "service/job_board.h"
 #include "service/routes.h"
 #include "service/scenario.h"
+#include "service/secret_mask.h"
 #include "service/token_store.h"
 
 class Endpoints {
  public:
-  // `options` and `log` must outlive the endpoints; the log gets a line for each failed
-  // gateway check.
-  Endpoints(const EmulatorOptions& options, EmulatorLog& log);
+  // `options`, `log` and `mask` must outlive the endpoints; the log gets a line for each
+  // failed gateway check, with what `mask` hides masked.
+  Endpoints(const EmulatorOptions& options, EmulatorLog& log, const SecretMask& mask);
 
   // Answers with the scenario's jobs and commits from now on, tokens lasting `tokenLifetime`
   // seconds and unscripted jobs `jobDuration`; status queries are counted again.
@@ -50,6 +51,7 @@ class Endpoints {
 
   const EmulatorOptions& options_;
   EmulatorLog& log_;
+  const SecretMask& mask_;
   GatewayVerifier verifier_;
   std::map<int64_t, CommitRefusal> commits_;
   int64_t tokenLifetime_;  // seconds

@@ -11,6 +11,7 @@
 
 #include "server/recorded_request.h"
 #include "service/answered.h"
+#include "service/secret_mask.h"
 
 // How much of a request body an entry keeps: the journal holds many entries.
 const size_t kJournalBodyBytes = 64 * 1024;
@@ -30,13 +31,10 @@ struct JournalEntry {
 };
 
 // The entry of `request`, which came at `now` (milliseconds) as `arrival` says and was
-// `answered`; with `delivered` false no answer went out (a drop, garbage). Masked as `***`:
-// `secrets` wherever they appear in header values and the body, the credentials of
-// Authorization lines, "x-ca-signature", the "credential" query value, the "client_secret"
-// form field, and the token the answer hands out.
+// `answered`; with `delivered` false no answer went out (a drop, garbage). What `mask` hides
+// is masked in every part, and so is the token the answer hands out.
 JournalEntry journalEntry(const RecordedRequest& request, const Arrival& arrival, int64_t now,
-                          const Answered& answered, bool delivered,
-                          const std::vector<std::string>& secrets);
+                          const Answered& answered, bool delivered, const SecretMask& mask);
 
 // Not thread-safe: the service keeps it under its lock.
 class Journal {

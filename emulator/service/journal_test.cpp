@@ -11,7 +11,7 @@ namespace {
 rapidjson::Document journalOf(const std::vector<RecordedRequest>& requests) {
   Journal journal(100);
   for (const RecordedRequest& request : requests) {
-    journal.add(journalEntry(request, Arrival(), 0, Answered({200, ""}, ""), true, {}));
+    journal.add(journalEntry(request, Arrival(), 0, Answered({200, ""}, ""), true, SecretMask({})));
   }
   rapidjson::Document doc;
   EXPECT_TRUE(parseJson(journal.toJson(), doc));

@@ -298,9 +298,12 @@ TEST_F(EmulatorE2E, AScenarioScriptsJobsCommitsAndFaults) {
 }
 
 // What a gateway-mode run sent, as the journal keeps it: header lines in the order they came,
-// and no secret.
+// and no secret, which comes from the environment here.
 TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
-  EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions());
+  std::vector<std::string> options = gatewayOptions();
+  options.erase(options.begin() + 2, options.begin() + 4);  // --app-secret kSecret
+  EmulatorProcess emulator(MARLUNE_EMULATOR, options,
+                           {std::string("MARLUNE_EMULATOR_APP_SECRET=") + kSecret});
   runClient(writeConfig(emulator, "translate", 16, true));
   EXPECT_EQ(result(), expected("success", "translate job accepted for file 16", 16));
   rapidjson::Document journal = journalOf(emulator);
