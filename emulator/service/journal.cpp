@@ -1,11 +1,15 @@
 // Keeping and writing out the request journal.
 #include "service/journal.h"
 
+#include "service/emulator_request.h"
+#include "service/utf8_text.h"
 #include "util/json.h"
 
 namespace {
 
+// `text` as a JSON string, what is no UTF-8 character in it shown as U+FFFD.
 void putString(JsonWriter& json, const std::string& text) {
+  if (!isUtf8(text)) return putString(json, validUtf8(text));
   json.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
 }
 
@@ -25,12 +29,19 @@ std::pair<std::string, std::string> maskedHeader(const std::string& line, const 
   return {std::move(name), std::move(value)};
 }
 
-// The first kJournalBodyBytes of `body` masked: a secret across the cut is masked whole.
+// The first kJournalBodyBytes of `body` masked, cut between two characters: a secret across
+// the cut is masked whole.
 std::string keptBody(const std::string& body, const SecretMask& mask,
                      std::string (SecretMask::*masking)(std::string) const) {
   std::string kept = (mask.*masking)(body.substr(0, kJournalBodyBytes + kJournalBodyBytes / 4));
-  if (kept.size() > kJournalBodyBytes) kept.resize(kJournalBodyBytes);
+  kept.resize(characterBoundary(kept, kJournalBodyBytes));
   return kept;
+}
+
+// A body as the member `name` when it is UTF-8, else as `name`Base64.
+void putBody(JsonWriter& json, const std::string& name, const std::string& body) {
+  if (isUtf8(body)) return putMember(json, name.c_str(), body);
+  putMember(json, (name + "Base64").c_str(), encodeBase64(body));
 }
 
 }  // namespace
@@ -82,7 +93,7 @@ std::string Journal::toJson() const {
       json.EndArray();
     }
     json.EndArray();
-    putMember(json, "body", entry.body);
+    putBody(json, "body", entry.body);
     json.Key("bodySize");
     json.Uint64(entry.bodySize);
     json.Key("answer");
@@ -91,7 +102,7 @@ std::string Journal::toJson() const {
     } else {
       putString(json, "dropped");
     }
-    putMember(json, "answerBody", entry.answerBody);
+    putBody(json, "answerBody", entry.answerBody);
     json.Key("answerBodySize");
     json.Uint64(entry.answerBodySize);
     putMember(json, "note", entry.note);
