@@ -135,7 +135,11 @@ asio::awaitable<Connection::Ending> Connection::handleRequest() {
   const Ending ending = co_await readRequest(request, clientKeeps);
   if (!ending.goesOn()) co_return ending;
   const EmulatorResponse answer = handler_(request, Arrival{id_, requests_});
-  const Outgoing out = prepare(answer, clientKeeps);
+  std::string next;
+  if (answer.morePieces && answer.morePieces(next)) {
+    co_return co_await stream(answer, std::move(next), clientKeeps);
+  }
+  const Outgoing out = prepare(answer, clientKeeps, Framing::kLength);
   co_return co_await deliver(out, answer.delivery);
 }
 
@@ -178,6 +182,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
     }
   }
   clientKeeps = parser.get().keep_alive();
+  http11_ = parser.get().version() >= 11;
   request.method = std::string(parser.get().method_string());
   request.target = std::string(parser.get().target());
   request.body = std::move(parser.get().body());
@@ -199,16 +204,21 @@ asio::awaitable<error_code> Connection::readSome(size_t most) {
   co_return error;
 }
 
-Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps) const {
+Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps,
+                             Framing framing) const {
   http::response_header<> head;
   head.version(11);
   head.result(answer.status >= 100 && answer.status <= 999 ? static_cast<unsigned>(answer.status)
                                                            : 500u);
   if (!answer.contentType.empty()) head.set(http::field::content_type, answer.contentType);
-  head.set(http::field::content_length, std::to_string(answer.body.size()));
+  if (framing == Framing::kLength) {
+    head.set(http::field::content_length, std::to_string(answer.body.size()));
+  } else if (framing == Framing::kChunked) {
+    head.set(http::field::transfer_encoding, "chunked");
+  }
   Outgoing out;
-  out.keepConnection =
-      clientKeeps && !settings_.closeConnections && settings_.keepAlive.count() > 0;
+  out.keepConnection = clientKeeps && framing != Framing::kClose && !settings_.closeConnections &&
+                       settings_.keepAlive.count() > 0;
   if (out.keepConnection) {
     const int64_t seconds = (settings_.keepAlive.count() + 999) / 1000;
     head.set(http::field::keep_alive,

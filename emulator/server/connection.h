@@ -53,10 +53,16 @@ class Connection {
   asio::awaitable<Ending> refuse();
   // Appends what arrives next, at most `most` bytes, to `input_`.
   asio::awaitable<error_code> readSome(size_t most);
-  Outgoing prepare(const EmulatorResponse& answer, bool clientKeeps) const;
+  // How a body's end is told: by its length, by its last chunk, or by closing the connection.
+  enum class Framing { kLength, kChunked, kClose };
+  Outgoing prepare(const EmulatorResponse& answer, bool clientKeeps, Framing framing) const;
 
   // delivery.cpp
   asio::awaitable<Ending> deliver(const Outgoing& answer, const Delivery& delivery);
+  // An answer whose body continues after `next` with the pieces of answer.morePieces.
+  asio::awaitable<Ending> stream(const EmulatorResponse& answer, std::string next,
+                                 bool clientKeeps);
+  asio::awaitable<Ending> sendPiece(const std::string& piece, bool chunked);
   asio::awaitable<Ending> send(const std::vector<asio::const_buffer>& bytes);
   asio::awaitable<Ending> drip(const std::string& bytes, int64_t bytesPerSecond);
   asio::awaitable<Ending> pause(std::chrono::milliseconds wait);
@@ -77,6 +83,7 @@ class Connection {
   asio::steady_timer timer_;
   std::string input_;     // received, not yet parsed: part of a request, or the next one
   int64_t requests_ = 0;  // begun on this connection
+  bool http11_ = true;    // the last request came as HTTP/1.1 (or later)
   bool stopping_ = false;
   bool failed_ = false;  // the stream failed: TLS may not end cleanly
 };

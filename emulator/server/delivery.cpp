@@ -3,6 +3,7 @@
 // takes nothing for that long is let go.
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <sstream>
 
 #include "server/connection.h"
 
@@ -49,6 +50,37 @@ asio::awaitable<Connection::Ending> Connection::deliver(const Outgoing& answer,
   }
   if (!ending.goesOn()) co_return ending;
   co_return answer.keepConnection ? Ending() : answer.closing;
+}
+
+asio::awaitable<Connection::Ending> Connection::stream(const EmulatorResponse& answer,
+                                                       std::string next, bool clientKeeps) {
+  // An HTTP/1.0 client knows no chunks: its answer ends with the connection.
+  const bool chunked = http11_;
+  const Outgoing out = prepare(answer, clientKeeps, chunked ? Framing::kChunked : Framing::kClose);
+  Ending ending = co_await send(buffersOf(out.head.data(), out.head.size()));
+  if (ending.goesOn()) ending = co_await sendPiece(answer.body, chunked);
+  while (ending.goesOn()) {
+    ending = co_await sendPiece(next, chunked);
+    next.clear();
+    if (ending.goesOn() && !answer.morePieces(next)) break;
+  }
+  const char kLastChunk[] = "0\r\n\r\n";
+  if (ending.goesOn() && chunked) {
+    ending = co_await send(buffersOf(kLastChunk, sizeof kLastChunk - 1));
+  }
+  if (!ending.goesOn()) co_return ending;
+  co_return out.keepConnection ? Ending() : out.closing;
+}
+
+// A chunk's size line, the piece and its line end; an empty piece sends nothing, as an empty
+// chunk would end the body.
+asio::awaitable<Connection::Ending> Connection::sendPiece(const std::string& piece, bool chunked) {
+  if (piece.empty()) co_return Ending();
+  if (!chunked) co_return co_await send(buffersOf(piece.data(), piece.size()));
+  std::ostringstream size;
+  size << std::hex << piece.size() << "\r\n";
+  const std::string frame = size.str() + piece + "\r\n";
+  co_return co_await send(buffersOf(frame.data(), frame.size()));
 }
 
 asio::awaitable<Connection::Ending> Connection::send(const std::vector<asio::const_buffer>& bytes) {

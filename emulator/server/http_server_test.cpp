@@ -35,8 +35,19 @@ long long millisSince(Clock::time_point start) {
 }
 
 // Answers "/drop", "/garbage", "/delay" (2 s) and "/drip" (200 bytes a second) with that
-// delivery, anything else at once; each body tells where its request came from.
+// delivery, "/pieces" with "first" and two more pieces, anything else at once; each other body
+// tells where its request came from.
 EmulatorResponse answerWithPlace(const RecordedRequest& request, const Arrival& arrival) {
+  if (request.path() == "/pieces") {
+    EmulatorResponse pieces(200, "first");
+    auto count = std::make_shared<int>(0);
+    pieces.morePieces = [count](std::string& piece) {
+      if (++*count > 2) return false;
+      piece += "piece " + std::to_string(*count);
+      return true;
+    };
+    return pieces;
+  }
   Delivery delivery;
   if (request.path() == "/drop") delivery = Delivery::drop();
   if (request.path() == "/garbage") delivery = Delivery::garbage();
@@ -269,6 +280,26 @@ TEST_F(HttpServerTest, EveryDeliveryAsTheClientSeesIt) {
   stop();
   EXPECT_EQ(endOf(1), ConnectionEnd::Kind::kDropped);
   EXPECT_EQ(endOf(2), ConnectionEnd::Kind::kGarbage);
+}
+
+// An answer in pieces goes out in chunks; an HTTP/1.0 client, which knows none, gets it up to
+// the connection's end.
+TEST_F(HttpServerTest, AnAnswerInPiecesGoesOutInChunks) {
+  start();
+  RawClient client(port_);
+  ASSERT_TRUE(client.send("GET /pieces HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"));
+  Received chunked = client.receive(0);
+  const size_t bodyAt = chunked.bytes.find("\r\n\r\n") + 4;
+  EXPECT_NE(chunked.bytes.find("\r\nTransfer-Encoding: chunked\r\n"), std::string::npos);
+  EXPECT_EQ(chunked.bytes.substr(bodyAt),
+            "5\r\nfirst\r\n7\r\npiece 1\r\n7\r\npiece 2\r\n0\r\n\r\n");
+
+  RawClient old(port_);
+  ASSERT_TRUE(old.send("GET /pieces HTTP/1.0\r\n\r\n"));
+  Received whole = old.receive(0);
+  EXPECT_TRUE(whole.closed);
+  EXPECT_EQ(whole.bytes.find("Content-Length"), std::string::npos) << whole.bytes;
+  EXPECT_EQ(whole.bytes.substr(whole.bytes.find("\r\n\r\n") + 4), "firstpiece 1piece 2");
 }
 
 // 300 connections kept open, each asking five times, all answered; stopping with them all

@@ -12,6 +12,12 @@ struct Answered {
   Answered(EmulatorResponse response, std::string note, std::string issuedToken = "")
       : response(std::move(response)), note(std::move(note)), issuedToken(std::move(issuedToken)) {}
 
+  // False when the delivery sends no answer at all (a drop, garbage).
+  bool sendsAnswer() const {
+    return response.delivery.kind != Delivery::Kind::kDrop &&
+           response.delivery.kind != Delivery::Kind::kGarbage;
+  }
+
   EmulatorResponse response;
   std::string note;
   std::string issuedToken;

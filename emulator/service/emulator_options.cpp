@@ -177,6 +177,8 @@ const std::vector<Option>& optionTable() {
           "FILE"),
       number("--journal-size", "N", "requests the journal keeps (0: none)", &O::journalSize, 0,
              100000000),
+      number("--journal-bytes", "N", "bytes of memory the journal's entries take at most",
+             &O::journalBytes, 0, int64_t(1) << 40),
       undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
                              "standard error")),
   };

@@ -31,10 +31,11 @@ struct EmulatorOptions {
   bool closeConnections = false;  // answer every request with "Connection: close"
   std::string tlsCertPath;        // with tlsKeyPath: serve HTTPS
   std::string tlsKeyPath;
-  std::string scenarioPath;     // empty: no scenario
-  int64_t journalSize = 10000;  // requests the journal keeps; 0: none
-  std::string logPath;          // empty: standard error
-  std::set<std::string> given;  // the options given on the command line, as "--name"
+  std::string scenarioPath;                 // empty: no scenario
+  int64_t journalSize = 10000;              // requests the journal keeps; 0: none
+  int64_t journalBytes = 32 * 1024 * 1024;  // memory the journal's entries take at most
+  std::string logPath;                      // empty: standard error
+  std::set<std::string> given;              // the options given on the command line, as "--name"
 };
 
 // The environment variables that give the secrets where no option does: unlike a command

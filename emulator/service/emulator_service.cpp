@@ -2,8 +2,10 @@
 #include "service/emulator_service.h"
 
 #include <chrono>
+#include <memory>
 
 #include "service/emulator_request.h"
+#include "service/journal_read.h"
 #include "service/service_answers.h"
 
 int64_t EmulatorService::systemMillis() {
@@ -18,7 +20,7 @@ EmulatorService::EmulatorService(const EmulatorOptions& options, EmulatorLog& lo
       mask_({options.appSecret, options.clientSecret,
              encodeBase64(options.appKey + ":" + options.appSecret)}),
       endpoints_(options_, log, mask_),
-      journal_(static_cast<size_t>(options.journalSize)),
+      journal_(static_cast<size_t>(options.journalSize), static_cast<size_t>(options.journalBytes)),
       dropsLeft_(options.dropConnections),
       errorsLeft_(options.errorAnswers) {}
 
@@ -61,7 +63,8 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
   if (isAdminPath(request.path())) return admin(request);
   const int64_t now = clock_();
   const Route route = routeOf(request.path());
-  const FaultRule* fault = faults_.choose(route.endpoint, request);
+  const RequestFile file = fileOf(route, request);
+  const FaultRule* fault = faults_.choose(route.endpoint, file);
   std::string outcome;  // in the log line, when not the status
   Answered answered;
   if (dropsLeft_ > 0 && arrival.requestOnConnection == 1) {
@@ -69,13 +72,11 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
     answered.response = EmulatorResponse(0, "", Delivery::drop());
     outcome = "connection dropped";
   } else {
-    answered = answerWithFault(request, route, fault, now, outcome);
+    answered = answerWithFault(request, route, file, fault, now, outcome);
   }
-  const Delivery::Kind kind = answered.response.delivery.kind;
-  const bool delivered = kind != Delivery::Kind::kDrop && kind != Delivery::Kind::kGarbage;
   const std::string logNote = answered.note;
-  if (answered.note.empty() && !delivered) answered.note = outcome;
-  JournalEntry entry = journalEntry(request, arrival, now, answered, delivered, mask_);
+  if (answered.note.empty() && !answered.sendsAnswer()) answered.note = outcome;
+  JournalEntry entry = journalEntry(request, arrival, now, file, answered, mask_);
   if (outcome.empty()) outcome = std::to_string(answered.response.status);
   std::string line = request.method + " " + entry.target + " -> " + outcome;
   if (!logNote.empty()) line += " (" + logNote + ")";
@@ -85,8 +86,8 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
 }
 
 Answered EmulatorService::answerWithFault(const RecordedRequest& request, const Route& route,
-                                          const FaultRule* fault, int64_t now,
-                                          std::string& outcome) {
+                                          const RequestFile& file, const FaultRule* fault,
+                                          int64_t now, std::string& outcome) {
   const std::string action = fault != nullptr ? fault->action : "";
   if (action == "drop" || action == "garbage") {
     outcome = action == "drop" ? "connection dropped" : "garbage sent";
@@ -103,7 +104,7 @@ Answered EmulatorService::answerWithFault(const RecordedRequest& request, const 
     --errorsLeft_;
     answered = Answered(errorAnswer(500, "emulated server error"), "injected error");
   } else {
-    answered = endpoints_.answer(request, route, now);
+    answered = endpoints_.answer(request, route, file, now);
   }
   if (action == "delay") {
     answered.response.delivery = Delivery::delay(fault->amount);
@@ -115,14 +116,32 @@ Answered EmulatorService::answerWithFault(const RecordedRequest& request, const 
   return answered;
 }
 
+// The journal's JSON in pieces, each written under the lock as the connection asks for it.
+EmulatorResponse EmulatorService::readJournal(const std::string& query, std::string& note) {
+  auto read = std::make_shared<JournalRead>();
+  std::string reason;
+  if (!parseJournalQuery(query, *read, reason)) {
+    note = "invalid journal query";
+    return adminAnswer(400, "invalid journal query: " + reason);
+  }
+  note = std::to_string(journal_.size()) + " journalled";
+  EmulatorResponse response(200, "");
+  response.headers.push_back("X-Journal-Dropped: " + std::to_string(journal_.dropped()));
+  writeJournalPiece(journal_, *read, response.body);
+  response.morePieces = [this, read](std::string& piece) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writeJournalPiece(journal_, *read, piece);
+  };
+  return response;
+}
+
 EmulatorResponse EmulatorService::admin(const RecordedRequest& request) {
   const std::string path = request.path();
   const std::string& method = request.method;
   EmulatorResponse response = adminAnswer(404, "no such admin endpoint: " + path);
   std::string note = "no such admin endpoint";
   if (path == "/__emulator/requests" && method == "GET") {
-    response = EmulatorResponse(200, journal_.toJson());
-    note = std::to_string(journal_.size()) + " journalled";
+    response = readJournal(request.query(), note);
   } else if (path == "/__emulator/requests" && method == "DELETE") {
     journal_.clear();
     response = adminAnswer(200, "journal emptied");

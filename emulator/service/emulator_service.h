@@ -40,12 +40,15 @@ class EmulatorService {
 
  private:
   EmulatorResponse admin(const RecordedRequest& request);
+  // The answer to GET /__emulator/requests with `query`; `note` gets its log note.
+  EmulatorResponse readJournal(const std::string& query, std::string& note);
   void applyScenario(const Scenario& scenario);
   void resetState();
   // The answer as `fault` (nullptr: none) makes it; `outcome` gets what the log line says
   // instead of a status, when there is no answer.
   Answered answerWithFault(const RecordedRequest& request, const Route& route,
-                           const FaultRule* fault, int64_t now, std::string& outcome);
+                           const RequestFile& file, const FaultRule* fault, int64_t now,
+                           std::string& outcome);
 
   const EmulatorOptions options_;
   EmulatorLog& log_;

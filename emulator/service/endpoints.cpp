@@ -37,7 +37,8 @@ void Endpoints::reset() {
   jobs_.clear();
 }
 
-Answered Endpoints::answer(const RecordedRequest& request, const Route& route, int64_t now) {
+Answered Endpoints::answer(const RecordedRequest& request, const Route& route,
+                           const RequestFile& file, int64_t now) {
   if (route.endpoint == Endpoint::kNone) {
     return Answered(errorAnswer(404, "no such endpoint: " + request.path()), "no such endpoint");
   }
@@ -65,9 +66,9 @@ Answered Endpoints::answer(const RecordedRequest& request, const Route& route, i
     case Endpoint::kServiceToken:
       return serviceToken(request, now);
     case Endpoint::kTranslate:
-      return translate(request, now);
+      return translate(request, file, now);
     case Endpoint::kStatus:
-      return status(request, now);
+      return status(request, file, now);
     case Endpoint::kGatewayToken:
       return gatewayToken(request, now);
     case Endpoint::kProjects:
@@ -110,14 +111,15 @@ Answered Endpoints::serviceToken(const RecordedRequest& request, int64_t now) {
                   "token issued, expires " + expireTime, token);
 }
 
-Answered Endpoints::translate(const RecordedRequest& request, int64_t now) {
+Answered Endpoints::translate(const RecordedRequest& request, const RequestFile& file,
+                              int64_t now) {
   Answered refusal;
   if (!serviceTokenValid(request, now, refusal)) return refusal;
-  int64_t id = 0;
-  if (!commitFileId(request.body, id)) {
+  const int64_t id = file.id;
+  if (!file.known) {
     return Answered(errorAnswer(400, "request body needs an integer source.fileId"), "bad body");
   }
-  const std::string file = std::to_string(id);
+  const std::string name = std::to_string(id);
   auto refusalOfCommit = commits_.find(id);
   if (refusalOfCommit != commits_.end()) {
     rapidjson::StringBuffer buffer;
@@ -126,21 +128,21 @@ Answered Endpoints::translate(const RecordedRequest& request, int64_t now) {
     addString(json, "code", refusalOfCommit->second.code);
     addString(json, "message", refusalOfCommit->second.message);
     json.EndObject();
-    return Answered({200, writtenText(buffer)}, "commit for file " + file + " refused");
+    return Answered({200, writtenText(buffer)}, "commit for file " + name + " refused");
   }
   jobs_.start(id, now);
-  std::string accepted = "translate job accepted for file " + file;
+  std::string accepted = "translate job accepted for file " + name;
   if (options_.messageBytes > static_cast<int64_t>(accepted.size())) {
     accepted.resize(static_cast<size_t>(options_.messageBytes), '.');
   }
-  return Answered({200, envelope(accepted, nullptr)}, "job for file " + file + " started");
+  return Answered({200, envelope(accepted, nullptr)}, "job for file " + name + " started");
 }
 
-Answered Endpoints::status(const RecordedRequest& request, int64_t now) {
+Answered Endpoints::status(const RecordedRequest& request, const RequestFile& file, int64_t now) {
   Answered refusal;
   if (!serviceTokenValid(request, now, refusal)) return refusal;
-  int64_t id = 0;
-  if (!statusFileId(request.query(), id)) {
+  const int64_t id = file.id;
+  if (!file.known) {
     return Answered(errorAnswer(400, "an integer fileId parameter is required"), "bad fileId");
   }
   std::string state;

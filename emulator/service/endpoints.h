@@ -32,9 +32,10 @@ class Endpoints {
   // Forgets every token, job, used nonce and counted query.
   void reset();
 
-  // The answer at `now` (milliseconds) to `request`, whose path has `route`: a wrong method,
-  // a failed gateway check, or what the endpoint says.
-  Answered answer(const RecordedRequest& request, const Route& route, int64_t now);
+  // The answer at `now` (milliseconds) to `request`, whose path has `route` and which names
+  // `file`: a wrong method, a failed gateway check, or what the endpoint says.
+  Answered answer(const RecordedRequest& request, const Route& route, const RequestFile& file,
+                  int64_t now);
 
   // How many issued tokens are kept, service and gateway ones together.
   size_t keptTokens() const { return serviceTokens_.size() + gatewayTokens_.size(); }
@@ -44,8 +45,8 @@ class Endpoints {
   bool serviceTokenValid(const RecordedRequest& request, int64_t now, Answered& refusal) const;
 
   Answered serviceToken(const RecordedRequest& request, int64_t now);
-  Answered translate(const RecordedRequest& request, int64_t now);
-  Answered status(const RecordedRequest& request, int64_t now);
+  Answered translate(const RecordedRequest& request, const RequestFile& file, int64_t now);
+  Answered status(const RecordedRequest& request, const RequestFile& file, int64_t now);
   Answered gatewayToken(const RecordedRequest& request, int64_t now);
   Answered projects(const RecordedRequest& request, const std::string& org, int64_t now);
 

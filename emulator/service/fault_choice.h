@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "server/recorded_request.h"
 #include "service/routes.h"
 #include "service/scenario.h"
 
@@ -20,8 +19,8 @@ class FaultChoice {
   // Starts every count again.
   void restart();
 
-  // Counts `request` of `endpoint`; the first fault that covers it, or nullptr.
-  const FaultRule* choose(Endpoint endpoint, const RecordedRequest& request);
+  // Counts a request of `endpoint` about `file`; the first fault that covers it, or nullptr.
+  const FaultRule* choose(Endpoint endpoint, const RequestFile& file);
 
  private:
   std::vector<FaultRule> faults_;

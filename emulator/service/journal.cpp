@@ -1,6 +1,8 @@
 // Keeping and writing out the request journal.
 #include "service/journal.h"
 
+#include <algorithm>
+
 #include "service/emulator_request.h"
 #include "service/utf8_text.h"
 #include "util/json.h"
@@ -47,7 +49,8 @@ void putBody(JsonWriter& json, const std::string& name, const std::string& body)
 }  // namespace
 
 JournalEntry journalEntry(const RecordedRequest& request, const Arrival& arrival, int64_t now,
-                          const Answered& answered, bool delivered, const SecretMask& mask) {
+                          const RequestFile& file, const Answered& answered,
+                          const SecretMask& mask) {
   JournalEntry entry;
   entry.time = now;
   entry.connection = static_cast<int64_t>(arrival.connection);
@@ -55,9 +58,11 @@ JournalEntry journalEntry(const RecordedRequest& request, const Arrival& arrival
   entry.target = mask.target(request.target);
   for (const std::string& line : request.headers) entry.headers.push_back(maskedHeader(line, mask));
   entry.bodySize = request.body.size();
+  entry.forFile = file.known;
+  entry.fileId = file.id;
   entry.body = keptBody(request.body, mask, &SecretMask::body);
   entry.note = mask.text(answered.note);
-  if (delivered) {
+  if (answered.sendsAnswer()) {
     entry.status = answered.response.status;
     entry.answerBodySize = answered.response.body.size();
     entry.answerBody = SecretMask({answered.issuedToken})
@@ -66,48 +71,81 @@ JournalEntry journalEntry(const RecordedRequest& request, const Arrival& arrival
   return entry;
 }
 
+size_t footprint(const JournalEntry& entry) {
+  // What an allocator keeps beside each string's characters, and the deque's share.
+  const size_t kPerString = 32;
+  size_t bytes = sizeof(JournalEntry) + 5 * kPerString + entry.method.size() + entry.target.size() +
+                 entry.body.size() + entry.answerBody.size() + entry.note.size();
+  for (const auto& header : entry.headers) {
+    bytes += sizeof(header) + 2 * kPerString + header.first.size() + header.second.size();
+  }
+  return bytes;
+}
+
+void appendJson(const JournalEntry& entry, std::string& out) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  json.Key("number");
+  json.Uint64(entry.number);
+  json.Key("time");
+  json.Int64(entry.time);
+  json.Key("connection");
+  json.Int64(entry.connection);
+  putMember(json, "method", entry.method);
+  putMember(json, "target", entry.target);
+  json.Key("headers");
+  json.StartArray();
+  for (const auto& header : entry.headers) {
+    json.StartArray();
+    putString(json, header.first);
+    putString(json, header.second);
+    json.EndArray();
+  }
+  json.EndArray();
+  putBody(json, "body", entry.body);
+  json.Key("bodySize");
+  json.Uint64(entry.bodySize);
+  json.Key("answer");
+  if (entry.status != 0) {
+    json.Int(entry.status);
+  } else {
+    putString(json, "dropped");
+  }
+  putBody(json, "answerBody", entry.answerBody);
+  json.Key("answerBodySize");
+  json.Uint64(entry.answerBodySize);
+  putMember(json, "note", entry.note);
+  json.EndObject();
+  out.append(buffer.GetString(), buffer.GetSize());
+}
+
 void Journal::add(JournalEntry entry) {
+  entry.number = nextNumber_++;
   if (capacity_ == 0) return;
-  if (entries_.size() == capacity_) entries_.pop_front();
+  const size_t size = footprint(entry);
+  while (!entries_.empty() && (entries_.size() >= capacity_ || bytes_ + size > maxBytes_)) {
+    bytes_ -= footprint(entries_.front());
+    entries_.pop_front();
+    ++dropped_;
+  }
+  if (size > maxBytes_) {
+    ++dropped_;
+    return;
+  }
+  bytes_ += size;
   entries_.push_back(std::move(entry));
 }
 
-std::string Journal::toJson() const {
-  rapidjson::StringBuffer buffer;
-  JsonWriter json(buffer);
-  json.StartArray();
-  for (const JournalEntry& entry : entries_) {
-    json.StartObject();
-    json.Key("time");
-    json.Int64(entry.time);
-    json.Key("connection");
-    json.Int64(entry.connection);
-    putMember(json, "method", entry.method);
-    putMember(json, "target", entry.target);
-    json.Key("headers");
-    json.StartArray();
-    for (const auto& header : entry.headers) {
-      json.StartArray();
-      putString(json, header.first);
-      putString(json, header.second);
-      json.EndArray();
-    }
-    json.EndArray();
-    putBody(json, "body", entry.body);
-    json.Key("bodySize");
-    json.Uint64(entry.bodySize);
-    json.Key("answer");
-    if (entry.status != 0) {
-      json.Int(entry.status);
-    } else {
-      putString(json, "dropped");
-    }
-    putBody(json, "answerBody", entry.answerBody);
-    json.Key("answerBodySize");
-    json.Uint64(entry.answerBodySize);
-    putMember(json, "note", entry.note);
-    json.EndObject();
-  }
-  json.EndArray();
-  return writtenText(buffer);
+void Journal::clear() {
+  entries_.clear();
+  bytes_ = 0;
+  dropped_ = 0;
+}
+
+const JournalEntry* Journal::from(uint64_t number) const {
+  auto found = std::lower_bound(
+      entries_.begin(), entries_.end(), number,
+      [](const JournalEntry& entry, uint64_t wanted) { return entry.number < wanted; });
+  return found == entries_.end() ? nullptr : &*found;
 }

@@ -1,6 +1,8 @@
 // The emulated paths.
 #include "service/routes.h"
 
+#include "service/emulator_request.h"
+
 namespace {
 
 const char kServiceTokenPath[] = "/oauth2/token";
@@ -44,6 +46,13 @@ const char* endpointName(Endpoint endpoint) {
       break;
   }
   return "";
+}
+
+RequestFile fileOf(const Route& route, const RecordedRequest& request) {
+  RequestFile file;
+  if (route.endpoint == Endpoint::kTranslate) file.known = commitFileId(request.body, file.id);
+  if (route.endpoint == Endpoint::kStatus) file.known = statusFileId(request.query(), file.id);
+  return file;
 }
 
 bool isAdminPath(const std::string& path) {

@@ -32,6 +32,7 @@ const char kOrg[] = "org-e2e";
 struct Reply {
   int status = 0;
   std::string body;
+  std::string head;  // the status line and header lines
 };
 
 // One request to the emulator through the client's own transport, with `headers` and, when
@@ -42,8 +43,9 @@ Reply call(const EmulatorProcess& emulator, const std::string& method, const std
   request.headerLines = std::move(headers);
   request.body = std::move(body);
   HttpAnswer answer;
-  if (!performRequest(request, answer) || answer.headerText.size() < 12) return {0, "no answer"};
-  return {std::atoi(answer.headerText.c_str() + 9), answer.body};
+  if (!performRequest(request, answer) || answer.headerText.size() < 12)
+    return {0, "no answer", ""};
+  return {std::atoi(answer.headerText.c_str() + 9), answer.body, answer.headerText};
 }
 
 class EmulatorE2E : public ::testing::Test {
@@ -336,6 +338,35 @@ TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
   EXPECT_NE(text.find(R"("target":"/oauth2/token?credential=***")"), std::string::npos) << text;
   EXPECT_EQ(text.find("svc-"), std::string::npos);
   EXPECT_EQ(text.find("gw-"), std::string::npos);
+}
+
+// The oldest entries go once the journal's bytes are used up, and a read says how many went;
+// a journal larger than one piece comes in chunks, and a page reads on from where one ended.
+TEST_F(EmulatorE2E, TheJournalStaysWithinItsBytesAndReadsInPages) {
+  EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--journal-bytes", "300000"}));
+  const int kRequests = 30;
+  for (int i = 0; i < kRequests; ++i) {
+    call(emulator, "PUT", "/v2/translate", {}, std::string(20000, 'b'));
+  }
+  Reply all = call(emulator, "GET", "/__emulator/requests");
+  rapidjson::Document journal;
+  ASSERT_FALSE(journal.Parse(all.body.c_str()).HasParseError());
+  const unsigned kept = journal.Size();
+  EXPECT_GE(kept, 10u);
+  EXPECT_LE(kept, 15u);
+  EXPECT_NE(all.head.find("X-Journal-Dropped: " + std::to_string(kRequests - kept) + "\r\n"),
+            std::string::npos)
+      << all.head;
+  EXPECT_NE(all.head.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << all.head;
+
+  Reply page = call(emulator, "GET", "/__emulator/requests?since=1&limit=2&method=PUT");
+  rapidjson::Document doc;
+  ASSERT_FALSE(doc.Parse(page.body.c_str()).HasParseError()) << page.body;
+  ASSERT_EQ(doc["entries"].Size(), 2u);
+  EXPECT_EQ(doc["entries"][0]["number"].GetUint64(), kRequests - kept + 1);
+  EXPECT_EQ(doc["next"].GetUint64(), kRequests - kept + 3);
+  EXPECT_EQ(doc["dropped"].GetUint64(), kRequests - kept);
+  EXPECT_EQ(call(emulator, "GET", "/__emulator/requests?limit=x").status, 400);
 }
 
 // A scenario is replaced only by a valid one, and a reset starts its counts again.
