@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
   settings.keepAlive = std::chrono::seconds(options.keepAliveSeconds);
   settings.closeConnections = options.closeConnections;
   settings.tls = tls.get();
+  settings.requestBytes = static_cast<size_t>(options.requestBytes);
   HttpServer server([&service](const RecordedRequest& request,
                                const Arrival& arrival) { return service.handle(request, arrival); },
                     settings, log);

@@ -34,6 +34,8 @@ const char kKeepAliveMax[] = "1000000";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 const char kBadRequest[] =
     "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const char kTooLarge[] =
+    "HTTP/1.1 413 Content Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
 std::string countOf(int64_t requests) {
   return std::to_string(requests) + (requests == 1 ? " request" : " requests");
@@ -73,11 +75,13 @@ std::string durationText(std::chrono::milliseconds duration) {
 
 Connection::Connection(uint64_t id, std::unique_ptr<ByteStream> stream,
                        asio::any_io_executor executor, const HttpServer::Handler& handler,
-                       const HttpServer::Settings& settings, EmulatorLog& log)
+                       const HttpServer::Settings& settings, RequestBudget& budget,
+                       EmulatorLog& log)
     : id_(id),
       stream_(std::move(stream)),
       handler_(handler),
       settings_(settings),
+      budget_(budget),
       log_(log),
       timer_(std::move(executor)) {}
 
@@ -130,6 +134,10 @@ asio::awaitable<Connection::Ending> Connection::awaitRequest() {
 // The request, its answer and their texts live in this frame alone, so that a connection
 // waiting for its next request holds none of them.
 asio::awaitable<Connection::Ending> Connection::handleRequest() {
+  struct Release {
+    Connection& connection;
+    ~Release() { connection.releaseHeld(); }
+  } release{*this};
   RecordedRequest request;
   bool clientKeeps = true;
   const Ending ending = co_await readRequest(request, clientKeeps);
@@ -150,7 +158,8 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
   size_t headEnd;
   while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
     if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
-    const error_code error = co_await readSome(kHeadReadBytes);
+    const error_code error = co_await readSome(kHeadReadBytes, true);
+    if (error == asio::error::no_buffer_space) co_return co_await refuse(true);
     if (error) {
       co_return endingOf(
           error, {Kind::kTimedOut, "no whole request head within " + durationText(kTransferLimit)},
@@ -161,20 +170,30 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
   request.headers = headerLinesOf(input_.substr(0, headEnd + 2));
   http::request_parser<http::string_body> parser;
   parser.header_limit(kMaxHeadBytes);
-  parser.body_limit(kMaxBodyBytes);
+  parser.body_limit(std::min(kMaxBodyBytes, budget_.limit()));
   parser.eager(true);
-  bool continued = false;
+  bool headerDone = false;
+  bool bodyHeld = false;  // the whole body, of a known length, taken from the budget at once
   for (;;) {
     error_code error;
     input_.erase(0, parser.put(asio::buffer(input_), error));
     if (parser.is_done()) break;
+    if (error == http::error::body_limit) co_return co_await refuse(true);
     if (error && error != http::error::need_more) co_return co_await refuse();
-    if (!continued && parser.is_header_done() && expectsContinue(parser.get())) {
-      continued = true;
-      const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
-      if (!ending.goesOn()) co_return ending;
+    if (!headerDone && parser.is_header_done()) {
+      headerDone = true;
+      // Beast reserves a known length at once: the budget does too.
+      if (parser.content_length() && !holdBody(*parser.content_length())) {
+        co_return co_await refuse(true);
+      }
+      bodyHeld = parser.content_length().has_value();
+      if (expectsContinue(parser.get())) {
+        const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
+        if (!ending.goesOn()) co_return ending;
+      }
     }
-    error = co_await readSome(kReadBytes);
+    error = co_await readSome(kReadBytes, !bodyHeld);
+    if (error == asio::error::no_buffer_space) co_return co_await refuse(true);
     if (error) {
       co_return endingOf(
           error, {Kind::kTimedOut, "no whole request within " + durationText(kTransferLimit)},
@@ -189,19 +208,39 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
   co_return Ending();
 }
 
-// A request that is not HTTP, or too long to be read, gets "400 Bad Request" and the end.
-asio::awaitable<Connection::Ending> Connection::refuse() {
-  const Ending ending = co_await send(buffersOf(kBadRequest, sizeof kBadRequest - 1));
-  co_return ending.goesOn() ? Ending{Kind::kUnreadable, "unreadable request"} : ending;
+asio::awaitable<Connection::Ending> Connection::refuse(bool tooLarge) {
+  const std::string answer = tooLarge ? kTooLarge : kBadRequest;
+  const Ending ending = co_await send(buffersOf(answer.data(), answer.size()));
+  if (!ending.goesOn()) co_return ending;
+  if (!tooLarge) co_return Ending{Kind::kUnreadable, "unreadable request"};
+  co_return Ending{Kind::kTooLarge, "request over the " + std::to_string(budget_.limit()) +
+                                        " bytes of requests held at once: 413 sent"};
 }
 
-asio::awaitable<error_code> Connection::readSome(size_t most) {
+asio::awaitable<error_code> Connection::readSome(size_t most, bool held) {
   if (stopping_) co_return asio::error::operation_aborted;
+  if (held && !budget_.take(most)) co_return asio::error::no_buffer_space;
   const size_t had = input_.size();
   input_.resize(had + most);
   const auto [error, count] = co_await stream_->readSome(asio::buffer(&input_[had], most));
-  input_.resize(had + (error ? 0 : count));
+  const size_t got = error ? 0 : count;
+  input_.resize(had + got);
+  if (held) {
+    budget_.give(most - got);
+    held_ += got;
+  }
   co_return error;
+}
+
+bool Connection::holdBody(uint64_t length) {
+  if (length > budget_.limit() || !budget_.take(static_cast<size_t>(length))) return false;
+  held_ += static_cast<size_t>(length);
+  return true;
+}
+
+void Connection::releaseHeld() {
+  budget_.give(held_);
+  held_ = 0;
 }
 
 Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps,

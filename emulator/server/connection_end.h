@@ -15,6 +15,7 @@ struct ConnectionEnd {
     kHandshakeFailed,  // the TLS handshake failed
     kFailed,           // reading or sending failed
     kUnreadable,       // a request that is no HTTP or too long to read, answered 400
+    kTooLarge,         // a request over the bytes of requests held at once, answered 413
     kAnswerCloses,     // the answer said "Connection: close"
     kDropped,          // closed without an answer, as the handler asked
     kGarbage,          // bytes that are no HTTP sent instead of the answer

@@ -62,6 +62,7 @@ struct HttpServer::Impl {
   tcp::acceptor acceptor{io};
   asio::signal_set signals{io};
   asio::steady_timer trimPeriod{io};
+  server::RequestBudget budget{settings.requestBytes};
   // The connections being served, owned here until their coroutine ends; touched on the
   // serving thread only.
   std::map<uint64_t, std::unique_ptr<server::Connection>> live;
@@ -96,7 +97,7 @@ asio::awaitable<void> HttpServer::Impl::acceptConnections() {
 void HttpServer::Impl::serve(std::unique_ptr<server::ByteStream> stream) {
   const uint64_t id = nextId++;
   auto connection = std::make_unique<server::Connection>(id, std::move(stream), io.get_executor(),
-                                                         handler, settings, log);
+                                                         handler, settings, budget, log);
   server::Connection& served = *connection;
   live[id] = std::move(connection);
   asio::co_spawn(io, served.serve(), [this, id](std::exception_ptr failure) {

@@ -36,6 +36,10 @@ class HttpServer {
     std::chrono::milliseconds keepAlive{std::chrono::seconds(60)};
     bool closeConnections = false;  // answer with "Connection: close" and close, every time
     TlsContext* tls = nullptr;      // serves HTTPS with it when set; must outlive the server
+    // How many bytes of requests all connections hold at once, read and not yet answered; a
+    // request that would take more is answered 413 and its connection closed. It also bounds
+    // one request's body (at most 64 MiB).
+    size_t requestBytes = 32 * 1024 * 1024;
     // Told how each connection ended, on the serving thread, after its log line.
     std::function<void(uint64_t connection, const ConnectionEnd& end)> onClose;
   };

@@ -302,6 +302,39 @@ TEST_F(HttpServerTest, AnAnswerInPiecesGoesOutInChunks) {
   EXPECT_EQ(whole.bytes.substr(whole.bytes.find("\r\n\r\n") + 4), "firstpiece 1piece 2");
 }
 
+// The bytes of requests held at once are bounded across connections: a request that would go
+// over is answered 413 before its body comes, and a request's bytes are given back once it is
+// answered.
+TEST_F(HttpServerTest, RequestBytesHeldAtOnceAreBounded) {
+  HttpServer::Settings settings;
+  settings.requestBytes = 100 * 1024;
+  start(settings);
+  auto put = [](size_t size) {
+    return "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+  };
+  // Its "100 Continue" comes once its body is held.
+  RawClient first(port_);
+  std::string head = put(80 * 1024);
+  ASSERT_TRUE(first.send(head.insert(head.size() - 2, "Expect: 100-continue\r\n")));
+  char interim[64];
+  boost::system::error_code error;
+  first.socket().read_some(asio::buffer(interim), error);
+  ASSERT_FALSE(error) << error.message();
+  RawClient second(port_);
+  ASSERT_TRUE(second.send(put(40 * 1024)));
+  Received refused = second.receive(0);
+  EXPECT_EQ(refused.bytes.rfind("HTTP/1.1 413 Content Too Large\r\n", 0), 0u) << refused.bytes;
+  EXPECT_TRUE(refused.closed);
+
+  ASSERT_TRUE(first.send(std::string(80 * 1024, 'a')));
+  EXPECT_EQ(wholeAnswers(first.receive(1).bytes), 1u);
+  RawClient third(port_);
+  ASSERT_TRUE(third.send(put(40 * 1024) + std::string(40 * 1024, 'c')));
+  EXPECT_EQ(wholeAnswers(third.receive(1).bytes), 1u);
+  stop();
+  EXPECT_EQ(endOf(2), ConnectionEnd::Kind::kTooLarge);
+}
+
 // 300 connections kept open, each asking five times, all answered; stopping with them all
 // open closes every one of them.
 TEST_F(HttpServerTest, ManyKeptConnectionsAreAllAnsweredAndStopPromptly) {

@@ -179,6 +179,9 @@ const std::vector<Option>& optionTable() {
              100000000),
       number("--journal-bytes", "N", "bytes of memory the journal's entries take at most",
              &O::journalBytes, 0, int64_t(1) << 40),
+      number("--request-bytes", "N",
+             "bytes of requests all connections hold at once (a request over it gets 413)",
+             &O::requestBytes, 65536, int64_t(1) << 40),
       undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
                              "standard error")),
   };

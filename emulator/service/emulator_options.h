@@ -34,6 +34,7 @@ struct EmulatorOptions {
   std::string scenarioPath;                 // empty: no scenario
   int64_t journalSize = 10000;              // requests the journal keeps; 0: none
   int64_t journalBytes = 32 * 1024 * 1024;  // memory the journal's entries take at most
+  int64_t requestBytes = 32 * 1024 * 1024;  // bytes of requests all connections hold at once
   std::string logPath;                      // empty: standard error
   std::set<std::string> given;              // the options given on the command line, as "--name"
 };

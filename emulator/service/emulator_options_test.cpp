@@ -126,4 +126,24 @@ TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_FALSE(takeCredential("Basic abc", "Bearer", token));
 }
 
+// The first member of each name counts, as in a document, and deep nesting is refused.
+TEST(RecordedRequest, ReadsACommitsFileIdWithoutADocument) {
+  int64_t id = 0;
+  EXPECT_TRUE(commitFileId(
+      R"({"a":[{"fileId":1}],"source":{"x":{"fileId":2},"fileId":3,"fileId":4}})", id));
+  EXPECT_EQ(id, 3);
+  for (const std::string& wrong :
+       {std::string(R"({"source":5,"source":{"fileId":3}})"),
+        std::string(R"({"source":{"fileId":9223372036854775808}})"),
+        std::string(R"({"source":{"fileId":3}} x)"), std::string(R"([{"source":{"fileId":3}}])"),
+        R"({"a":)" + std::string(300, '[') + std::string(300, ']') +
+            R"(,"source":{"fileId":3}})"}) {
+    EXPECT_FALSE(commitFileId(wrong, id)) << wrong;
+  }
+  EXPECT_TRUE(commitFileId(
+      R"({"a":)" + std::string(200, '[') + std::string(200, ']') + R"(,"source":{"fileId":7}})",
+      id));
+  EXPECT_EQ(id, 7);
+}
+
 }  // namespace

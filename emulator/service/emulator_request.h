@@ -26,7 +26,8 @@ bool takeCredential(const std::string& authorization, const std::string& scheme,
 // A file id written as decimal text with an optional "-", at most 18 digits.
 bool parseFileId(const std::string& text, int64_t& id);
 
-// The integer "source"."fileId" of a translate request's body, a JSON object.
+// The integer "source"."fileId" of a translate request's body, a JSON object (up to its first
+// NUL, nested at most 256 deep), read without building a document.
 bool commitFileId(const std::string& body, int64_t& id);
 
 // The "fileId" parameter of a status request's raw query.

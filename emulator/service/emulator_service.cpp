@@ -8,6 +8,13 @@
 #include "service/journal_read.h"
 #include "service/service_answers.h"
 
+namespace {
+
+// A scenario's document takes many times its text's size: a larger one is refused unread.
+const size_t kMaxScenarioBytes = 1024 * 1024;
+
+}  // namespace
+
 int64_t EmulatorService::systemMillis() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -153,7 +160,10 @@ EmulatorResponse EmulatorService::admin(const RecordedRequest& request) {
   } else if (path == "/__emulator/scenario" && method == "PUT") {
     Scenario scenario;
     std::string reason;
-    if (parseScenario(request.body, scenario, reason)) {
+    if (request.body.size() > kMaxScenarioBytes) {
+      response = adminAnswer(413, "a scenario takes at most 1 MiB");
+      note = "scenario too large";
+    } else if (parseScenario(request.body, scenario, reason)) {
       applyScenario(scenario);
       response = adminAnswer(200, "scenario replaced");
       note = "scenario replaced";
