@@ -3,8 +3,11 @@
 
 #include <chrono>
 #include <memory>
+#include <random>
+#include <sstream>
 
 #include "service/emulator_request.h"
+#include "service/fault_draws.h"
 #include "service/journal_read.h"
 #include "service/service_answers.h"
 
@@ -12,6 +15,23 @@ namespace {
 
 // A scenario's document takes many times its text's size: a larger one is refused unread.
 const size_t kMaxScenarioBytes = 1024 * 1024;
+
+// A seed for a scenario that names none, from 0 to 2^63 - 1 as a scenario's "seed".
+uint64_t pickSeed() {
+  std::random_device device;
+  const uint64_t time =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint64_t drawn = (static_cast<uint64_t>(device()) << 32) ^ device() ^ time;
+  return faultGenerator(drawn, 0)() >> 1;
+}
+
+// " (chance P)" for a fault that goes by chance, "" for one that does not.
+std::string chanceOf(const FaultRule& rule) {
+  if (rule.probability >= 1) return "";
+  std::ostringstream text;
+  text << " (chance " << rule.probability << ")";
+  return text.str();
+}
 
 }  // namespace
 
@@ -50,11 +70,13 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
   const int64_t jobDuration =
       durationGiven || scenario.jobDuration < 0 ? options_.jobDuration : scenario.jobDuration;
   endpoints_.follow(scenario, tokenLifetime, jobDuration);
-  faults_.follow(scenario.faults);
+  seed_ = scenario.seeded ? scenario.seed : pickSeed();
+  faults_.follow(scenario.faults, seed_);
   log_.line("scenario in force: " + std::to_string(scenario.jobs.size()) + " jobs, " +
             std::to_string(scenario.commits.size()) + " refused commits, " +
             std::to_string(scenario.faults.size()) + " faults; token-lifetime " +
-            std::to_string(tokenLifetime) + ", job-duration " + std::to_string(jobDuration));
+            std::to_string(tokenLifetime) + ", job-duration " + std::to_string(jobDuration) +
+            ", seed " + std::to_string(seed_) + (scenario.seeded ? "" : " (picked)"));
 }
 
 void EmulatorService::resetState() {
@@ -71,7 +93,7 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
   const int64_t now = clock_();
   const Route route = routeOf(request.path());
   const RequestFile file = fileOf(route, request);
-  const FaultRule* fault = faults_.choose(route.endpoint, file);
+  const ChosenFault fault = faults_.choose(route.endpoint, file);
   std::string outcome;  // in the log line, when not the status
   Answered answered;
   if (dropsLeft_ > 0 && arrival.requestOnConnection == 1) {
@@ -93,18 +115,22 @@ EmulatorResponse EmulatorService::handle(const RecordedRequest& request, const A
 }
 
 Answered EmulatorService::answerWithFault(const RecordedRequest& request, const Route& route,
-                                          const RequestFile& file, const FaultRule* fault,
+                                          const RequestFile& file, const ChosenFault& fault,
                                           int64_t now, std::string& outcome) {
-  const std::string action = fault != nullptr ? fault->action : "";
+  const std::string action = fault.rule != nullptr ? fault.rule->action : "";
+  const std::string chance = fault.rule != nullptr ? chanceOf(*fault.rule) : "";
   if (action == "drop" || action == "garbage") {
     outcome = action == "drop" ? "connection dropped" : "garbage sent";
     return Answered(
         EmulatorResponse(0, "", action == "drop" ? Delivery::drop() : Delivery::garbage()),
-        "fault: " + action);
+        "fault: " + action + chance);
   }
   if (action == "status") {
-    return Answered(EmulatorResponse(fault->status, fault->body),
-                    "fault: status " + std::to_string(fault->status));
+    EmulatorResponse response(fault.rule->status, fault.rule->body);
+    for (const auto& header : fault.rule->headers) {
+      response.headers.push_back(header.first + ": " + header.second);
+    }
+    return Answered(response, "fault: status " + std::to_string(fault.rule->status) + chance);
   }
   Answered answered;
   if (errorsLeft_ > 0) {
@@ -114,11 +140,11 @@ Answered EmulatorService::answerWithFault(const RecordedRequest& request, const 
     answered = endpoints_.answer(request, route, file, now);
   }
   if (action == "delay") {
-    answered.response.delivery = Delivery::delay(fault->amount);
-    answered.note += "; fault: delay " + std::to_string(fault->amount) + " ms";
+    answered.response.delivery = Delivery::delay(fault.delayMs);
+    answered.note += "; fault: delay " + std::to_string(fault.delayMs) + " ms" + chance;
   } else if (action == "drip") {
-    answered.response.delivery = Delivery::drip(fault->amount);
-    answered.note += "; fault: drip " + std::to_string(fault->amount) + " bytes/s";
+    answered.response.delivery = Delivery::drip(fault.rule->amount);
+    answered.note += "; fault: drip " + std::to_string(fault.rule->amount) + " bytes/s" + chance;
   }
   return answered;
 }

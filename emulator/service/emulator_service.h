@@ -47,7 +47,7 @@ class EmulatorService {
   // The answer as `fault` (nullptr: none) makes it; `outcome` gets what the log line says
   // instead of a status, when there is no answer.
   Answered answerWithFault(const RecordedRequest& request, const Route& route,
-                           const RequestFile& file, const FaultRule* fault, int64_t now,
+                           const RequestFile& file, const ChosenFault& fault, int64_t now,
                            std::string& outcome);
 
   const EmulatorOptions options_;
@@ -59,6 +59,7 @@ class EmulatorService {
   Endpoints endpoints_;
   FaultChoice faults_;
   Journal journal_;
+  uint64_t seed_ = 0;  // of the scenario in force, given or picked
   int64_t dropsLeft_;
   int64_t errorsLeft_;
 };

@@ -1,29 +1,41 @@
-// Counting requests for the scenario's faults.
+// Counting requests for the scenario's faults, and their draws.
 #include "service/fault_choice.h"
 
 #include <string>
 
-void FaultChoice::follow(std::vector<FaultRule> faults) {
+#include "service/fault_draws.h"
+
+void FaultChoice::follow(std::vector<FaultRule> faults, uint64_t seed) {
   faults_ = std::move(faults);
+  seed_ = seed;
   restart();
 }
 
 void FaultChoice::restart() {
   endpointRequests_.clear();
   fileRequests_.clear();
+  generators_.clear();
+  for (size_t i = 0; i < faults_.size(); ++i) generators_.push_back(faultGenerator(seed_, i));
 }
 
-const FaultRule* FaultChoice::choose(Endpoint endpoint, const RequestFile& file) {
-  if (endpoint == Endpoint::kNone) return nullptr;
+ChosenFault FaultChoice::choose(Endpoint endpoint, const RequestFile& file) {
+  ChosenFault chosen;
+  if (endpoint == Endpoint::kNone) return chosen;
   const int64_t count = ++endpointRequests_[endpoint];
   const int64_t fileCount = file.known ? ++fileRequests_[{endpoint, file.id}] : 0;
   const std::string name = endpointName(endpoint);
-  for (const FaultRule& rule : faults_) {
+  for (size_t i = 0; i < faults_.size(); ++i) {
+    const FaultRule& rule = faults_[i];
     if (rule.endpoint != name) continue;
-    if (rule.forFile ? file.known && rule.fileId == file.id && rule.covers(fileCount)
-                     : rule.covers(count)) {
-      return &rule;
-    }
+    const bool covered = rule.forFile
+                             ? file.known && rule.fileId == file.id && rule.covers(fileCount)
+                             : rule.covers(count);
+    if (!covered) continue;
+    const bool comesUp = rule.probability >= 1 || unitDraw(generators_[i]) < rule.probability;
+    if (!comesUp) continue;
+    const int64_t delayMs =
+        rule.action == "delay" ? drawDelayMs(rule.delay, rule.amount, generators_[i]) : 0;
+    if (chosen.rule == nullptr) chosen = {&rule, delayMs};
   }
-  return nullptr;
+  return chosen;
 }

@@ -2,10 +2,12 @@
 #include "service/scenario.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
 
+#include "util/ascii.h"
 #include "util/json.h"
 
 namespace {
@@ -22,15 +24,26 @@ bool getInteger(const Value& object, const char* name, int64_t min, int64_t max,
   return true;
 }
 
+bool getNumber(const Value& object, const char* name, double min, double max, double& out) {
+  const Value* value = findMember(object, name);
+  if (value == nullptr || !value->IsNumber()) return false;
+  if (value->GetDouble() < min || value->GetDouble() > max) return false;
+  out = value->GetDouble();
+  return true;
+}
+
 bool readStep(const Value& value, JobStep& step) {
   if (value.IsString()) {
     step.status = value.GetString();
     return step.status == "processing" || step.status == "success";
   }
-  std::string status;
-  if (!getStringMember(value, "status", status) || status != "failed") return false;
-  step.status = status;
-  return getStringMember(value, "message", step.message);
+  if (!getStringMember(value, "status", step.status)) return false;
+  if (step.status == "failed" && !getStringMember(value, "message", step.message)) return false;
+  if (step.status != "processing" && step.status != "success" && step.status != "failed") {
+    return false;
+  }
+  return findMember(value, "seconds") == nullptr ||
+         getInteger(value, "seconds", 1, 100000000, step.seconds);
 }
 
 // The file id of a member named `name` of the object `section`, not yet in `seen`.
@@ -59,7 +72,7 @@ bool readJobs(const Value& jobs, Scenario& scenario, std::string& reason) {
       if (!readStep(value, step)) {
         reason = "\"jobs\" \"" + name + "\": step " + std::to_string(list.size() + 1) +
                  " must be \"processing\", \"success\" or {\"status\": \"failed\", \"message\": "
-                 "TEXT}";
+                 "TEXT}, or an object of a status with \"seconds\" (1 or more)";
         return false;
       }
       list.push_back(step);
@@ -85,6 +98,60 @@ bool readCommits(const Value& commits, Scenario& scenario, std::string& reason) 
   return true;
 }
 
+// True when `name` is an HTTP token, as a header name must be.
+bool isHeaderToken(const std::string& name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    const bool letterOrDigit =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit && (c == 0 || std::strchr("!#$%&'*+-.^_`|~", c) == nullptr)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The header lines of a status fault: names that are tokens, values of one line, none that
+// the emulator sets itself.
+bool readHeaders(const Value& headers, FaultRule& rule) {
+  if (!headers.IsObject()) return false;
+  for (const auto& member : headers.GetObject()) {
+    const std::string name(member.name.GetString(), member.name.GetStringLength());
+    if (!member.value.IsString() || !isHeaderToken(name)) return false;
+    const std::string value(member.value.GetString(), member.value.GetStringLength());
+    if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return false;
+    for (const char* own :
+         {"Content-Length", "Content-Type", "Transfer-Encoding", "Connection", "Keep-Alive"}) {
+      if (equalsIgnoreCase(name, own)) return false;
+    }
+    rule.headers.emplace_back(name, value);
+  }
+  return true;
+}
+
+// A delay's "delay" object: a uniform or lognormal distribution of milliseconds.
+bool readDistribution(const Value& delay, DelayDistribution& drawn) {
+  const double maxMs = std::numeric_limits<int32_t>::max();
+  std::string kind;
+  if (!getStringMember(delay, "distribution", kind) || delay.MemberCount() != 3) return false;
+  if (kind == "uniform") {
+    drawn.kind = DelayDistribution::Kind::kUniform;
+    return getNumber(delay, "lowerMs", 0, maxMs, drawn.lowerMs) &&
+           getNumber(delay, "upperMs", drawn.lowerMs, maxMs, drawn.upperMs);
+  }
+  drawn.kind = DelayDistribution::Kind::kLognormal;
+  return kind == "lognormal" && getNumber(delay, "medianMs", 0, maxMs, drawn.medianMs) &&
+         getNumber(delay, "sigma", 0, 10, drawn.sigma);
+}
+
+bool readDelay(const Value& value, FaultRule& rule) {
+  const int64_t maxInt = std::numeric_limits<int32_t>::max();
+  const Value* delay = findMember(value, "delay");
+  if ((delay != nullptr) == (findMember(value, "ms") != nullptr)) return false;
+  return delay != nullptr ? delay->IsObject() && readDistribution(*delay, rule.delay)
+                          : getInteger(value, "ms", 0, maxInt, rule.amount);
+}
+
 // The action's own members; false with what is missing in `reason`.
 bool readAction(const Value& value, FaultRule& rule, std::string& reason) {
   const int64_t maxInt = std::numeric_limits<int32_t>::max();
@@ -98,11 +165,20 @@ bool readAction(const Value& value, FaultRule& rule, std::string& reason) {
       return false;
     }
     rule.status = static_cast<int>(status);
-    return true;
+    const Value* headers = findMember(value, "headers");
+    if (headers == nullptr || readHeaders(*headers, rule)) return true;
+    reason =
+        "\"headers\" must be an object of header names to one-line texts, without the "
+        "lines the emulator sets itself";
+    return false;
   }
   if (rule.action == "delay") {
-    if (getInteger(value, "ms", 0, maxInt, rule.amount)) return true;
-    return (reason = "\"delay\" needs \"ms\" (0 or more)"), false;
+    if (readDelay(value, rule)) return true;
+    reason =
+        "\"delay\" needs \"ms\" (0 or more) or \"delay\": "
+        "{\"distribution\": \"uniform\", \"lowerMs\", \"upperMs\"} or "
+        "{\"distribution\": \"lognormal\", \"medianMs\", \"sigma\" (0 to 10)}";
+    return false;
   }
   if (rule.action == "drip") {
     if (getInteger(value, "bytesPerSecond", 1, maxInt, rule.amount)) return true;
@@ -126,6 +202,18 @@ bool readFault(const Value& value, FaultRule& rule, std::string& reason) {
   if (!getInteger(value, "request", 1, maxCount, rule.request)) {
     return (reason = "needs \"request\" (1 or more)"), false;
   }
+  if (findMember(value, "every") != nullptr &&
+      !getInteger(value, "every", 1, maxCount, rule.every)) {
+    return (reason = "\"every\" must be 1 or more"), false;
+  }
+  if (findMember(value, "probability") != nullptr &&
+      !getNumber(value, "probability", 0, 1, rule.probability)) {
+    return (reason = "\"probability\" must be a number from 0 to 1"), false;
+  }
+  // A fault by rhythm or chance goes on for good unless it is told how long.
+  const bool open =
+      findMember(value, "every") != nullptr || findMember(value, "probability") != nullptr;
+  if (open) rule.times = std::numeric_limits<int64_t>::max();
   if (findMember(value, "times") != nullptr &&
       !getInteger(value, "times", 1, maxCount, rule.times)) {
     return (reason = "\"times\" must be 1 or more"), false;
@@ -178,6 +266,12 @@ bool parseScenario(const std::string& text, Scenario& scenario, std::string& rea
     } else if (name == "tokenLifetime") {
       read = getInteger(doc, "tokenLifetime", 1, 100000000, scenario.tokenLifetime);
       if (!read) reason = "\"tokenLifetime\" must be 1 to 100000000 seconds";
+    } else if (name == "seed") {
+      int64_t seed = 0;
+      read = scenario.seeded =
+          getInteger(doc, "seed", 0, std::numeric_limits<int64_t>::max(), seed);
+      scenario.seed = static_cast<uint64_t>(seed);
+      if (!read) reason = "\"seed\" must be a whole number from 0 to 9223372036854775807";
     } else if (name == "jobDuration") {
       read = getInteger(doc, "jobDuration", 0, 100000000, scenario.jobDuration);
       if (!read) reason = "\"jobDuration\" must be 0 to 100000000 seconds";

@@ -6,6 +6,7 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -367,6 +368,44 @@ TEST_F(EmulatorE2E, TheJournalStaysWithinItsBytesAndReadsInPages) {
   EXPECT_EQ(doc["next"].GetUint64(), kRequests - kept + 3);
   EXPECT_EQ(doc["dropped"].GetUint64(), kRequests - kept);
   EXPECT_EQ(call(emulator, "GET", "/__emulator/requests?limit=x").status, 400);
+}
+
+// A fault by chance with a seed: two emulators given the same scenario answer the same
+// requests alike, and the journal notes each fault; another seed answers otherwise.
+TEST_F(EmulatorE2E, ASeededFaultByChanceRepeats) {
+  const std::string scenario = R"({"seed": SEED, "jobs": {"31": ["success"]}, "faults": [
+      {"endpoint": "status", "request": 1, "probability": 0.4, "action": "status",
+       "status": 503, "body": "{\"code\":503,\"message\":\"busy\"}",
+       "headers": {"Retry-After": "1"}}]})";
+  auto answersWithSeed = [&](const std::string& seed, std::string* journal) {
+    std::string text = scenario;
+    writeFile(dir + "/seeded.json", text.replace(text.find("SEED"), 4, seed));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--scenario", dir + "/seeded.json"}));
+    const std::string credential = base64Encode(std::string(kKey) + ":" + kSecret);
+    rapidjson::Document token;
+    token.Parse(call(emulator, "POST", "/oauth2/token", {"Authorization: Basic " + credential})
+                    .body.c_str());
+    const std::string bearer =
+        std::string("Authorization: Bearer ") + token["data"]["token"].GetString();
+    std::string answers;
+    for (int i = 0; i < 30; ++i) {
+      const Reply reply = call(emulator, "GET", "/translate?fileId=31", {bearer});
+      answers += reply.status == 503 ? 'b' : '.';
+      if (reply.status == 503) {
+        EXPECT_NE(reply.head.find("\r\nRetry-After: 1\r\n"), std::string::npos) << reply.head;
+      }
+    }
+    if (journal != nullptr) *journal = journalText(emulator);
+    return answers;
+  };
+  std::string journal;
+  const std::string first = answersWithSeed("2026", &journal);
+  EXPECT_NE(first.find('b'), std::string::npos) << first;
+  EXPECT_NE(first.find('.'), std::string::npos) << first;
+  EXPECT_EQ(answersWithSeed("2026", nullptr), first);
+  EXPECT_NE(answersWithSeed("2027", nullptr), first);
+  EXPECT_EQ(countOf(journal, "\"note\":\"fault: status 503 (chance 0.4)\""),
+            static_cast<size_t>(std::count(first.begin(), first.end(), 'b')));
 }
 
 // A scenario is replaced only by a valid one, and a reset starts its counts again.
