@@ -46,6 +46,7 @@ class EmulatorProcess {
   }
 
   int port() const { return port_; }
+  long pid() const { return process_->id(); }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
   std::string logPath() const { return dir_ + "/emulator.log"; }
   std::string log() const { return readFile(logPath()); }
