@@ -24,12 +24,13 @@ bool getInteger(const Value& object, const char* name, int64_t min, int64_t max,
   return true;
 }
 
+// Any JSON number, integers included, read as a double.
 bool getNumber(const Value& object, const char* name, double min, double max, double& out) {
   const Value* value = findMember(object, name);
-  if (value == nullptr || !value->IsNumber()) return false;
-  if (value->GetDouble() < min || value->GetDouble() > max) return false;
-  out = value->GetDouble();
-  return true;
+  const bool inRange = value != nullptr && value->IsNumber() && value->GetDouble() >= min &&
+                       value->GetDouble() <= max;
+  if (inRange) out = value->GetDouble();
+  return inRange;
 }
 
 bool readStep(const Value& value, JobStep& step) {
