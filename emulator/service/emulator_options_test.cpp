@@ -108,6 +108,9 @@ TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_EQ(parseRawParameters("credential=a+b/c==&&flag&x=%2B&credential=second"),
             (ParameterMap{{"credential", "a+b/c=="}, {"flag", ""}, {"x", "%2B"}}));
   EXPECT_TRUE(parseRawParameters("").empty());
+  EXPECT_EQ(rawParameter("xb=0&&b&b=1&b=2", "b"), "");
+  EXPECT_EQ(rawParameter("xb=0&b=1=2&b=3", "b"), "1=2");
+  EXPECT_EQ(rawParameter("b", "c"), "");
 
   RecordedRequest request;
   request.target = "/translate?fileId=4?5";

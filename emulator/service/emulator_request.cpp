@@ -5,6 +5,7 @@
 
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -102,6 +103,20 @@ ParameterMap parseRawParameters(const std::string& text) {
     start = end + 1;
   }
   return parameters;
+}
+
+std::string rawParameter(const std::string& text, const std::string& name) {
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('&', start);
+    if (end == std::string::npos) end = text.size();
+    const size_t equals = text.find('=', start);
+    const size_t nameEnd = std::min(equals, end);
+    if (nameEnd - start == name.size() && text.compare(start, name.size(), name) == 0) {
+      return nameEnd == end ? std::string() : text.substr(equals + 1, end - equals - 1);
+    }
+    start = end + 1;
+  }
+  return std::string();
 }
 
 bool takeCredential(const std::string& authorization, const std::string& scheme,

@@ -18,6 +18,10 @@ using ParameterMap = std::map<std::string, std::string>;
 // occurrence of a name counts; empty pieces are skipped.
 ParameterMap parseRawParameters(const std::string& text);
 
+// The value of the first parameter `name` of a raw query or form text, read as
+// parseRawParameters reads it, without building the map; "" when there is none.
+std::string rawParameter(const std::string& text, const std::string& name);
+
 // The token of an "Authorization" value "<scheme> <token>" (scheme compared without
 // regard to case); false when the value has another scheme.
 bool takeCredential(const std::string& authorization, const std::string& scheme,

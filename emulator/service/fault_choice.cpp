@@ -1,6 +1,7 @@
 // Counting requests for the scenario's faults, and their draws.
 #include "service/fault_choice.h"
 
+#include <algorithm>
 #include <string>
 
 #include "service/fault_draws.h"
@@ -8,6 +9,15 @@
 void FaultChoice::follow(std::vector<FaultRule> faults, uint64_t seed) {
   faults_ = std::move(faults);
   seed_ = seed;
+  fileEndpoints_.clear();
+  for (Endpoint endpoint : {Endpoint::kTranslate, Endpoint::kStatus}) {
+    for (const FaultRule& rule : faults_) {
+      if (rule.forFile && rule.endpoint == endpointName(endpoint)) {
+        fileEndpoints_.push_back(endpoint);
+        break;
+      }
+    }
+  }
   restart();
 }
 
@@ -22,14 +32,16 @@ ChosenFault FaultChoice::choose(Endpoint endpoint, const RequestFile& file) {
   ChosenFault chosen;
   if (endpoint == Endpoint::kNone) return chosen;
   const int64_t count = ++endpointRequests_[endpoint];
-  const int64_t fileCount = file.known ? ++fileRequests_[{endpoint, file.id}] : 0;
+  // Files are counted only where a fault asks for it: the counts grow with the files.
+  const bool byFile = file.known && std::find(fileEndpoints_.begin(), fileEndpoints_.end(),
+                                              endpoint) != fileEndpoints_.end();
+  const int64_t fileCount = byFile ? ++fileRequests_[{endpoint, file.id}] : 0;
   const std::string name = endpointName(endpoint);
   for (size_t i = 0; i < faults_.size(); ++i) {
     const FaultRule& rule = faults_[i];
     if (rule.endpoint != name) continue;
-    const bool covered = rule.forFile
-                             ? file.known && rule.fileId == file.id && rule.covers(fileCount)
-                             : rule.covers(count);
+    const bool covered = rule.forFile ? byFile && rule.fileId == file.id && rule.covers(fileCount)
+                                      : rule.covers(count);
     if (!covered) continue;
     const bool comesUp = rule.probability >= 1 || unitDraw(generators_[i]) < rule.probability;
     if (!comesUp) continue;

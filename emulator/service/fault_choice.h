@@ -35,6 +35,7 @@ class FaultChoice {
   std::vector<FaultRule> faults_;
   uint64_t seed_ = 0;
   std::vector<std::mt19937_64> generators_;  // one a fault
+  std::vector<Endpoint> fileEndpoints_;      // those with a fault for a file: counted by file
   std::map<Endpoint, int64_t> endpointRequests_;
   std::map<std::pair<Endpoint, int64_t>, int64_t> fileRequests_;  // by file id
 };
