@@ -23,14 +23,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string* text : {&raw, &answer}) {
     std::string kept = "kept";
     std::string message;
+    std::string reason;
     int64_t expiry = 0;
-    std::string token = readTokenAnswer(*text, kept, expiry, message);
+    HttpAnswer received;
+    received.body = *text;
+    received.status = 200;
+    std::string token = readTokenAnswer(received, kept, expiry, reason);
     if (token.find_first_of("\r\n") != std::string::npos) __builtin_trap();
+    if (token.empty() == reason.empty()) __builtin_trap();
     readCommitAnswer(*text, message);
     int outcome = parseTranslateStatus(*text, message);
     if (outcome < kStatusFailed || outcome > kStatusProcessing) __builtin_trap();
-    if (gatewayTokenFromAnswer(*text).find_first_of("\r\n") != std::string::npos) __builtin_trap();
-    std::string id = projectIdFromAnswer(*text);
+    if (gatewayTokenFromAnswer(*text, reason).find_first_of("\r\n") != std::string::npos) {
+      __builtin_trap();
+    }
+    std::string id = projectIdFromAnswer(*text, reason);
     if (id.find_first_not_of("0123456789") != std::string::npos) __builtin_trap();
   }
   return 0;

@@ -11,6 +11,7 @@
 #include "support/fake_clock.h"
 #include "support/file_util.h"
 #include "support/time_zone.h"
+#include "util/base64.h"
 #include "util/json.h"
 
 using emulator_test::clientSigned;

@@ -5,6 +5,7 @@
 
 #include "support/emulator_test_support.h"
 #include "support/fake_clock.h"
+#include "util/base64.h"
 
 using emulator_test::clientSigned;
 using emulator_test::gatewayIdentity;

@@ -3,13 +3,15 @@
 
 #include <rapidjson/document.h>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
+#include "answers/service_envelope.h"
 #include "credentials/gateway_signer.h"
-#include "credentials/service_envelope.h"
 #include "platform/platform.h"
 #include "transport/http_exchange.h"
 #include "transport/local_json.h"
+#include "util/base64.h"
 #include "util/json.h"
+#include "util/masking.h"
 
 namespace {
 
@@ -39,14 +41,24 @@ void skipBlanks(const std::string& text, size_t& pos) {
   while (pos < text.size() && isBlank(text[pos])) ++pos;
 }
 
-// Stores the token and its expiry from the "data" object of a "success" answer.
-void keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& tokenExpiry) {
-  getHeaderSafeStringMember(data, "token", accessToken);
+// Stores the token and its expiry from the "data" object of a "success" answer; false when it
+// holds no usable token.
+bool keepToken(const rapidjson::Value& data, std::string& accessToken, int64_t& tokenExpiry) {
+  std::string token;
+  if (!getHeaderSafeStringMember(data, "token", token) || token.empty()) return false;
+  accessToken = token;
   std::string expireTime;
   int64_t seconds = 0;
   if (getStringMember(data, "expireTime", expireTime) && parseExpireTime(expireTime, seconds)) {
     tokenExpiry = seconds * platform::kTicksPerSecond;
   }
+  return true;
+}
+
+// "HTTP <status>: <the body's start>", the body fit for a log line; without a body, the status.
+std::string statusAndBody(const HttpAnswer& answer) {
+  const std::string status = "HTTP " + std::to_string(answer.status);
+  return answer.body.empty() ? status : status + ": " + loggableText(answer.body, kLoggedTextBytes);
 }
 
 }  // namespace
@@ -70,12 +82,14 @@ bool parseExpireTime(const std::string& text, int64_t& seconds) {
   return true;
 }
 
-std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentity& identity,
-                               std::string& accessToken, int64_t& tokenExpiry, std::string& message,
-                               int64_t deadlineTicks) {
+ServiceToken obtainServiceToken(const std::string& tokenUrl, const GatewayIdentity& identity,
+                                std::string& accessToken, int64_t& tokenExpiry,
+                                int64_t deadlineTicks) {
+  ServiceToken result;
   if ((tokenExpiry - platform::nowTicks()) / platform::kTicksPerSecond > 0 &&
       !accessToken.empty()) {
-    return accessToken;
+    result.token = accessToken;
+    return result;
   }
   const std::string credential = base64Encode(identity.appKey + ":" + identity.appSecret);
   HttpRequest request("getMarluneAccessToken", "POST", tokenUrl);
@@ -89,24 +103,38 @@ std::string obtainServiceToken(const std::string& tokenUrl, const GatewayIdentit
   request.headerLines = jsonHeaderLines("Basic " + credential);
   signForGateway(identity, request.url, request.method, query, request.headerLines);
 
+  result.fresh = true;
   HttpAnswer answer;
-  if (!performAndPrint(request, answer, &message)) return std::string();
-  return readTokenAnswer(answer.body, accessToken, tokenExpiry, message);
+  if (!performAndPrint(request, answer, result.reason)) return result;
+  result.token = readTokenAnswer(answer, accessToken, tokenExpiry, result.reason);
+  if (result.token.empty()) {
+    result.reason = request.label + ": " + result.reason;
+    result.answered = true;
+    result.passing = isPassingTrouble(answer.status);
+    result.retryAfterSeconds = answer.retryAfterSeconds;
+  }
+  return result;
 }
 
-std::string readTokenAnswer(const std::string& answer, std::string& accessToken,
-                            int64_t& tokenExpiry, std::string& message) {
+std::string readTokenAnswer(const HttpAnswer& answer, std::string& accessToken,
+                            int64_t& tokenExpiry, std::string& reason) {
   LocalJson json;
-  if (!json.parse(answer)) return accessToken;
-  const rapidjson::Value* data = nullptr;
-  switch (readEnvelope(json.doc(), message, data)) {
-    case EnvelopeKind::kError:
-      return std::string();
-    case EnvelopeKind::kSuccess:
-      keepToken(*data, accessToken, tokenExpiry);
-      break;
-    case EnvelopeKind::kOther:
-      break;
+  if (isPassingTrouble(answer.status) || !json.parse(answer.body) || !json.doc().IsObject()) {
+    reason = statusAndBody(answer);
+    return std::string();
   }
-  return accessToken;
+  std::string message;
+  const rapidjson::Value* data = nullptr;
+  if (readEnvelope(json.doc(), message, data) == EnvelopeKind::kSuccess &&
+      keepToken(*data, accessToken, tokenExpiry)) {
+    return accessToken;
+  }
+  std::string code;
+  if (getStringMember(json.doc(), "code", code) && code == "success") {
+    reason = "the answer holds no usable \"token\"";
+  } else {
+    const std::string notes = loggableMembers(json.doc(), {"code", "message"});
+    reason = notes.empty() ? "refused" : "refused (" + notes + ")";
+  }
+  return std::string();
 }

@@ -18,15 +18,17 @@ const char kTokenPath[] = "/oauth2/token";
 
 // The token fields of a job, asking for tokens the way the job does.
 struct TokenHolder {
+  // The token to send; what the call said besides in `got`.
   std::string getMarluneAccessToken() {
-    return obtainServiceToken(tokenUrl, identity, accessToken, tokenExpiry, message);
+    got = obtainServiceToken(tokenUrl, identity, accessToken, tokenExpiry);
+    return got.token;
   }
 
   std::string tokenUrl;
   GatewayIdentity identity;
   std::string accessToken;
   int64_t tokenExpiry = 0;
-  std::string message;
+  ServiceToken got;
 };
 
 class AccessTokenTest : public ::testing::Test {
@@ -41,7 +43,7 @@ class AccessTokenTest : public ::testing::Test {
 
   // Answers the token request with `body` and asks for a token once.
   std::string fetchWith(const std::string& body) {
-    server.onAlways("POST", kTokenPath, Answer::json(body));
+    server.onAlways("POST", kTokenPath, jsonAnswer(body));
     return job.getMarluneAccessToken();
   }
 
@@ -84,7 +86,7 @@ TEST(ParseExpireTime, RejectsOtherFormsAndLeavesTheResultAlone) {
 }
 
 TEST_F(AccessTokenTest, KeptTokenServesWhileAWholeSecondRemains) {
-  server.onAlways("POST", kTokenPath, Answer::json(tokenAnswer("fresh", "2030-01-01 09:00:00")));
+  server.onAlways("POST", kTokenPath, jsonAnswer(tokenAnswer("fresh", "2030-01-01 09:00:00")));
   job.accessToken = "kept";
   job.tokenExpiry = clock.nowTicks() + kSecond * 3 / 2;
   {
@@ -110,7 +112,8 @@ TEST_F(AccessTokenTest, PostsTheBasicCredentialAndKeepsTokenAndExpiry) {
   EXPECT_EQ(fetchWith(body), "tok-1");
   EXPECT_EQ(job.accessToken, "tok-1");
   EXPECT_EQ(job.tokenExpiry, ticksAtNewYear2030(3600));
-  EXPECT_EQ(job.message, "");
+  EXPECT_EQ(job.got.reason, "");
+  EXPECT_TRUE(job.got.fresh);
 
   std::vector<RecordedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -130,9 +133,11 @@ TEST_F(AccessTokenTest, PostsTheBasicCredentialAndKeepsTokenAndExpiry) {
   // Within its life the token is reused without a request.
   clock.advanceMillis(3598 * 1000);
   EXPECT_EQ(job.getMarluneAccessToken(), "tok-1");
+  EXPECT_FALSE(job.got.fresh);
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
+// Any other answer gives no token, whatever token was kept, and says why.
 TEST_F(AccessTokenTest, OnlyAnExactSuccessWithADataObjectStoresAToken) {
   job.accessToken = "old";
   const int64_t expiry = job.tokenExpiry;
@@ -146,15 +151,18 @@ TEST_F(AccessTokenTest, OnlyAnExactSuccessWithADataObjectStoresAToken) {
            R"({"code":1.5,"message":"no","data":{"token":"new"}})",
            R"({"code":4294967296,"message":"no","data":{"token":"new"}})",
            R"({"message":"no","data":{"token":"new"}})",
+           R"({"code":"success","data":{"token":""}})",
            R"([{"code":"success","data":{"token":"new"}}])",
            "not json",
            "",
        }) {
     CoutCapture out;
-    EXPECT_EQ(fetchWith(body), "old") << body;
+    EXPECT_EQ(fetchWith(body), "") << body;
     EXPECT_EQ(job.accessToken, "old") << body;
     EXPECT_EQ(job.tokenExpiry, expiry) << body;
-    EXPECT_EQ(job.message, "") << body;
+    EXPECT_TRUE(job.got.answered) << body;
+    EXPECT_FALSE(job.got.passing) << body;
+    EXPECT_EQ(job.got.reason.rfind("getMarluneAccessToken: ", 0), 0u) << body;
     EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_WRITEFUNCTION out:\n" +
                               std::string(body) + "\n"),
               std::string::npos)
@@ -167,27 +175,36 @@ TEST_F(AccessTokenTest, OnlyAnExactSuccessWithADataObjectStoresAToken) {
 TEST_F(AccessTokenTest, ATokenWithALineBreakIsNotTaken) {
   job.accessToken = "old";
   CoutCapture out;
-  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"t\r\nX-Evil: 1"}})"), "old");
+  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"t\r\nX-Evil: 1"}})"), "");
   EXPECT_EQ(job.accessToken, "old");
-  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"t\nx"}})"), "old");
+  EXPECT_EQ(job.got.reason, "getMarluneAccessToken: the answer holds no usable \"token\"");
+  EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"t\nx"}})"), "");
 }
 
-TEST_F(AccessTokenTest, IntegerCodeIsAnErrorAnswer) {
+// A refusal says what the answer said: its code and message, or its HTTP status and the start
+// of its body. HTTP 502, 503, 504 and 429 are passing trouble, whatever the body.
+TEST_F(AccessTokenTest, ANoTokenAnswerSaysWhatItSaid) {
   job.accessToken = "old";
-  job.message = "earlier";
-  {
-    CoutCapture out;
-    EXPECT_EQ(fetchWith(R"({"code":401,"message":"bad credential"})"), "");
-    EXPECT_NE(out.text().find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n"),
-              std::string::npos);
+  CoutCapture out;
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"code":401,"message":"bad credential"})",
+       "refused (code: 401, message: bad credential)"},
+      {R"({"code":-7})", "refused (code: -7)"},
+      {R"({"code":500,"message":17})", "refused (code: 500, message: 17)"},
+      {"<html>\n", "HTTP 200: <html>\\x0a"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fetchWith(c.first), "");
+    EXPECT_EQ(job.got.reason, std::string("getMarluneAccessToken: ") + c.second);
   }
-  EXPECT_EQ(job.message, "bad credential");
   EXPECT_EQ(job.accessToken, "old");
-
-  EXPECT_EQ(fetchWith(R"({"code":-7})"), "");
-  EXPECT_EQ(fetchWith(R"({"code":500,"message":17})"), "");
-  EXPECT_EQ(job.message, "bad credential");
-  EXPECT_EQ(job.accessToken, "old");
+  EmulatorResponse busy = jsonAnswer(R"({"code":503,"message":"busy"})", 503);
+  busy.headers = {"Retry-After: 7"};
+  server.onAlways("POST", kTokenPath, busy);
+  EXPECT_EQ(job.getMarluneAccessToken(), "");
+  EXPECT_TRUE(job.got.passing);
+  EXPECT_EQ(job.got.retryAfterSeconds, 7);
+  EXPECT_EQ(job.got.reason, R"(getMarluneAccessToken: HTTP 503: {"code":503,"message":"busy"})");
 }
 
 TEST_F(AccessTokenTest, ExpiryIsReadFromExpireTimeOrLeftAlone) {
@@ -207,24 +224,23 @@ TEST_F(AccessTokenTest, ExpiryIsReadFromExpireTimeOrLeftAlone) {
   job.tokenExpiry = clock.nowTicks();
   EXPECT_EQ(fetchWith(R"({"code":"success","data":{"token":"c"}})"), "c");
   EXPECT_EQ(job.tokenExpiry, clock.nowTicks());
-  server.onAlways("POST", kTokenPath, Answer::json(tokenAnswer("d", "2030-01-01 09:00:00")));
+  server.onAlways("POST", kTokenPath, jsonAnswer(tokenAnswer("d", "2030-01-01 09:00:00")));
   EXPECT_EQ(job.getMarluneAccessToken(), "d");
   EXPECT_EQ(server.requests().size(), 8u);
 }
 
 TEST_F(AccessTokenTest, TransportFailureGivesEmptyTextKeepsTheTokenAndSaysWhy) {
   job.accessToken = "old";
-  job.message = "earlier";
   const int64_t expiry = job.tokenExpiry;
   CoutCapture out;
   LogCapture log;
-  server.onAlways("POST", kTokenPath, Answer::drop());
+  server.onAlways("POST", kTokenPath, droppedAnswer());
   EXPECT_EQ(job.getMarluneAccessToken(), "");
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(job.accessToken, "old");
   EXPECT_EQ(job.tokenExpiry, expiry);
-  EXPECT_EQ(job.message,
-            "getMarluneAccessToken failed: Server returned nothing (no headers, no data)");
+  EXPECT_FALSE(job.got.answered);
+  EXPECT_EQ(job.got.reason, "getMarluneAccessToken failed: Empty reply from server");
   EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);
 }
 

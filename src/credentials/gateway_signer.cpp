@@ -2,18 +2,15 @@
 // it receives and compares HMAC-SHA256 signatures, so every byte here is part of the contract.
 #include "credentials/gateway_signer.h"
 
-#include <openssl/bio.h>
-#include <openssl/buffer.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
 
-#include <algorithm>
-#include <climits>
 #include <memory>
 
 #include "platform/platform.h"
 #include "util/ascii.h"
+#include "util/base64.h"
 
 namespace {
 
@@ -26,11 +23,6 @@ struct MacFree {
 struct MacCtxFree {
   void operator()(EVP_MAC_CTX* ctx) const { EVP_MAC_CTX_free(ctx); }
 };
-struct BioChainFree {
-  void operator()(BIO* bio) const { BIO_free_all(bio); }
-};
-using BioPtr = std::unique_ptr<BIO, BioChainFree>;
-
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
@@ -119,28 +111,6 @@ std::string hmacSign(const std::string& key, const std::string& data) {
   size_t length = 0;
   if (EVP_MAC_final(ctx.get(), out, &length, sizeof(out)) != 1) return std::string();
   return std::string(reinterpret_cast<const char*>(out), length);
-}
-
-std::string base64Encode(const std::string& bytes) {
-  if (bytes.empty()) return std::string();
-  BioPtr filter(BIO_new(BIO_f_base64()));
-  BioPtr sink(BIO_new(BIO_s_mem()));
-  if (!filter || !sink) return std::string();
-  BIO_set_flags(filter.get(), BIO_FLAGS_BASE64_NO_NL);
-  BIO_push(filter.get(), sink.get());
-  BIO* memory = sink.release();  // now freed with the chain
-  size_t written = 0;
-  while (written < bytes.size()) {
-    int piece = static_cast<int>(std::min<size_t>(bytes.size() - written, INT_MAX));
-    int n = BIO_write(filter.get(), bytes.data() + written, piece);
-    if (n <= 0) return std::string();
-    written += static_cast<size_t>(n);
-  }
-  if (BIO_flush(filter.get()) != 1) return std::string();
-  BUF_MEM* buffer = nullptr;
-  BIO_get_mem_ptr(memory, &buffer);
-  if (buffer == nullptr) return std::string();
-  return std::string(buffer->data, buffer->length);
 }
 
 std::string makeNonce() { return platform::makeUuid(); }

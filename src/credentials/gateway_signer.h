@@ -44,6 +44,3 @@ std::string buildStringToSign(const std::string& method, const std::string& cano
 
 // Raw HMAC-SHA256 of `data` with `key`.
 std::string hmacSign(const std::string& key, const std::string& data);
-
-// Standard Base64 on one line, no line breaks.
-std::string base64Encode(const std::string& bytes);

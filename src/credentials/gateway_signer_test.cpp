@@ -84,21 +84,6 @@ TEST(HmacSign, MatchesRfc4231Vectors) {
             "fd7adb152c05ef80dccf50a1fa4c05d5a3ec6da95575fc312ae7c5d091836351");
 }
 
-TEST(Base64Encode, MatchesRfc4648VectorsOnOneLine) {
-  EXPECT_EQ(base64Encode(""), "");
-  EXPECT_EQ(base64Encode("f"), "Zg==");
-  EXPECT_EQ(base64Encode("fo"), "Zm8=");
-  EXPECT_EQ(base64Encode("foo"), "Zm9v");
-  EXPECT_EQ(base64Encode("foob"), "Zm9vYg==");
-  EXPECT_EQ(base64Encode("fooba"), "Zm9vYmE=");
-  EXPECT_EQ(base64Encode("foobar"), "Zm9vYmFy");
-  EXPECT_EQ(base64Encode(std::string("\0\x01\0\xff\0", 5)), "AAEA/wA=");
-  EXPECT_EQ(base64Encode("\xfb\xff\xbf"), "+/+/");
-  std::string longText = base64Encode(std::string(300, 'x'));
-  EXPECT_EQ(longText.size(), 400u);
-  EXPECT_EQ(longText.find('\n'), std::string::npos);
-}
-
 TEST(AddGatewayHeaders, AppendsSevenLinesAfterTheCallersLinesWithAKnownSignature) {
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);

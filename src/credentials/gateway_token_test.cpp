@@ -12,7 +12,8 @@
 #include "support/log_capture.h"
 #include "support/test_server.h"
 
-using testing_support::Answer;
+using testing_support::droppedAnswer;
+using testing_support::jsonAnswer;
 using testing_support::TestServer;
 
 namespace {
@@ -24,12 +25,13 @@ class GatewayTokenTest : public ::testing::Test {
   static void SetUpTestSuite() { testing_support::initCurlGlobal(); }
 
   std::string fetch(const std::string& clientId = "key", const std::string& secret = "secret") {
-    return fetchGatewayToken(server.url() + kTokenPath, clientId, secret);
+    std::string reason;
+    return fetchGatewayToken(server.url() + kTokenPath, clientId, secret, reason);
   }
 
   // The token for an answer with `body`, and what went to standard output.
   std::string tokenFor(const std::string& body, std::string* out = nullptr) {
-    server.onAlways("POST", kTokenPath, Answer::json(body));
+    server.onAlways("POST", kTokenPath, jsonAnswer(body));
     testing_support::CoutCapture capture;
     std::string token = fetch();
     if (out != nullptr) *out = capture.text();
@@ -42,7 +44,7 @@ class GatewayTokenTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(GatewayTokenTest, PostsTheUnencodedFormWithoutJsonOrGatewayHeaders) {
-  server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"tok\"}"));
+  server.onAlways("POST", kTokenPath, jsonAnswer("{\"access_token\":\"tok\"}"));
   testing_support::CoutCapture capture;
   EXPECT_EQ(fetch("k&e=y+1", "s+e&c=r/t"), "tok");
 
@@ -97,7 +99,7 @@ TEST_F(GatewayTokenTest, PrintsBothBlocksForEveryAnswer) {
 }
 
 TEST_F(GatewayTokenTest, TransportFailureGivesAnEmptyTokenAndPrintsNothing) {
-  server.onAlways("POST", kTokenPath, Answer::drop());
+  server.onAlways("POST", kTokenPath, droppedAnswer());
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);
   testing_support::CoutCapture capture;

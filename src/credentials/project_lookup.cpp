@@ -3,7 +3,7 @@
 
 #include <rapidjson/document.h>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 #include "credentials/gateway_signer.h"
 #include "credentials/gateway_token.h"
 #include "transport/http_exchange.h"
@@ -35,17 +35,17 @@ const char* missingInput(const ProjectLookup& lookup) {
   return nullptr;
 }
 
-// findProjectId's lookup, without the known id: empty, with the reason in `why`, when it
+// findProjectId's lookup, without the known id: empty, with the reason in `reason`, when it
 // yields no id.
 std::string lookUpProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity,
-                            std::string& why) {
+                            std::string& reason) {
   if (const char* missing = missingInput(lookup)) {
-    why = std::string(missing) + " is empty";
+    reason = std::string(missing) + " is empty";
     return std::string();
   }
-  std::string tokenWhy;
+  std::string tokenReason;
   const std::string gatewayToken = fetchGatewayToken(
-      lookup.accountUrl + lookup.gatewayTokenUrl, identity.appKey, identity.appSecret, &tokenWhy);
+      lookup.accountUrl + lookup.gatewayTokenUrl, identity.appKey, identity.appSecret, tokenReason);
   HttpRequest request("getMarluneAccessToken", "GET", projectListUrl(lookup));
   request.name = "lookupProjectId";
   request.timeLimitSeconds = kRequestTimeLimitSeconds;
@@ -57,9 +57,9 @@ std::string lookUpProjectId(const ProjectLookup& lookup, const GatewayIdentity& 
 
   HttpAnswer answer;
   std::string id;
-  if (performAndPrint(request, answer, &why)) id = projectIdFromAnswer(answer.body, &why);
+  if (performAndPrint(request, answer, reason)) id = projectIdFromAnswer(answer.body, reason);
   // Without a gateway token the lookup could not succeed: the token's reason is the first.
-  if (gatewayToken.empty()) why = tokenWhy;
+  if (gatewayToken.empty()) reason = tokenReason;
   return id;
 }
 
@@ -71,15 +71,15 @@ std::string projectListUrl(const ProjectLookup& lookup) {
 
 std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& identity) {
   if (!identity.projectId.empty()) return identity.projectId;
-  std::string why;
-  const std::string id = lookUpProjectId(lookup, identity, why);
+  std::string reason;
+  const std::string id = lookUpProjectId(lookup, identity, reason);
   if (id.empty() && identity.gatewayMode()) {
-    MLOG(ERROR, kNoProjectId) << "project lookup found no project id: " << why;
+    MLOG(ERROR, kNoProjectId) << "project lookup found no project id: " << reason;
   }
   return id;
 }
 
-std::string projectIdFromAnswer(const std::string& answer, std::string* why) {
+std::string projectIdFromAnswer(const std::string& answer, std::string& reason) {
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
   std::string lack;
@@ -94,9 +94,7 @@ std::string projectIdFromAnswer(const std::string& answer, std::string* why) {
   } else {
     return std::to_string(id->GetUint64());
   }
-  if (why != nullptr) {
-    const std::string notes = loggableMembers(doc, {"code", "message"});
-    *why = "the project list answer " + lack + (notes.empty() ? "" : " (" + notes + ")");
-  }
+  const std::string notes = loggableMembers(doc, {"code", "message"});
+  reason = "the project list answer " + lack + (notes.empty() ? "" : " (" + notes + ")");
   return std::string();
 }

@@ -27,5 +27,5 @@ std::string findProjectId(const ProjectLookup& lookup, const GatewayIdentity& id
 
 // "project"."id" of an answer object (UTF-8, as received) as unsigned decimal text when it is
 // an integer from 0 to 2^64-1; empty otherwise, with what the answer lacks (and its "code" and
-// "message") in `*why` when given.
-std::string projectIdFromAnswer(const std::string& answer, std::string* why = nullptr);
+// "message") in `reason`.
+std::string projectIdFromAnswer(const std::string& answer, std::string& reason);

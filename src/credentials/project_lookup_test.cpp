@@ -15,7 +15,8 @@
 #include "support/log_capture.h"
 #include "support/test_server.h"
 
-using testing_support::Answer;
+using testing_support::droppedAnswer;
+using testing_support::jsonAnswer;
 using testing_support::TestServer;
 
 namespace {
@@ -45,7 +46,7 @@ class ProjectLookupTest : public ::testing::Test {
   static void SetUpTestSuite() { testing_support::initCurlGlobal(); }
 
   void SetUp() override {
-    server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"gw-token\"}"));
+    server.onAlways("POST", kTokenPath, jsonAnswer("{\"access_token\":\"gw-token\"}"));
   }
 
   LookupJob job() const {
@@ -61,7 +62,7 @@ class ProjectLookupTest : public ::testing::Test {
 
   // The id looked up when the organisation API answers with `body`.
   std::string idFor(const std::string& body) {
-    server.onAlways("GET", kProjectsPath, Answer::json(body));
+    server.onAlways("GET", kProjectsPath, jsonAnswer(body));
     testing_support::CoutCapture capture;
     return job().lookupProjectId();
   }
@@ -87,7 +88,7 @@ TEST_F(ProjectLookupTest, ReadsAnUnsignedIntegerIdOfTheProjectObject) {
 }
 
 TEST_F(ProjectLookupTest, SendsTheBearerLineAndJsonTypeWithoutGatewayLines) {
-  server.onAlways("GET", kProjectsPath, Answer::json("{\"project\":{\"id\":5}}"));
+  server.onAlways("GET", kProjectsPath, jsonAnswer("{\"project\":{\"id\":5}}"));
   testing_support::CoutCapture capture;
   EXPECT_EQ(job().lookupProjectId(), "5");
 
@@ -113,8 +114,8 @@ TEST_F(ProjectLookupTest, SendsTheBearerLineAndJsonTypeWithoutGatewayLines) {
 }
 
 TEST_F(ProjectLookupTest, AnUnusableGatewayTokenLeavesTheBearerEmpty) {
-  server.onAlways("POST", kTokenPath, Answer::json("{\"access_token\":\"t\\r\\nX-Evil: 1\"}"));
-  server.onAlways("GET", kProjectsPath, Answer::json("{\"project\":{\"id\":6}}"));
+  server.onAlways("POST", kTokenPath, jsonAnswer("{\"access_token\":\"t\\r\\nX-Evil: 1\"}"));
+  server.onAlways("GET", kProjectsPath, jsonAnswer("{\"project\":{\"id\":6}}"));
   testing_support::CoutCapture capture;
   EXPECT_EQ(job().lookupProjectId(), "6");
   std::vector<RecordedRequest> sent = server.requestsTo(kProjectsPath);
@@ -125,7 +126,7 @@ TEST_F(ProjectLookupTest, AnUnusableGatewayTokenLeavesTheBearerEmpty) {
 }
 
 TEST_F(ProjectLookupTest, PutsTheOrgIdIntoEveryPlaceholderOnce) {
-  server.onAlways("GET", "/orgs/{org-id}x/sub/{org-id}x", Answer::json("{\"project\":{\"id\":7}}"));
+  server.onAlways("GET", "/orgs/{org-id}x/sub/{org-id}x", jsonAnswer("{\"project\":{\"id\":7}}"));
   LookupJob request = job();
   request.projectUrl = "/orgs/{org-id}/sub/{org-id}";
   request.orgId = "{org-id}x";
@@ -158,7 +159,7 @@ TEST_F(ProjectLookupTest, MakesNoRequestWithoutItsInputsOrWhenTheIdIsKnown) {
 
 TEST_F(ProjectLookupTest, SignsTheFixedQueryAndDropsTheEmptyProjectLine) {
   const std::string path = "/orgs/org-9/projects";
-  server.onAlways("GET", path, Answer::json("{\"project\":{\"id\":8}}"));
+  server.onAlways("GET", path, jsonAnswer("{\"project\":{\"id\":8}}"));
   LookupJob request = job();
   request.projectUrl = "/orgs/{org-id}/projects?page=2&includeExtendData=true";
   request.tenantId = "tenant-1";
@@ -191,7 +192,7 @@ TEST_F(ProjectLookupTest, SignsTheFixedQueryAndDropsTheEmptyProjectLine) {
 }
 
 TEST_F(ProjectLookupTest, TransportFailureGivesNoIdAndPrintsNoLookupBlocks) {
-  server.onAlways("GET", kProjectsPath, Answer::drop());
+  server.onAlways("GET", kProjectsPath, droppedAnswer());
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);
   testing_support::CoutCapture capture;
@@ -215,15 +216,15 @@ TEST_F(ProjectLookupTest, InGatewayModeOneErrorLineSaysWhyNoIdWasFound) {
       {"[]", "{}", "the gateway token answer is not a JSON object"},
       {token, R"({"code":404,"message":"unknown org-9"})",
        R"(the project list answer has no "project" object (code: 404, message: unknown org-9))"},
-      {token, "", "lookupProjectId failed: Server returned nothing (no headers, no data)"}};
+      {token, "", "lookupProjectId failed: Empty reply from server"}};
   testing_support::FakeClock clock(17000000001234567);
   testing_support::ScopedTimeSource useClock(&clock);
   testing_support::CoutCapture capture;
   LookupJob gateway = job();
   gateway.tenantId = "tenant-1";
   for (const std::vector<std::string>& c : cases) {
-    server.onAlways("POST", kTokenPath, Answer::json(c[0]));
-    server.onAlways("GET", kProjectsPath, c[1].empty() ? Answer::drop() : Answer::json(c[1]));
+    server.onAlways("POST", kTokenPath, jsonAnswer(c[0]));
+    server.onAlways("GET", kProjectsPath, c[1].empty() ? droppedAnswer() : jsonAnswer(c[1]));
     testing_support::LogCapture log;
     EXPECT_EQ(job().lookupProjectId(), "");
     EXPECT_EQ(gateway.lookupProjectId(), "");

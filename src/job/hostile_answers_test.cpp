@@ -13,11 +13,22 @@
 #include "job/translate_status.h"
 #include "support/capture.h"
 #include "transport/http_exchange.h"
+#include "transport/local_json.h"
 #include "transport/text_encoding.h"
 
 using testing_support::CoutCapture;
 
 namespace {
+
+// The gateway token and the project id an answer gives, their reasons left aside.
+std::string gatewayTokenOf(const std::string& answer) {
+  std::string reason;
+  return gatewayTokenFromAnswer(answer, reason);
+}
+std::string projectIdOf(const std::string& answer) {
+  std::string reason;
+  return projectIdFromAnswer(answer, reason);
+}
 
 const size_t kMiB = 1024 * 1024;
 const size_t kChunk = 16 * 1024;  // libcurl's largest body chunk
@@ -27,7 +38,7 @@ const size_t kChunk = 16 * 1024;  // libcurl's largest body chunk
 struct Readings {
   std::string token;
   std::string keptToken;
-  std::string tokenMessage;
+  std::string tokenReason;  // why the token reader gave none
   std::string gatewayToken;
   std::string projectId;
   bool committed = false;
@@ -40,11 +51,14 @@ struct Readings {
 Readings readAll(const std::string& answer) {
   Readings r;
   r.keptToken = "kept";
-  r.tokenMessage = r.commitMessage = r.statusMessage = "before";
+  r.commitMessage = r.statusMessage = "before";
   int64_t tokenExpiry = 0;
-  r.token = readTokenAnswer(answer, r.keptToken, tokenExpiry, r.tokenMessage);
-  r.gatewayToken = gatewayTokenFromAnswer(answer);
-  r.projectId = projectIdFromAnswer(answer);
+  HttpAnswer http;
+  http.body = answer;
+  http.status = 200;
+  r.token = readTokenAnswer(http, r.keptToken, tokenExpiry, r.tokenReason);
+  r.gatewayToken = gatewayTokenOf(answer);
+  r.projectId = projectIdOf(answer);
   r.committed = readCommitAnswer(answer, r.commitMessage);
   CoutCapture marks;
   r.status = parseTranslateStatus(answer, r.statusMessage);
@@ -73,7 +87,7 @@ void expectUsable(const Readings& r, const std::string& message = "m",
                   const std::string& token = "T") {
   EXPECT_EQ(r.token, token);
   EXPECT_EQ(r.keptToken, token);
-  EXPECT_EQ(r.tokenMessage, "before");
+  EXPECT_EQ(r.tokenReason, "");
   EXPECT_EQ(r.gatewayToken, token);
   EXPECT_EQ(r.projectId, "7");
   EXPECT_TRUE(r.committed);
@@ -86,9 +100,9 @@ void expectUsable(const Readings& r, const std::string& message = "m",
 
 // Nothing taken, nothing changed; the status reader marks "*" for text that is not an object.
 void expectUnusable(const Readings& r, const std::string& statusMark) {
-  EXPECT_EQ(r.token, "kept");
+  EXPECT_EQ(r.token, "");
   EXPECT_EQ(r.keptToken, "kept");
-  EXPECT_EQ(r.tokenMessage, "before");
+  EXPECT_NE(r.tokenReason, "");
   EXPECT_EQ(r.gatewayToken, "");
   EXPECT_EQ(r.projectId, "");
   EXPECT_FALSE(r.committed);
@@ -186,16 +200,15 @@ TEST(HostileAnswers, TenMiBTextsArriveWhole) {
   expectUsable(readAll(received(allGood(utf8, "T"))), local);
   // The same size as a gateway token, and as an error message of the token and status readers.
   std::string bigToken(10 * kMiB, 't');
-  EXPECT_TRUE(gatewayTokenFromAnswer(received(R"({"access_token":")" + bigToken + "\"}")) ==
-              bigToken);
+  EXPECT_TRUE(gatewayTokenOf(received(R"({"access_token":")" + bigToken + "\"}")) == bigToken);
   Readings error = readAll(received(R"({"code":500,"message":")" + utf8 + "\"}"));
   EXPECT_EQ(error.token, "");
-  EXPECT_TRUE(error.tokenMessage == local);
+  EXPECT_EQ(error.tokenReason,
+            "refused (code: 500, message: " + local.substr(0, kLoggedTextBytes) + "...)");
   EXPECT_TRUE(error.statusMessage == local);
   EXPECT_EQ(error.statusMarks, "");
   // Ten MiB of other members before the id.
-  EXPECT_EQ(projectIdFromAnswer(received(R"({"pad":")" + bigToken + R"(","project":{"id":7}})")),
-            "7");
+  EXPECT_EQ(projectIdOf(received(R"({"pad":")" + bigToken + R"(","project":{"id":7}})")), "7");
 }
 
 TEST(HostileAnswers, DeepNestingNeitherCrashesNorCounts) {
@@ -218,7 +231,7 @@ TEST(HostileAnswers, IntegerCodeIsASignedThirtyTwoBitNumber) {
     Readings r = readAll(std::string("{\"code\":") + code + ",\"message\":\"err\"}");
     EXPECT_EQ(r.token, "");  // an error answer
     EXPECT_EQ(r.keptToken, "kept");
-    EXPECT_EQ(r.tokenMessage, "err");
+    EXPECT_EQ(r.tokenReason, std::string("refused (code: ") + code + ", message: err)");
     EXPECT_FALSE(r.committed);
     EXPECT_EQ(r.commitMessage, "err");
     EXPECT_EQ(r.status, kStatusFailed);
@@ -229,8 +242,8 @@ TEST(HostileAnswers, IntegerCodeIsASignedThirtyTwoBitNumber) {
                            "18446744073709551616", "1.0", "1e3", "-0.0"}) {
     SCOPED_TRACE(code);
     Readings r = readAll(std::string("{\"code\":") + code + ",\"message\":\"err\"}");
-    EXPECT_EQ(r.token, "kept");  // a code of another type: the kept token, message untouched
-    EXPECT_EQ(r.tokenMessage, "before");
+    EXPECT_EQ(r.token, "");  // a code of another type: no token either
+    EXPECT_EQ(r.keptToken, "kept");
     EXPECT_FALSE(r.committed);
     EXPECT_EQ(r.commitMessage, "err");
     EXPECT_EQ(r.status, kStatusFailed);
@@ -241,7 +254,7 @@ TEST(HostileAnswers, IntegerCodeIsASignedThirtyTwoBitNumber) {
 
 TEST(HostileAnswers, ProjectIdIsAnUnsignedSixtyFourBitNumber) {
   auto idOf = [](const std::string& id) {
-    return projectIdFromAnswer("{\"project\":{\"id\":" + id + "}}");
+    return projectIdOf("{\"project\":{\"id\":" + id + "}}");
   };
   EXPECT_EQ(idOf("18446744073709551615"), "18446744073709551615");
   EXPECT_EQ(idOf("9223372036854775808"), "9223372036854775808");
@@ -266,6 +279,8 @@ TEST(HostileAnswers, MessagesEndingInABackslashByteKeepTheAnswerUsable) {
       kStatusProcessing);
   std::string token = "kept";
   int64_t expiry = 0;
-  EXPECT_EQ(readTokenAnswer("{\"code\":401," + message + "}", token, expiry, text), "");
-  EXPECT_EQ(text, "\xD5\x5C\x81\x5C");
+  HttpAnswer refusal;
+  refusal.body = "{\"code\":401," + message + "}";
+  EXPECT_EQ(readTokenAnswer(refusal, token, expiry, text), "");
+  EXPECT_EQ(text, "refused (code: 401, message: \xD5\x5C\x81\x5C)");
 }

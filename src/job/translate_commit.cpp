@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 #include "job/service_request.h"
 #include "transport/local_json.h"
 #include "util/ascii.h"
@@ -18,7 +18,7 @@ bool submitTranslate(const std::string& translateUrl, const std::string& request
       serviceRequest("commitTranslate", "PUT", translateUrl, token, identity, QueryMap());
   request.body = requestBody;
   HttpAnswer answer;
-  if (!performAndPrint(request, answer, &message)) return false;
+  if (!performAndPrint(request, answer, message)) return false;
   return readCommitAnswer(std::move(answer.body), message);
 }
 

@@ -6,9 +6,9 @@
 #include "credentials/gateway_identity.h"
 
 // PUTs `requestBody` to `translateUrl` (redirects followed) with "Authorization:Bearer
-// <token>" even for an empty token, signed in gateway mode; prints the answer's console
-// blocks. True when the service accepted the job (readCommitAnswer); false, with the reason
-// in `message`, when the exchange failed.
+// <token>", signed in gateway mode; prints the answer's console blocks. True when the service
+// accepted the job (readCommitAnswer); false, with the reason in `message`, when the exchange
+// failed.
 bool submitTranslate(const std::string& translateUrl, const std::string& requestBody,
                      const std::string& token, const GatewayIdentity& identity,
                      std::string& message);

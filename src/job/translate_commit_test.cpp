@@ -76,7 +76,7 @@ TEST_F(CommitTest, VerdictAndMessageComeFromTheAnswer) {
   };
   for (const CommitRow& row : rows) {
     job.message = "before";
-    server.onAlways("PUT", kTranslatePath, Answer::json(row.body, row.httpStatus));
+    server.onAlways("PUT", kTranslatePath, jsonAnswer(row.body, row.httpStatus));
     CoutCapture out;
     EXPECT_EQ(job.commitTranslate(), row.accepted) << row.body;
     EXPECT_EQ(job.message, row.message) << row.body;
@@ -91,7 +91,7 @@ TEST_F(CommitTest, VerdictAndMessageComeFromTheAnswer) {
 }
 
 TEST_F(CommitTest, PutsTheBodyWithBearerAndContentTypeOnly) {
-  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"success"})"));
+  server.onAlways("PUT", kTranslatePath, jsonAnswer(R"({"code":"success"})"));
   EXPECT_TRUE(job.commitTranslate());
   std::vector<RecordedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -105,7 +105,7 @@ TEST_F(CommitTest, PutsTheBodyWithBearerAndContentTypeOnly) {
 
 TEST_F(CommitTest, SendsEvenAnEmptyToken) {
   job.accessToken.clear();
-  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"failed"})"));
+  server.onAlways("PUT", kTranslatePath, jsonAnswer(R"({"code":"failed"})"));
   CoutCapture out;
   EXPECT_FALSE(job.commitTranslate());
   // libcurl sends the line as written, the blank after "Bearer" included.
@@ -116,17 +116,17 @@ TEST_F(CommitTest, SendsEvenAnEmptyToken) {
 
 TEST_F(CommitTest, FailedExchangePrintsNothingAndSaysWhy) {
   job.message = "before";
-  server.onAlways("PUT", kTranslatePath, Answer::drop());
+  server.onAlways("PUT", kTranslatePath, droppedAnswer());
   CoutCapture out;
   LogCapture log;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "commitTranslate failed: Server returned nothing (no headers, no data)");
+  EXPECT_EQ(job.message, "commitTranslate failed: Empty reply from server");
   EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);
 }
 
 TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
-  Answer loop;
+  EmulatorResponse loop;
   loop.status = 302;
   loop.headers = {"Location: /hop"};
   server.onAlways("PUT", kTranslatePath, loop);
@@ -136,7 +136,7 @@ TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
   LogCapture log;
   EXPECT_FALSE(job.commitTranslate());
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(job.message, "commitTranslate failed: Number of redirects hit maximum amount");
+  EXPECT_EQ(job.message, "commitTranslate failed: Maximum (30) redirects followed");
   // Each attempt is the request itself and 30 redirects.
   EXPECT_EQ(server.requestsTo("/hop").size(), 30 * server.requestsTo(kTranslatePath).size());
   EXPECT_EQ(log.count(" connect failed!!! max retry 32"), 1u);
@@ -145,7 +145,7 @@ TEST_F(CommitTest, EndlessRedirectsFailAfterThirtyHops) {
 TEST_F(CommitTest, GatewayModeAppendsTheSevenGatewayLines) {
   job.tenantId = "tenant-1";
   job.projectId = "42";
-  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"success"})"));
+  server.onAlways("PUT", kTranslatePath, jsonAnswer(R"({"code":"success"})"));
   EXPECT_TRUE(job.commitTranslate());
   std::vector<RecordedRequest> requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);

@@ -3,23 +3,29 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <climits>
 #include <iostream>
 
-#include "credentials/console_blocks.h"
-#include "credentials/service_envelope.h"
+#include "answers/console_blocks.h"
+#include "answers/service_envelope.h"
 #include "job/service_request.h"
 #include "platform/platform.h"
 #include "transport/local_json.h"
 #include "util/json.h"
+#include "util/log.h"
+#include "util/masking.h"
 
 namespace {
 
-const unsigned kPollPauseMs = 5000;
+const int64_t kPollPauseMs = 5000;
 
-// Whole seconds since `start`; a clock set back counts as no time passed.
+// How long a poll may come after one that met passing trouble, in milliseconds.
+const int64_t kLongestPauseMs = 60000;
+
+// Whole seconds since `start`, on the steady clock.
 uint64_t secondsSince(int64_t start) {
-  int64_t elapsed = (platform::nowTicks() - start) / platform::kTicksPerSecond;
+  int64_t elapsed = (platform::steadyTicks() - start) / platform::kTicksPerSecond;
   return elapsed < 0 ? 0 : static_cast<uint64_t>(elapsed);
 }
 
@@ -32,58 +38,93 @@ int64_t overtimeInstant(int64_t start, uint64_t overtime) {
   return start + static_cast<int64_t>(overtime + 1) * platform::kTicksPerSecond;
 }
 
+// The pause before the poll after `poll`: five seconds, or what its passing trouble asked for,
+// from five seconds to a minute.
+int64_t pauseAfter(const StatusPoll& poll) {
+  if (!poll.passing) return kPollPauseMs;
+  const int64_t asked = poll.retryAfterSeconds * 1000;
+  return std::min(std::max<int64_t>(asked, kPollPauseMs), kLongestPauseMs);
+}
+
 }  // namespace
 
-int queryTranslateStatus(const std::string& statusUrl, const std::string& fileId,
-                         const std::string& token, const GatewayIdentity& identity,
-                         std::string& message, int64_t deadlineTicks) {
+StatusPoll queryTranslateStatus(const std::string& statusUrl, const std::string& fileId,
+                                const std::string& token, const GatewayIdentity& identity,
+                                std::string& message, int64_t deadlineTicks) {
   HttpRequest request = serviceRequest("getTranslateStatus", "GET", statusUrl + "?fileId=" + fileId,
                                        token, identity, {{"fileId", fileId}});
   request.deadlineTicks = deadlineTicks;
   HttpAnswer answer;
-  if (!performRequest(request, answer, &message)) return kStatusFailed;
-  int outcome = parseTranslateStatus(answer.body, message);
-  if (outcome == kStatusFailed) printAnswerBlocks(request.label, answer);
-  return outcome;
+  StatusPoll poll;
+  if (!performRequest(request, answer, message)) return poll;
+  if (isPassingTrouble(answer.status)) {
+    MLOG(WARNING, kPassingTrouble)
+        << request.label << ": HTTP " << answer.status
+        << " tells nothing of the job: " << loggableText(answer.body, kLoggedTextBytes);
+    poll.passing = true;
+    poll.retryAfterSeconds = answer.retryAfterSeconds;
+    return poll;
+  }
+  poll = readStatusAnswer(answer.body, message);
+  if (poll.outcome == kStatusFailed) printAnswerBlocks(request.label, answer);
+  return poll;
 }
 
 int parseTranslateStatus(const std::string& answer, std::string& message) {
-  if (answer.empty()) return kStatusFailed;
+  return readStatusAnswer(answer, message).outcome;
+}
+
+StatusPoll readStatusAnswer(const std::string& answer, std::string& message) {
+  StatusPoll poll;
+  if (answer.empty()) return poll;
   LocalJson json;
   const rapidjson::Document& doc = json.doc();
   if (!json.parse(answer) || !doc.IsObject()) {
     std::cout << '*' << std::flush;
-    return kStatusFailed;
+    return poll;
   }
   const rapidjson::Value* data = nullptr;
   const EnvelopeKind kind = readEnvelope(doc, message, data);
-  if (kind == EnvelopeKind::kError) return kStatusFailed;
+  poll.refused = kind == EnvelopeKind::kError;
+  if (poll.refused) return poll;
   std::string status;
   if (kind == EnvelopeKind::kSuccess && getStringMember(*data, "status", status)) {
     if (status == "processing") {
       std::cout << '+' << std::flush;
-      return kStatusProcessing;
+      poll.outcome = kStatusProcessing;
+      return poll;
     }
-    if (status == "success") return kStatusFinished;
+    if (status == "success") {
+      poll.outcome = kStatusFinished;
+      return poll;
+    }
   }
   getLocalStringMember(doc, "message", message);
   std::cout << '*' << std::flush;
-  return kStatusFailed;
+  return poll;
 }
 
-bool waitForOutcome(uint64_t overtime, const std::function<int(int64_t)>& queryOnce,
+bool waitForOutcome(uint64_t overtime, const std::function<StatusPoll(int64_t)>& pollOnce,
                     std::string& message) {
-  const int64_t start = platform::nowTicks();
+  const int64_t start = platform::steadyTicks();
   const int64_t deadline = overtimeInstant(start, overtime);
-  int outcome = kStatusFailed;
+  StatusPoll poll;
   for (;;) {
-    platform::sleepMillis(kPollPauseMs);
-    outcome = queryOnce(deadline);
+    const int64_t pauseMs = pauseAfter(poll);
+    const int64_t left = deadline - platform::steadyTicks();
+    if (poll.passing && deadline != 0 && pauseMs * 10000 > left) {
+      // The server asked for more time than the wait has left.
+      platform::sleepMillis(static_cast<unsigned>((std::max<int64_t>(left, 0) + 9999) / 10000));
+      message = "overtime!";
+      return false;
+    }
+    platform::sleepMillis(static_cast<unsigned>(pauseMs));
+    poll = pollOnce(deadline);
     if (secondsSince(start) > overtime) {
       message = "overtime!";
       return false;
     }
-    if (outcome != kStatusProcessing) break;
+    if (!poll.passing && poll.outcome != kStatusProcessing) break;
   }
-  return outcome == kStatusFinished;
+  return poll.outcome == kStatusFinished;
 }

@@ -7,6 +7,7 @@
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
+#include "support/log_capture.h"
 #include "support/service_fixtures.h"
 #include "support/test_server.h"
 
@@ -21,16 +22,17 @@ const char kHeaderLabel[] = "getTranslateStatus CURLOPT_HEADERFUNCTION out:\n";
 // The fields of a job that the status query and the wait read and write, with the token
 // already obtained.
 struct StatusJob {
-  int getTranslateStatus() {
+  StatusPoll poll() {
     return queryTranslateStatus(statusUrl, fileId, accessToken,
                                 GatewayIdentity{"key", "secret", tenantId, projectId}, message);
   }
+  int getTranslateStatus() { return poll().outcome; }
   int parseTranslateStatus(const std::string& answer) {
     return ::parseTranslateStatus(answer, message);
   }
   bool waitForTranslate() {
     return waitForOutcome(
-        overtime, [this](int64_t) { return getTranslateStatus(); }, message);
+        overtime, [this](int64_t) { return poll(); }, message);
   }
 
   std::string statusUrl;
@@ -55,8 +57,8 @@ class StatusTest : public ::testing::Test {
 
   // The status endpoint answers `bodies` in turn, the last one repeating.
   void answerStatus(const std::vector<std::string>& bodies) {
-    std::vector<Answer> answers;
-    for (const std::string& body : bodies) answers.push_back(Answer::json(body));
+    std::vector<EmulatorResponse> answers;
+    for (const std::string& body : bodies) answers.push_back(jsonAnswer(body));
     server.onSequence("GET", kStatusPath, answers);
   }
 
@@ -169,13 +171,12 @@ TEST_F(StatusTest, WaitFailsOnAFailedJobOrAnErrorAnswer) {
         out.text().rfind(std::string(kWriteLabel) + "\n" + kHeaderLabel + "HTTP/1.1 200 OK", 0),
         0u);
   }
-  server.onAlways("GET", kStatusPath, Answer::drop());
+  server.onAlways("GET", kStatusPath, droppedAnswer());
   {
     CoutCapture out;
     EXPECT_FALSE(job.waitForTranslate());
     EXPECT_EQ(out.text(), "");
-    EXPECT_EQ(job.message,
-              "getTranslateStatus failed: Server returned nothing (no headers, no data)");
+    EXPECT_EQ(job.message, "getTranslateStatus failed: Empty reply from server");
   }
 }
 
@@ -196,7 +197,7 @@ TEST_F(StatusTest, OvertimeCountsWholeSecondsAfterEachQuery) {
     server.on("GET", kStatusPath, [this, bodies, count](const RecordedRequest&) {
       size_t index = (*count)++;
       if (index == 1) clock.advanceMillis(900);
-      return Answer::json(bodies[index < bodies.size() ? index : bodies.size() - 1]);
+      return jsonAnswer(bodies[index < bodies.size() ? index : bodies.size() - 1]);
     });
   };
   slowSecondPoll({statusAnswer("processing"), statusAnswer("success")});
@@ -213,16 +214,51 @@ TEST_F(StatusTest, OvertimeCountsWholeSecondsAfterEachQuery) {
             "+++");
 }
 
-TEST_F(StatusTest, ClockSetBackIsNotOvertime) {
-  job.overtime = 60;
+// The limit is kept on the steady clock: the wall clock set back or on by two hours during the
+// wait moves its end by nothing.
+TEST_F(StatusTest, AWallClockStepChangesNotWhenTheWaitEnds) {
+  job.overtime = 20;
+  for (int64_t step : {-2 * 3600 * kSecond, 2 * 3600 * kSecond}) {
+    const int64_t start = clock.steadyTicks();
+    auto count = std::make_shared<int>(0);
+    server.on("GET", kStatusPath, [this, count, step](const RecordedRequest&) {
+      if ((*count)++ == 0) clock.stepWallClock(step);
+      return jsonAnswer(statusAnswer("processing"));
+    });
+    CoutCapture out;
+    EXPECT_FALSE(job.waitForTranslate());
+    EXPECT_EQ(job.message, "overtime!");
+    EXPECT_EQ(*count, 5) << step;  // polls at 5, 10, 15, 20 and 25 s
+    EXPECT_EQ(clock.steadyTicks() - start, 25 * kSecond) << step;
+  }
+}
+
+// An answer from a gateway or a busy server tells nothing of the job: it is logged and the job
+// is polled again, no sooner than it asks, within 5 to 60 s, and never past the limit.
+TEST_F(StatusTest, PassingTroubleIsPolledAgainWhenItAsks) {
+  EmulatorResponse busy = jsonAnswer("busy\n", 503);
+  busy.headers = {"Retry-After: 12"};
+  EmulatorResponse throttled = jsonAnswer("{}", 429);
+  throttled.headers = {"Retry-After: 600"};
+  server.onSequence("GET", kStatusPath,
+                    {busy, jsonAnswer("", 502), throttled, jsonAnswer(statusAnswer("success"))});
+  LogCapture log;
   CoutCapture out;
-  auto count = std::make_shared<int>(0);
-  server.on("GET", kStatusPath, [this, count](const RecordedRequest&) {
-    if ((*count)++ == 0) clock.advanceTicks(-30 * kSecond);
-    return Answer::json(statusAnswer(*count < 3 ? "processing" : "success"));
-  });
   EXPECT_TRUE(job.waitForTranslate());
   EXPECT_EQ(job.message, "before");
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(clock.sleptMs(), 5000u + 12000u + 5000u + 60000u);
+  EXPECT_EQ(log.count("getTranslateStatus: HTTP 503 tells nothing of the job: busy\\x0a"), 1u);
+  EXPECT_EQ(log.count(" tells nothing of the job: "), 3u);
+
+  job.overtime = 30;
+  server.onAlways("GET", kStatusPath, busy);
+  const int64_t start = clock.steadyTicks();
+  const size_t before = server.requests().size();
+  EXPECT_FALSE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "overtime!");
+  EXPECT_EQ(server.requests().size() - before, 3u);  // at 5, 17 and 29 s; 41 s is past the limit
+  EXPECT_EQ(clock.steadyTicks() - start, 31 * kSecond);
 }
 
 TEST_F(StatusTest, GatewayModeKeepsTheQueryAndAppendsTheGatewayLines) {
@@ -240,7 +276,7 @@ TEST_F(StatusTest, GatewayModeKeepsTheQueryAndAppendsTheGatewayLines) {
 TEST(StatusWaitRealClock, FirstQueryComesFiveSecondsIn) {
   TestServer server;
   StatusJob job = prepareJob(server);
-  server.onAlways("GET", kStatusPath, Answer::json(statusAnswer("success")));
+  server.onAlways("GET", kStatusPath, jsonAnswer(statusAnswer("success")));
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(job.waitForTranslate());
   auto waited = std::chrono::steady_clock::now() - start;

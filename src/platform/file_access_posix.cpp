@@ -29,61 +29,61 @@ std::string folderOf(const std::string& path) {
 
 // False, with the reason, when `path` lies in a shared directory and `entry`, what is there,
 // belongs neither to this process's user nor to the directory's owner.
-bool ownerAllowed(const std::string& path, const struct stat& entry, std::string& message) {
+bool ownerAllowed(const std::string& path, const struct stat& entry, std::string& reason) {
   struct stat folder;
   if (stat(folderOf(path).c_str(), &folder) != 0 || !isSharedSticky(folder) ||
       entry.st_uid == geteuid() || entry.st_uid == folder.st_uid) {
     return true;
   }
-  message = S_ISLNK(entry.st_mode) ? "a link of another user in a shared directory"
-                                   : "a file of another user in a shared directory";
+  reason = S_ISLNK(entry.st_mode) ? "a link of another user in a shared directory"
+                                  : "a file of another user in a shared directory";
   return false;
 }
 
-// Closes `fd` and gives nullptr, with the system's reason for the last call in `message`.
-std::FILE* failOpen(int fd, std::string& message) {
-  message = std::strerror(errno);
+// Closes `fd` and gives nullptr, with the system's reason for the last call in `reason`.
+std::FILE* failOpen(int fd, std::string& reason) {
+  reason = std::strerror(errno);
   close(fd);
   return nullptr;
 }
 
 }  // namespace
 
-bool sharedFolderAllows(const std::string& localPath, std::string& message) {
+bool sharedFolderAllows(const std::string& localPath, std::string& reason) {
   const std::string path = fileSystemPath(localPath);
   struct stat entry;
-  return path.empty() || lstat(path.c_str(), &entry) != 0 || ownerAllowed(path, entry, message);
+  return path.empty() || lstat(path.c_str(), &entry) != 0 || ownerAllowed(path, entry, reason);
 }
 
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message) {
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& reason) {
   const std::string path = fileSystemPath(localPath);
   if (path.empty()) {
-    message = localPath.empty() ? "no file name" : "a name not valid in code page 936";
+    reason = localPath.empty() ? "no file name" : "a name not valid in code page 936";
     return nullptr;
   }
   struct stat entry;
   const bool link = lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
-  if (link && !ownerAllowed(path, entry, message)) return nullptr;
+  if (link && !ownerAllowed(path, entry, reason)) return nullptr;
   // Anything but the link checked above is checked once open: it may have come since.
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (mustBeNew ? O_EXCL : 0) |
                     (link ? 0 : O_NOFOLLOW);
   const int fd = open(path.c_str(), flags, 0666);
   if (fd < 0) {
-    message = std::strerror(errno);
+    reason = std::strerror(errno);
     return nullptr;
   }
   struct stat opened;
-  if (fstat(fd, &opened) != 0) return failOpen(fd, message);
-  if (!link && !ownerAllowed(path, opened, message)) {
+  if (fstat(fd, &opened) != 0) return failOpen(fd, reason);
+  if (!link && !ownerAllowed(path, opened, reason)) {
     close(fd);
     return nullptr;
   }
-  if (S_ISREG(opened.st_mode) && !mustBeNew && ftruncate(fd, 0) != 0) return failOpen(fd, message);
+  if (S_ISREG(opened.st_mode) && !mustBeNew && ftruncate(fd, 0) != 0) return failOpen(fd, reason);
   // Once a pipe has a reader, writes wait for it as they always did.
   const int status = fcntl(fd, F_GETFL);
-  if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return failOpen(fd, message);
+  if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return failOpen(fd, reason);
   std::FILE* file = fdopen(fd, "w");
-  if (file == nullptr) return failOpen(fd, message);
+  if (file == nullptr) return failOpen(fd, reason);
   std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }

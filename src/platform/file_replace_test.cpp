@@ -27,23 +27,29 @@ using testing_support::writeFile;
 
 namespace {
 
+// platform::writeTextFile, its reason left aside.
+bool writeText(const std::string& path, const std::string& text) {
+  std::string reason;
+  return platform::writeTextFile(path, text, reason);
+}
+
 TEST(WriteTextFile, WritesExactlyTheTextAndReportsFailures) {
   std::string dir = testing_support::makeTempDir();
   std::string path = dir + "/r.json";
   testing_support::writeFile(path, "old content that is longer");
-  ASSERT_TRUE(platform::writeTextFile(path, "{}"));
+  ASSERT_TRUE(writeText(path, "{}"));
   EXPECT_EQ(readFile(path), "{}");
 
   // A GBK path names the file by its UTF-8 form.
-  ASSERT_TRUE(platform::writeTextFile(dir + "/\xD6\xD0.json", "x"));
+  ASSERT_TRUE(writeText(dir + "/\xD6\xD0.json", "x"));
   EXPECT_EQ(readFile(dir + "/\xE4\xB8\xAD.json"), "x");
 
-  EXPECT_FALSE(platform::writeTextFile(dir + "/missing/r.json", "{}"));
-  EXPECT_FALSE(platform::writeTextFile("", "{}"));
-  EXPECT_FALSE(platform::writeTextFile(dir + "/\x81", "{}"));  // not a GBK character
+  EXPECT_FALSE(writeText(dir + "/missing/r.json", "{}"));
+  EXPECT_FALSE(writeText("", "{}"));
+  EXPECT_FALSE(writeText(dir + "/\x81", "{}"));  // not a GBK character
   // A write the device cannot take is a failure, not a success.
   if (access("/dev/full", W_OK) == 0) {
-    EXPECT_FALSE(platform::writeTextFile("/dev/full", "{}"));
+    EXPECT_FALSE(writeText("/dev/full", "{}"));
   }
   // Whatever happened, only the files written remain: no temporary file is left.
   EXPECT_EQ(testing_support::listDir(dir).size(), 2u);
@@ -56,14 +62,14 @@ TEST(WriteTextFile, ReplacesAFileButWritesThroughALink) {
   std::string dir = testing_support::makeTempDir();
   testing_support::writeFile(dir + "/target.json", "old");
   ASSERT_EQ(symlink((dir + "/target.json").c_str(), (dir + "/link.json").c_str()), 0);
-  ASSERT_TRUE(platform::writeTextFile(dir + "/link.json", "new"));
+  ASSERT_TRUE(writeText(dir + "/link.json", "new"));
   EXPECT_EQ(readFile(dir + "/target.json"), "new");
   char target[4096] = {};
   EXPECT_GT(readlink((dir + "/link.json").c_str(), target, sizeof(target) - 1), 0);
 
   // A directory in the way is not replaced: the write fails and leaves nothing behind.
   ASSERT_EQ(mkdir((dir + "/taken.json").c_str(), 0755), 0);
-  EXPECT_FALSE(platform::writeTextFile(dir + "/taken.json", "{}"));
+  EXPECT_FALSE(writeText(dir + "/taken.json", "{}"));
   EXPECT_EQ(testing_support::listDir(dir).size(), 3u);
 #endif
 }
@@ -84,7 +90,7 @@ TEST(WriteTextFile, AWriteInPlaceThatFailsLeavesTheFileEmpty) {
   void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string message;
-  const bool written = platform::writeTextFile(dir + "/r.json", std::string(100, 'x'), &message);
+  const bool written = platform::writeTextFile(dir + "/r.json", std::string(100, 'x'), message);
   setrlimit(RLIMIT_FSIZE, &before);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
@@ -105,11 +111,11 @@ TEST(WriteTextFile, APipeWithoutAReaderFailsAtOnce) {
   const std::string pipe = dir + "/result.json";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   std::string message;
-  EXPECT_FALSE(platform::writeTextFile(pipe, "{}", &message));
+  EXPECT_FALSE(platform::writeTextFile(pipe, "{}", message));
   EXPECT_EQ(message, std::strerror(ENXIO));
   const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  EXPECT_TRUE(platform::writeTextFile(pipe, "{}"));
+  EXPECT_TRUE(writeText(pipe, "{}"));
   char got[8] = {};
   EXPECT_EQ(read(reader, got, sizeof(got)), 2);
   close(reader);
@@ -141,7 +147,7 @@ TEST(WriteTextFile, InASharedDirectoryWhatAnotherUserPlantedIsLeftAlone) {
             }),
             0);
   std::string message;
-  EXPECT_FALSE(platform::writeTextFile(link, "{}", &message));
+  EXPECT_FALSE(platform::writeTextFile(link, "{}", message));
   EXPECT_EQ(message, "a link of another user in a shared directory");
   EXPECT_EQ(readFile(mine), "the caller's");
   EXPECT_FALSE(platform::clearFile(link, message));

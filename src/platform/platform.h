@@ -4,6 +4,7 @@
 // what is the same on every system lives in files of its own (clock.cpp, ca_directory.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -17,6 +18,11 @@ std::string programPath(const char* argv0);
 
 // Separator between the directory and the name in a path.
 extern const char kPathSeparator[];
+
+// The file at `path` up to its first NUL byte, of its first `limit` bytes, in `text`. False,
+// with the system's reason in `reason`, when it cannot be opened or read.
+bool readTextFile(const std::string& path, std::string& text, std::string& reason,
+                  size_t limit = SIZE_MAX);
 
 // True when something exists at `path`.
 bool pathExists(const std::string& path);
@@ -92,15 +98,15 @@ bool localCodePageToUtf8(const std::string& local, std::string& out);
 // gets the name the caller wrote: created or emptied, or only created when `mustBeNew`. A
 // pipe opens without waiting for a reader; without one the open fails at once. Where
 // sharedFolderAllows refuses the path, it is not opened. nullptr, with the system's reason
-// in `message`, when the open fails.
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message);
+// in `reason`, when the open fails.
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& reason);
 
-// False, with the reason in `message`, when `localPath` lies in a directory every user may
+// False, with the reason in `reason`, when `localPath` lies in a directory every user may
 // write to that is sticky, as /tmp is, and holds a link or file that belongs neither to this
 // process's user nor to the directory's owner: such a link is not followed and such a file
 // not written to, as the kernel's protected_symlinks and protected_regular settings would
 // have it, whatever they are. Always true on Windows, which has no sticky directories.
-bool sharedFolderAllows(const std::string& localPath, std::string& message);
+bool sharedFolderAllows(const std::string& localPath, std::string& reason);
 
 // Empties the regular file open as `file` (a device or pipe stays as it is). False when it
 // cannot.

@@ -81,6 +81,38 @@ TEST(InterruptWatch, ASignalIsRecordedAndEndsThePauseUnderWay) {
 #endif
 }
 
+#ifndef _WIN32
+void handleNothing(int) {}
+#endif
+
+// A watch, and a clean-up while a file is written, take the ending signals only while they
+// live: the handlers in place before them are back afterwards, an ignored one stays ignored.
+TEST(InterruptWatch, TheHandlersInPlaceBeforeAreBackAfterwards) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the console control handler has no predecessor to restore";
+#else
+  struct sigaction own {};
+  own.sa_handler = handleNothing;
+  struct sigaction saved[3];
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(sigaction(signals[i], &own, &saved[i]), 0);
+  signal(SIGHUP, SIG_IGN);
+  {
+    platform::InterruptWatch watch;
+    platform::CleanUpOnTermination cleanUp(std::string("/nowhere/x.tmp"));
+    struct sigaction during {};
+    sigaction(SIGTERM, nullptr, &during);
+    EXPECT_NE(during.sa_handler, handleNothing);
+  }
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction after {};
+    sigaction(signals[i], nullptr, &after);
+    EXPECT_EQ(after.sa_handler, signals[i] == SIGHUP ? SIG_IGN : handleNothing) << signals[i];
+    sigaction(signals[i], &saved[i], nullptr);
+  }
+#endif
+}
+
 // In a directory every user may write to, sticky like /tmp, each user keeps their own files
 // in a directory of their own, made for them alone; one that someone else made is refused.
 TEST(OwnFolderIn, ASharedStickyDirectoryGivesEachUserADirectoryOfTheirOwn) {

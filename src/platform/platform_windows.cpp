@@ -142,10 +142,10 @@ bool localCodePageToUtf8(const std::string& local, std::string& out) {
 
 std::string ownFolderIn(const std::string& dir) { return dir; }
 
-std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& message) {
+std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::string& reason) {
   std::wstring path = widePath(localPath);
   if (path.empty()) {
-    message = localPath.empty() ? "no file name" : "a name not valid in code page 936";
+    reason = localPath.empty() ? "no file name" : "a name not valid in code page 936";
     return nullptr;
   }
   // Shared for deletion, so that a stop request can remove a file still being written.
@@ -153,18 +153,18 @@ std::FILE* openForWriting(const std::string& localPath, bool mustBeNew, std::str
       CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                   mustBeNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    message = systemMessage(GetLastError());
+    reason = systemMessage(GetLastError());
     return nullptr;
   }
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
-    message = std::strerror(errno);
+    reason = std::strerror(errno);
     CloseHandle(handle);
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) {
-    message = std::strerror(errno);
+    reason = std::strerror(errno);
     _close(fd);
     return nullptr;
   }

@@ -7,7 +7,7 @@
 
 #include "marlune_version.h"
 #include "platform/platform.h"
-#include "run/config.h"
+#include "run/config_keys.h"
 #include "util/log.h"
 
 namespace {
@@ -19,6 +19,40 @@ const std::string kManual = "marluneTranslate.txt beside the program";
 #else
 const std::string kManual = "marluneTranslate(1)";
 #endif
+
+// Where --help wraps its lines, and how far a key's text stands in.
+const size_t kUsageWidth = 80;
+const size_t kKeyIndent = 19;
+
+// The key's default or requirement, in brackets after a blank; empty when it has neither.
+std::string bracketOf(const ConfigKey& key) {
+  switch (key.whenAbsent) {
+    case WhenAbsent::kFailsLoad:
+      return " (required)";
+    case WhenAbsent::kFailsWithTenant:
+      return " (required with tenantid)";
+    case WhenAbsent::kDefault:
+      return key.fallback != nullptr ? std::string(" (") + key.fallback + ")" : std::string();
+    case WhenAbsent::kRecorded:
+      break;
+  }
+  return std::string();
+}
+
+// The key's line in --help: its name, what it is and its bracket, wrapped at blanks.
+std::string keyLine(const ConfigKey& key) {
+  std::string line = std::string("  ") + key.name;
+  line.resize(kKeyIndent, ' ');
+  line += std::string(key.help) + bracketOf(key);
+  std::string wrapped;
+  while (line.size() > kUsageWidth) {
+    const size_t blank = line.rfind(' ', kUsageWidth);
+    if (blank == std::string::npos || blank <= kKeyIndent) break;
+    wrapped += line.substr(0, blank) + "\n";
+    line = std::string(kKeyIndent, ' ') + line.substr(blank + 1);
+  }
+  return wrapped + line + "\n";
+}
 
 // Stores `argument` as the value of the first option still waiting for one.
 void takeArgument(OptionMap& options, const std::string& argument) {
@@ -138,30 +172,8 @@ std::string usageText(const std::string& logDir) {
       "SIGHUP; Ctrl-C and the like on Windows), it writes the result \"failed\" with\n"
       "the message \"interrupted\" and ends as the signal does (a shell sees 128 + N).\n"
       "\n"
-      "Configuration keys (default or requirement in brackets):\n"
-      "  cmdtype          translate, waitfor or translatewaitfor (required)\n"
-      "  rooturl          base URL of the service (required)\n"
-      "  appkey           application key (required)\n"
-      "  appsecret        application secret (required)\n"
-      "  output           path of the result file (required)\n"
-      "  requestbody      translate request, an object with an integer source.fileId\n"
-      "  overtime         limit of the wait in seconds (3600)\n";
-  text += std::string("  tokenurl         path of the token endpoint (") + kDefaultTokenUrl + ")\n";
-  text += std::string("  translateurl     path of the translate endpoint (") +
-          kDefaultTranslateUrl + ")\n";
-  text +=
-      std::string("  statusurl        path of the status endpoint (") + kDefaultStatusUrl + ")\n";
-  text +=
-      "  tenantid         tenant; when set, every request is signed for the API gateway\n"
-      "  orgid            organisation (required with tenantid)\n"
-      "  accounturl       base URL of the gateway's account side\n";
-  text += std::string("  gatewaytokenurl  path of the gateway token endpoint (") +
-          kDefaultGatewayTokenUrl + ")\n";
-  text += std::string(
-              "  projecturl       path of the organisation's project list, {org-id} replaced by\n"
-              "                   orgid (") +
-          kDefaultProjectUrl + ")\n";
-  text += "  cafile           PEM file of the CAs trusted instead of the system's store\n";
+      "Configuration keys (default or requirement in brackets):\n";
+  for (const ConfigKey& key : configKeys()) text += keyLine(key);
   return text + "\nLog files: " + logDir + platform::kPathSeparator +
          "marluneTranslate.log.*; every line also goes to standard error.\n"
          "See " +

@@ -1,23 +1,25 @@
-// Reading the configuration file: helpers of TranslateJob::loadConfig.
+// Reading the configuration file: the pieces TranslateJob::loadConfig is made of.
 #pragma once
 
 #include <rapidjson/document.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
-// Default paths of the endpoints, used when the configuration does not name them.
-extern const char kDefaultGatewayTokenUrl[];
-extern const char kDefaultProjectUrl[];
-extern const char kDefaultTokenUrl[];
-extern const char kDefaultTranslateUrl[];
-extern const char kDefaultStatusUrl[];
+class TranslateJob;
 
-// The file at `path` up to its first NUL byte, of its first `limit` bytes, in `text`. False,
-// with the system's reason in `reason`, when it cannot be opened or read.
-bool readTextFile(const std::string& path, std::string& text, std::string& reason,
-                  size_t limit = SIZE_MAX);
+// Reads the configuration file at `path` into `doc`. False, with the reason, when it cannot be
+// read or is not one JSON object; a parser's reason gives the byte of the file it stopped at.
+bool readConfigDocument(const std::string& path, rapidjson::Document& doc, std::string& reason);
+
+// Fills `job` from `doc`, key by key in the order of configKeys(). False at the first key whose
+// absence, or an unusable "requestbody", fails the load, with its message in the job's
+// `message`; a key whose absence is only recorded leaves its message there and goes on.
+bool readSettings(const rapidjson::Value& doc, TranslateJob& job);
+
+// Why the job's settings cannot be sent, or empty: a control character in what goes into a URL
+// or a header line would end the line or break the URL; the base URLs, and the URLs joined from
+// them, must be HTTP or HTTPS URLs that libcurl reads; a "cafile" must be readable.
+std::string unsendableSetting(const TranslateJob& job);
 
 // The line a failed load writes on standard error: "marluneTranslate: <path>: <reason>" and a
 // line end, each control character escaped so that it stays one line.

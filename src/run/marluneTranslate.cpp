@@ -1,19 +1,17 @@
-// Process entry and the run of a job: dispatch, timing and the result document.
+// Process entry: logging, the command line, the steps that make a job ready to run, and the
+// end of the process.
 #include "run/marluneTranslate.h"
 
 #include <openssl/crypto.h>
 
 #include <cstdio>
 
-#include "platform/file_replace.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "run/command_line.h"
 #include "run/config.h"
-#include "run/result_document.h"
 #include "run/translate_job.h"
 #include "transport/http_exchange.h"
-#include "util/ascii.h"
 #include "util/log.h"
 
 namespace {
@@ -31,46 +29,20 @@ class ScopeGuard {
   F cleanup_;
 };
 
+// Loads the configuration at `path` into `job` and readies what the run needs, in this order,
+// all before the first request: the CA file every request trusts, no earlier result left at
+// the output path, then the project id, looked up through the gateway (the first request).
+// False, with the reason in the job's message, when the job cannot run.
+bool prepareJob(TranslateJob& job, const std::string& path) {
+  if (!job.loadConfig(path)) return false;
+  trustOnlyCaFile(job.caFile);
+  if (!job.clearEarlierResult()) return false;
+  job.projectId = job.lookupProjectId();
+  MLOG(INFO, kLoadConfigSuccess) << " load config success.";
+  return true;
+}
+
 }  // namespace
-
-// libcurl's global state belongs to the transport session, which lives for the whole run.
-bool TranslateJob::run() {
-  tokenExpiry = platform::nowTicks();
-  int64_t start = platform::nowTicks();
-
-  bool succeeded = false;
-  if (equalsIgnoreCase(cmdType, "translate")) {
-    succeeded = commitTranslate();
-  } else if (equalsIgnoreCase(cmdType, "waitfor")) {
-    succeeded = waitForTranslate();
-  } else if (equalsIgnoreCase(cmdType, "translatewaitfor")) {
-    succeeded = commitTranslate() && waitForTranslate();
-  }
-
-  int64_t end = platform::nowTicks();
-  MLOG(INFO, kSpendTime) << "spend time: " << (end - start) / platform::kTicksPerSecond
-                         << " seconds.";
-  if (platform::interruptRequest() != 0) {
-    succeeded = false;
-    message = "interrupted";
-  }
-
-  std::string reason;
-  bool written = writeResultFile(outputPath, succeeded, message, fileId, reason);
-  if (!written) {
-    MLOG(ERROR, kOutputResultFailed) << "output result failed!";
-    MLOG(ERROR, kOutputResultReason) << "cannot write " << outputPath << ": " << reason;
-  }
-  return written;
-}
-
-bool TranslateJob::clearEarlierResult() {
-  std::string reason;
-  if (platform::clearFile(outputPath, reason)) return true;
-  message = "cannot clear the earlier result " + outputPath + ": " + reason;
-  MLOG(ERROR, kEarlierResultKept) << message;
-  return false;
-}
 
 int marluneMain(int argc, char** argv) {
   // The process ends right after its run: OpenSSL's tables are left to the system rather
@@ -85,22 +57,23 @@ int marluneMain(int argc, char** argv) {
     std::fputs("marluneTranslate: no -cfg FILE given; see marluneTranslate --help\n", stderr);
     return -1;
   }
-  // Every request of the run, the project lookup while the configuration loads included,
-  // goes through this one session; it ends before logging does.
+  // Every request of the run, the project lookup included, goes through this one session; it
+  // ends before logging does.
   TransportSession transport;
   // From here on a request to end the process cuts the pause or transfer under way short; the
   // run writes its result and then ends as the request would have ended it.
   platform::InterruptWatch interrupts;
   TranslateJob job;
-  const bool loaded = job.loadConfig(optionMap()["-cfg"]);
-  if (loaded) {
+  const std::string& path = optionMap()["-cfg"];
+  const bool ready = prepareJob(job, path);
+  if (ready) {
     job.run();
   } else {
-    std::fputs(loadFailureLine(optionMap()["-cfg"], job.message).c_str(), stderr);
+    std::fputs(loadFailureLine(path, job.message).c_str(), stderr);
   }
   if (const int request = platform::interruptRequest()) {
     MLOG(ERROR, kInterrupted) << "interrupted by " << platform::interruptName(request);
     platform::endAsInterrupted(request);
   }
-  return loaded ? 0 : -1;
+  return ready ? 0 : -1;
 }

@@ -1,4 +1,4 @@
-// Process entry and the run of a job.
+// Process entry: everything between the command line and the exit status.
 #pragma once
 
 // The whole program: logging, command line, configuration, run. Returns the exit status:

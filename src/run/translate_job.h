@@ -5,24 +5,23 @@
 #include <cstdint>
 #include <string>
 
+#include "credentials/access_token.h"
 #include "credentials/gateway_identity.h"
 #include "job/translate_status.h"
 
+// The job's operations are all defined in translate_job.cpp.
 class TranslateJob {
  public:
-  // --- Configuration (config.cpp) ---
+  // --- Configuration and run ---
 
-  // Reads and checks the configuration file at `path`, fills the job, makes every request of
-  // the run trust its "cafile" alone when it names one (trustOnlyCaFile) and clears the result
-  // an earlier run left (clearEarlierResult) before any request. False when the job cannot run,
-  // with the reason in `message`; a file that cannot be read or is not a JSON object, and an
-  // earlier result that stayed, are also logged.
+  // Reads and checks the configuration file at `path` and fills the job, the service URLs made
+  // absolute (deriveUrls). Sends nothing and changes nothing outside the job. False when the job
+  // cannot run, with the reason in `message`; a file that cannot be read or is not a JSON object
+  // is also logged.
   bool loadConfig(const std::string& path);
 
-  // Stores the looked-up project id and makes the three service URLs absolute.
+  // Makes the three service URLs absolute: `rootUrl` joined with each path, as they are.
   void deriveUrls();
-
-  // --- Run (marluneTranslate.cpp) ---
 
   // Clears what an earlier run left at the output path (platform::clearFile), so that no file
   // or an empty one means "no verdict" until this run writes its own. False, logged with the
@@ -35,26 +34,29 @@ class TranslateJob {
   // file was written; a failure is logged with the path and the system's reason.
   bool run();
 
-  // --- Credentials and translation: thin adapters (translate_job.cpp) over the request
-  // functions of credentials/ and job/, reading and writing the fields below. ---
+  // --- Credentials and translation: thin adapters over the request functions of credentials/
+  // and job/, reading and writing the fields below. ---
 
   // The application's identity for signing, as the fields now hold it.
   GatewayIdentity gatewayIdentity() const;
 
   // The service bearer token: the kept one while at least a whole second of it remains,
-  // otherwise a new one from the token endpoint. Possibly empty. A non-zero `deadlineTicks`
-  // bounds its retries (see HttpRequest).
-  std::string getMarluneAccessToken(int64_t deadlineTicks = 0);
+  // otherwise a new one from the token endpoint; none, with the reason, when it cannot be had.
+  // A non-zero `deadlineTicks` bounds its retries (see HttpRequest).
+  ServiceToken getMarluneAccessToken(int64_t deadlineTicks = 0);
 
   // The organisation's project id as decimal text, or empty; `projectId` when already set.
   std::string lookupProjectId() const;
 
-  // Submits the translate request. True when the service accepted it.
+  // Submits the translate request. True when the service accepted it. Without a service token
+  // nothing is sent: the token's reason is logged and becomes the message.
   bool commitTranslate();
 
-  // Asks once for the job's status; kStatusFinished, kStatusProcessing or kStatusFailed.
-  // A non-zero `deadlineTicks` bounds its retries and those of its token request.
-  int getTranslateStatus(int64_t deadlineTicks = 0);
+  // Asks once for the job's status. A poll the service refuses with a token obtained before it
+  // is made once more with a new token. Without a token the poll fails with the token's reason,
+  // unless that was passing trouble. A non-zero `deadlineTicks` bounds its retries and those of
+  // its token requests.
+  StatusPoll getTranslateStatus(int64_t deadlineTicks = 0);
 
   // Polls every five seconds until the job ends or `overtime` seconds have passed.
   bool waitForTranslate();

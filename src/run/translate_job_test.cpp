@@ -7,6 +7,7 @@
 #include "support/capture.h"
 #include "support/curl_global.h"
 #include "support/fake_clock.h"
+#include "support/log_capture.h"
 #include "support/service_fixtures.h"
 #include "support/test_server.h"
 
@@ -41,35 +42,54 @@ class JobTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(JobTest, CommitFetchesTheTokenFirstAndSendsEvenAnEmptyOne) {
-  server.onAlways("POST", kTokenPath, Answer::json(R"({"code":401,"message":"bad credential"})"));
-  server.onAlways("PUT", kTranslatePath, Answer::json(R"({"code":"failed"})"));
+// Without a token nothing needing one is sent: the token's refusal is the verdict's reason.
+TEST_F(JobTest, ACommitWithoutATokenSendsNothingAndSaysWhy) {
+  server.onAlways("POST", kTokenPath, jsonAnswer(R"({"code":401,"message":"bad credential"})"));
+  server.onAlways("PUT", kTranslatePath, jsonAnswer(R"({"code":"success"})"));
   CoutCapture out;
+  LogCapture log;
   EXPECT_FALSE(job.commitTranslate());
-  EXPECT_EQ(job.message, "bad credential");  // the commit's answer had no message of its own
+  const std::string reason = "getMarluneAccessToken: refused (code: 401, message: bad credential)";
+  EXPECT_EQ(job.message, reason);
+  EXPECT_EQ(log.count(reason), 1u);
+  EXPECT_TRUE(server.requestsTo(kTranslatePath).empty());
+  EXPECT_EQ(out.text().find("commitTranslate"), std::string::npos);
+}
 
-  std::vector<RecordedRequest> requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].path(), kTokenPath);
-  EXPECT_EQ(requests[1].path(), kTranslatePath);
-  EXPECT_EQ(requests[1].header("Authorization"), "Bearer ");
-
-  const std::string printed = out.text();
-  size_t tokenBlock = printed.find("getMarluneAccessToken CURLOPT_HEADERFUNCTION out:\n");
-  size_t commitBlock = printed.find("commitTranslate CURLOPT_WRITEFUNCTION out:\n");
-  ASSERT_NE(tokenBlock, std::string::npos);
-  ASSERT_NE(commitBlock, std::string::npos);
-  EXPECT_LT(tokenBlock, commitBlock);
+// A poll refused with a token kept from before is made again, once, with a new token; a refusal
+// of the new one is the verdict.
+TEST_F(JobTest, ARefusedPollGetsOneNewToken) {
+  server.onSequence("POST", kTokenPath,
+                    {jsonAnswer(tokenAnswer("first", "2030-01-01 09:00:00")),
+                     jsonAnswer(tokenAnswer("second", "2030-01-01 09:00:00")),
+                     jsonAnswer(tokenAnswer("third", "2030-01-01 09:00:00"))});
+  const EmulatorResponse expired = jsonAnswer(R"({"code":401,"message":"access token expired"})");
+  server.onSequence("GET", kStatusPath,
+                    {jsonAnswer(statusAnswer("processing")), expired,
+                     jsonAnswer(statusAnswer("success")), expired, expired});
+  CoutCapture out;
+  LogCapture log;
+  EXPECT_TRUE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "before");
+  EXPECT_FALSE(job.waitForTranslate());
+  EXPECT_EQ(job.message, "access token expired");
+  std::vector<std::string> bearers;
+  for (const RecordedRequest& request : server.requestsTo(kStatusPath)) {
+    bearers.push_back(request.header("Authorization"));
+  }
+  const std::vector<std::string> expected = {"Bearer first", "Bearer first", "Bearer second",
+                                             "Bearer second", "Bearer third"};
+  EXPECT_EQ(bearers, expected);
+  EXPECT_EQ(log.count("asking for a new one and polling again"), 2u);
 }
 
 TEST_F(JobTest, TheTokenIsRenewedInsideTheWait) {
   server.onSequence("POST", kTokenPath,
-                    {Answer::json(tokenAnswer("first", "2030-01-01 08:00:12")),
-                     Answer::json(tokenAnswer("second", "2030-01-01 09:00:00"))});
-  server.onSequence(
-      "GET", kStatusPath,
-      {Answer::json(statusAnswer("processing")), Answer::json(statusAnswer("processing")),
-       Answer::json(statusAnswer("processing")), Answer::json(statusAnswer("success"))});
+                    {jsonAnswer(tokenAnswer("first", "2030-01-01 08:00:12")),
+                     jsonAnswer(tokenAnswer("second", "2030-01-01 09:00:00"))});
+  server.onSequence("GET", kStatusPath,
+                    {jsonAnswer(statusAnswer("processing")), jsonAnswer(statusAnswer("processing")),
+                     jsonAnswer(statusAnswer("processing")), jsonAnswer(statusAnswer("success"))});
   CoutCapture out;
   EXPECT_TRUE(job.waitForTranslate());
 

@@ -68,10 +68,10 @@ class AttemptWatch {
   }
 
  private:
-  // The cutoff belongs to the wall clock, as the wait's limit does.
+  // The cutoff belongs to the steady clock, as the wait's limit does.
   bool shouldEnd() const {
     if (platform::interruptRequest() != 0) return true;
-    return cutoffTicks_ != 0 && platform::nowTicks() > cutoffTicks_;
+    return cutoffTicks_ != 0 && platform::steadyTicks() > cutoffTicks_;
   }
 
   const int64_t cutoffTicks_;
@@ -100,12 +100,21 @@ bool endedAtRefusedScheme(CURL* handle) {
          !equalsIgnoreCase(effective.substr(0, effective.find(':')), connected);
 }
 
+// True for a result of certificate verification: the peer's certificate, its issuer or its
+// pinned key refused, or a CA or revocation file that cannot be used. The next attempt meets the
+// same certificate.
+bool isVerificationFailure(int result) {
+  return result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
+         result == CURLE_SSL_CRL_BADFILE || result == CURLE_SSL_ISSUER_ERROR ||
+         result == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
 // True when the result of the transfer on `handle` is one no later attempt can change: a
-// scheme or a redirect refused, a URL libcurl cannot read, a CA file it cannot use, an answer
+// scheme or a redirect refused, a URL libcurl cannot read, a refused certificate, an answer
 // over the size limit (announced, or stopped by collectChunk).
 bool isFinal(CURL* handle, int result) {
   return result == CURLE_URL_MALFORMAT || result == CURLE_FILESIZE_EXCEEDED ||
-         result == CURLE_WRITE_ERROR || result == CURLE_SSL_CACERT_BADFILE ||
+         result == CURLE_WRITE_ERROR || isVerificationFailure(result) ||
          (result == CURLE_UNSUPPORTED_PROTOCOL && endedAtRefusedScheme(handle));
 }
 
@@ -158,6 +167,17 @@ void setOptions(CURL* handle, const HttpRequest& request, curl_slist* headers, T
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer.error);
 }
 
+// The HTTP status of the answer the transfer on `handle` received, and what its "Retry-After"
+// asked for.
+void readStatus(CURL* handle, HttpAnswer& answer) {
+  long status = 0;
+  curl_off_t retryAfter = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter);
+  answer.status = status;
+  answer.retryAfterSeconds = retryAfter > 0 ? static_cast<int64_t>(retryAfter) : 0;
+}
+
 // Runs the transfer on `handle` up to 33 times until one succeeds (libcurl result 0) or fails
 // for good (isFinal). Logs each retry from the third attempt on and pauses 2 s before it.
 // Returns 0 or the last attempt's result. `url` is used only in log lines. `beforeAttempt` runs
@@ -176,7 +196,7 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
                              << kMaxRetry;
       return result;
     }
-    const int64_t startsAt = platform::nowTicks() + (attempts > 1 ? pauseTicks : 0);
+    const int64_t startsAt = platform::steadyTicks() + (attempts > 1 ? pauseTicks : 0);
     if (attempts > 0 && cutoffTicks != 0 && startsAt > cutoffTicks) return result;
     if (attempts > 1) {
       MLOG(ERROR, kRetry) << maskCredentials(url) << " connect failed!!! retry " << attempts;
@@ -190,18 +210,21 @@ int performWithRetry(CURL* handle, const std::string& url, int64_t cutoffTicks,
   }
 }
 
-// Logs why `request` gave up and puts the short reason into `*message` when given: libcurl's
-// words, but for an answer over the size limit, which only this unit's bounds refuse.
+// Logs why `request` gave up and puts the same into `reason`: libcurl's own explanation of the
+// failure when it gave one, its result's text otherwise, but for an answer over the size limit,
+// which only this unit's bounds refuse.
 void reportFailure(const HttpRequest& request, int result, const char* detail,
-                   std::string* message) {
+                   std::string& reason) {
   const std::string name = request.name.empty() ? request.label : request.name;
   const bool tooLarge = result == CURLE_FILESIZE_EXCEEDED || result == CURLE_WRITE_ERROR;
-  const std::string reason =
-      tooLarge ? "answer larger than " + std::to_string(request.answerLimitBytes) + " bytes"
-               : curl_easy_strerror(static_cast<CURLcode>(result));
-  MLOG(ERROR, kRequestFailed) << name << " failed: "
-                              << maskCredentials(*detail != '\0' && !tooLarge ? detail : reason);
-  if (message != nullptr) *message = name + " failed: " + reason;
+  std::string why = curl_easy_strerror(static_cast<CURLcode>(result));
+  if (tooLarge) {
+    why = "answer larger than " + std::to_string(request.answerLimitBytes) + " bytes";
+  } else if (*detail != '\0') {
+    why = maskCredentials(detail);
+  }
+  MLOG(ERROR, kRequestFailed) << name << " failed: " << why;
+  reason = name + " failed: " + why;
 }
 
 }  // namespace
@@ -282,10 +305,10 @@ TransportSession::~TransportSession() {
 TransportSession* TransportSession::current() { return g_currentSession; }
 
 bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
-                               std::string* message) {
+                               std::string& reason) {
   CURL* handle = state_->handle.get();
   if (handle == nullptr) {
-    reportFailure(request, CURLE_FAILED_INIT, "", message);
+    reportFailure(request, CURLE_FAILED_INIT, "", reason);
     return false;
   }
   const int64_t cutoff = cutoffOf(request.deadlineTicks);
@@ -297,11 +320,12 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
     transfer.body.clear();
     transfer.headerLines.clear();
   });
+  if (result == CURLE_OK) readStatus(handle, answer);
   // The handle keeps no pointer into this request's list and buffers once it returns.
   state_->resetHandle();
   headers.reset();
   if (result != CURLE_OK) {
-    if (platform::interruptRequest() == 0) reportFailure(request, result, transfer.error, message);
+    if (platform::interruptRequest() == 0) reportFailure(request, result, transfer.error, reason);
     return false;
   }
   answer.body = utf8OrEmpty(std::move(transfer.body.text));
@@ -309,14 +333,18 @@ bool TransportSession::perform(const HttpRequest& request, HttpAnswer& answer,
   return true;
 }
 
+bool isPassingTrouble(long status) {
+  return status == 502 || status == 503 || status == 504 || status == 429;
+}
+
 void trustOnlyCaFile(const std::string& path) { g_caFile = path; }
 
-bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string& reason) {
   if (TransportSession* session = TransportSession::current()) {
-    return session->perform(request, answer, message);
+    return session->perform(request, answer, reason);
   }
   TransportSession own;
-  return own.perform(request, answer, message);
+  return own.perform(request, answer, reason);
 }
 
 std::vector<std::string> jsonHeaderLines(const std::string& authorization) {

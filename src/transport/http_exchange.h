@@ -14,6 +14,11 @@
 // ends the request at once ("answer larger than 100663296 bytes"), whatever else the server sends.
 const int64_t kAnswerLimitBytes = 96 * 1024 * 1024;
 
+// How long one attempt of a request may take in all, in seconds: the service token's and the
+// project lookup's limit, and the bound of every other request's attempts.
+const long kRequestTimeLimitSeconds = 20;
+const long kAttemptLimitSeconds = 120;
+
 // What one request is.
 struct HttpRequest {
   HttpRequest() = default;
@@ -30,10 +35,12 @@ struct HttpRequest {
   std::optional<std::string> body;  // sent as text up to its first NUL; none: no body
   // At most 30 in a row, to HTTP or HTTPS; from a request made over HTTPS to HTTPS only.
   bool followRedirects = false;
-  bool assumeHttps = false;   // "https" for a URL without a scheme
-  long timeLimitSeconds = 0;  // for the whole transfer; 0: none
-  // When non-zero, the limit (platform ticks) of the wait the request is made for. The retry
-  // rule holds until 10 s past it; from then on no attempt starts and a running one is ended.
+  bool assumeHttps = false;  // "https" for a URL without a scheme
+  // How long each attempt may take in all; 0: only the connect time and the floor bound it.
+  long timeLimitSeconds = kAttemptLimitSeconds;
+  // When non-zero, the limit (platform::steadyTicks) of the wait the request is made for. The
+  // retry rule holds until 10 s past it; from then on no attempt starts and a running one is
+  // ended.
   int64_t deadlineTicks = 0;
   // A body, or header lines in all, longer than this ends the request at once.
   int64_t answerLimitBytes = kAnswerLimitBytes;
@@ -44,10 +51,14 @@ struct HttpRequest {
 struct HttpAnswer {
   std::string body;
   std::string headerText;  // every header line received, each with its line end
+  long status = 0;         // the HTTP status of the last response
+  // What its "Retry-After" asked for (seconds, or an HTTP date as seconds from now); 0: nothing.
+  int64_t retryAfterSeconds = 0;
 };
 
-// Time limit of the requests that have one (service token, project lookup), in seconds.
-const long kRequestTimeLimitSeconds = 20;
+// True for an HTTP status that tells nothing of the request itself: a gateway or proxy that
+// cannot reach the server, or the server busy or throttling (502, 503, 504, 429).
+bool isPassingTrouble(long status);
 
 // Every attempt ends as a transport failure when it cannot connect within this time, or when
 // it moves (sends and receives) fewer body bytes a second than the floor, on libcurl's average
@@ -72,7 +83,7 @@ class TransportSession {
   TransportSession& operator=(const TransportSession&) = delete;
 
   // performRequest on this session.
-  bool perform(const HttpRequest& request, HttpAnswer& answer, std::string* message);
+  bool perform(const HttpRequest& request, HttpAnswer& answer, std::string& reason);
 
   // The current session, or nullptr.
   static TransportSession* current();
@@ -91,12 +102,12 @@ void trustOnlyCaFile(const std::string& path);
 // Sends `request` on the current session. A failed transfer is tried again at once, then up to 31
 // times more, each retry logged ("<url> connect failed!!! retry <n>") and made after a 2 s pause;
 // after the 33rd failure "<url> connect failed!!! max retry 32" is logged. A failure that no
-// retry can change (a scheme or a redirect refused, a URL libcurl cannot read, a CA file libcurl
-// cannot use) ends the request at once. True with `answer` filled when an exchange completed,
-// whatever its HTTP status. False when libcurl could not create a transfer or the attempts failed:
-// an ERROR line then gives the request's name and libcurl's own explanation, and `*message`, when
-// given, becomes the short reason "<name> failed: <libcurl's short reason>".
-bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string* message = nullptr);
+// retry can change (a scheme or a redirect refused, a URL libcurl cannot read, a certificate or
+// CA file that fails verification) ends the request at once. True with `answer` filled when an
+// exchange completed, whatever its HTTP status. False when libcurl could not create a transfer or
+// the attempts failed: an ERROR line then gives the request's name and libcurl's own explanation,
+// and `reason` becomes "<name> failed: <that explanation>".
+bool performRequest(const HttpRequest& request, HttpAnswer& answer, std::string& reason);
 
 // The two header lines of a JSON request to the service or the gateway's API, in order:
 // "Authorization:<authorization>" (no blank after the colon) and the JSON content type.

@@ -27,7 +27,8 @@ Exchange send(const std::string& method, const std::string& url) {
   request.method = method;
   request.url = url;
   HttpAnswer answer;
-  bool ok = performRequest(request, answer);
+  std::string reason;
+  bool ok = performRequest(request, answer, reason);
   return {ok, answer.body, answer.headerText};
 }
 
@@ -73,7 +74,7 @@ TEST(PerformWithRetry, OneFailureIsRetriedAtOnceWithoutLogging) {
   ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
-  server.onSequence("GET", "/a", {Answer::drop(), Answer::json("{\"ok\":1}")});
+  server.onSequence("GET", "/a", {droppedAnswer(), jsonAnswer("{\"ok\":1}")});
   Exchange e = get(server.url() + "/a");
   EXPECT_TRUE(e.ok);
   EXPECT_EQ(e.body, "{\"ok\":1}");
@@ -87,7 +88,7 @@ TEST(PerformWithRetry, TwoFailuresLogOneRetryAndPauseOnce) {
   ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
-  server.onSequence("GET", "/a", {Answer::drop(), Answer::drop(), Answer::json("{}")});
+  server.onSequence("GET", "/a", {droppedAnswer(), droppedAnswer(), jsonAnswer("{}")});
   std::string url = server.url() + "/a";
   EXPECT_TRUE(get(url).ok);
   std::vector<LogLine> lines = retryLines(log);
@@ -105,7 +106,7 @@ TEST(PerformWithRetry, GivesUpAfterThirtyThreeAttempts) {
   ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
-  server.onAlways("GET", "/a", Answer::drop());
+  server.onAlways("GET", "/a", droppedAnswer());
   std::string url = server.url() + "/a";
   EXPECT_FALSE(get(url).ok);
   EXPECT_EQ(server.connectionCount(), 33u);
@@ -127,7 +128,7 @@ TEST(PerformWithRetry, RetryLinesHideTheCredential) {
   ScopedTimeSource useClock(&clock);
   LogCapture log;
   TestServer server;
-  server.onSequence("POST", "/t", {Answer::drop(), Answer::drop(), Answer::json("{}")});
+  server.onSequence("POST", "/t", {droppedAnswer(), droppedAnswer(), jsonAnswer("{}")});
   std::string url = server.url() + "/t?credential=c2VjcmV0+/==";
   EXPECT_TRUE(send("POST", url).ok);
   std::vector<LogLine> lines = retryLines(log);
@@ -138,7 +139,7 @@ TEST(PerformWithRetry, RetryLinesHideTheCredential) {
 
 TEST(PerformWithRetry, RealPauseBeforeTheThirdAttempt) {
   TestServer server;
-  server.onSequence("GET", "/a", {Answer::drop(), Answer::drop(), Answer::json("{}")});
+  server.onSequence("GET", "/a", {droppedAnswer(), droppedAnswer(), jsonAnswer("{}")});
   auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(get(server.url() + "/a").ok);
   auto elapsed = std::chrono::steady_clock::now() - start;
@@ -150,7 +151,7 @@ TEST(PerformWithRetry, HttpErrorStatusIsAnAnswerNotAFailure) {
   FakeClock clock(17000000000000000);
   ScopedTimeSource useClock(&clock);
   TestServer server;
-  server.onAlways("GET", "/a", Answer::json("{\"code\":500}", 500));
+  server.onAlways("GET", "/a", jsonAnswer("{\"code\":500}", 500));
   Exchange e = get(server.url() + "/a");
   EXPECT_TRUE(e.ok);
   EXPECT_EQ(e.body, "{\"code\":500}");
@@ -161,7 +162,7 @@ TEST(PerformWithRetry, HttpErrorStatusIsAnAnswerNotAFailure) {
 
 TEST(HttpRequest, CollectsWholeAnswersUpToTheNulRule) {
   TestServer server;
-  Answer answer = Answer::json(std::string("{\"a\":1}\0tail", 12));
+  EmulatorResponse answer = jsonAnswer(std::string("{\"a\":1}\0tail", 12));
   std::string longValue(30000, 'v');
   answer.headers.push_back("X-Long: " + longValue);
   server.onAlways("GET", "/a", answer);
@@ -175,10 +176,11 @@ TEST(HttpRequest, CollectsWholeAnswersUpToTheNulRule) {
 TEST(HttpRequest, ABodyOfAnnouncedLengthIsCollectedWithoutRegrowing) {
   TestServer server;
   const std::string body = "{\"m\":\"" + std::string(300000, 'm') + "\"}";
-  server.onAlways("GET", "/a", Answer::json(body));
+  server.onAlways("GET", "/a", jsonAnswer(body));
   HttpRequest request("test", "GET", server.url() + "/a");
   HttpAnswer answer;
-  ASSERT_TRUE(performRequest(request, answer));
+  std::string reason;
+  ASSERT_TRUE(performRequest(request, answer, reason));
   EXPECT_EQ(answer.body, body);
   EXPECT_EQ(answer.body.capacity(), body.size());
 }
@@ -188,25 +190,25 @@ TEST(HttpRequest, ABodyOfAnnouncedLengthIsCollectedWithoutRegrowing) {
 TEST(HttpRequest, AnAnswerOverTheSizeLimitEndsTheRequestAtOnce) {
   LogCapture log;
   TestServer server;
-  Answer longHead = Answer::json("{}");
+  EmulatorResponse longHead = jsonAnswer("{}");
   longHead.headers.push_back("X-Pad: " + std::string(1000, 'p'));
   server.onAlways("GET", "/head", longHead);
-  server.onAlways("GET", "/body", Answer::json(std::string(1001, 'b')));
-  server.onAlways("GET", "/exact", Answer::json(std::string(1000, 'e')));
+  server.onAlways("GET", "/body", jsonAnswer(std::string(1001, 'b')));
+  server.onAlways("GET", "/exact", jsonAnswer(std::string(1000, 'e')));
   HttpAnswer answer;
-  std::string why;
+  std::string reason;
   for (const char* path : {"/head", "/body"}) {
     HttpRequest request("test", "GET", server.url() + path);
     request.answerLimitBytes = 1000;
-    EXPECT_FALSE(performRequest(request, answer, &why)) << path;
-    EXPECT_EQ(why, "test failed: answer larger than 1000 bytes") << path;
+    EXPECT_FALSE(performRequest(request, answer, reason)) << path;
+    EXPECT_EQ(reason, "test failed: answer larger than 1000 bytes") << path;
     EXPECT_EQ(server.requestsTo(path).size(), 1u) << path;
   }
   EXPECT_EQ(log.count("test failed: answer larger than 1000 bytes"), 2u);
   EXPECT_TRUE(retryLines(log).empty());
   HttpRequest exact("test", "GET", server.url() + "/exact");
   exact.answerLimitBytes = 1000;
-  EXPECT_TRUE(performRequest(exact, answer, &why));
+  EXPECT_TRUE(performRequest(exact, answer, reason));
   EXPECT_EQ(answer.body, std::string(1000, 'e'));
 }
 
@@ -216,9 +218,8 @@ TEST(HttpRequest, TextsArriveAsReceivedWhenTheyAreUtf8) {
   TestServer server;
   const std::string chinese = "{\"m\":\"\xE4\xB8\xAD\"}";
   const std::string korean = "{\"m\":\"\xED\x95\x9C\"}";
-  server.onSequence(
-      "GET", "/a",
-      {Answer::json(chinese), Answer::json(korean), Answer::json("{\"m\":\"\xC3\x28\"}")});
+  server.onSequence("GET", "/a",
+                    {jsonAnswer(chinese), jsonAnswer(korean), jsonAnswer("{\"m\":\"\xC3\x28\"}")});
   EXPECT_EQ(get(server.url() + "/a").body, chinese);
   EXPECT_EQ(get(server.url() + "/a").body, korean);
   EXPECT_EQ(get(server.url() + "/a").body, "");
@@ -230,9 +231,8 @@ namespace {
 
 TEST(PerformWithRetry, AnAnswerCutOffMidwayLeavesNothingBehind) {
   TestServer server;
-  Answer cutOff = Answer::json("{\"first\":\"answer\"}");
-  cutOff.cutMidBody = true;
-  server.onSequence("GET", "/a", {cutOff, Answer::json("{\"second\":1}")});
+  const EmulatorResponse cutOff = delivered(jsonAnswer("{\"first\":\"answer\"}"), Delivery::cut());
+  server.onSequence("GET", "/a", {cutOff, jsonAnswer("{\"second\":1}")});
   Exchange e = get(server.url() + "/a");
   EXPECT_TRUE(e.ok);
   EXPECT_EQ(e.body, "{\"second\":1}");
@@ -245,9 +245,9 @@ TEST(PerformWithRetry, AnAnswerCutOffMidwayLeavesNothingBehind) {
 // which never leaves the transfer idle.
 TEST(PerformWithRetry, SlowAnAttemptBelowTheFloorIsCut) {
   TestServer server;
-  Answer drip = Answer::json("{\"m\":\"" + std::string(1000, 'm') + "\"}");
-  drip.dripBytesPerSecond = kFloorBytesPerSecond / 2;
-  server.onSequence("GET", "/a", {drip, Answer::json("{}")});
+  const EmulatorResponse drip = delivered(jsonAnswer("{\"m\":\"" + std::string(1000, 'm') + "\"}"),
+                                          Delivery::drip(kFloorBytesPerSecond / 2));
+  server.onSequence("GET", "/a", {drip, jsonAnswer("{}")});
   const auto start = std::chrono::steady_clock::now();
   Exchange e = get(server.url() + "/a");
   const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -259,13 +259,35 @@ TEST(PerformWithRetry, SlowAnAttemptBelowTheFloorIsCut) {
 }
 
 // A deadline at the end of the clock's range is no deadline in practice: the attempt runs.
+// An attempt is bounded in all, not only by the floor: an answer that comes fast enough, but for
+// longer than an attempt may take, is cut there, and the retry rule takes over.
+TEST(PerformWithRetry, AnAttemptEndsAtItsTimeLimitWhateverItsPace) {
+  EXPECT_EQ(HttpRequest().timeLimitSeconds, kAttemptLimitSeconds);
+  TestServer server;
+  const std::string body = "{\"m\":\"" + std::string(200, 'm') + "\"}";
+  server.onSequence(
+      "GET", "/a",
+      {delivered(jsonAnswer(body), Delivery::drip(4 * kFloorBytesPerSecond)), jsonAnswer("{}")});
+  HttpRequest request("test", "GET", server.url() + "/a");
+  request.timeLimitSeconds = 2;
+  HttpAnswer answer;
+  std::string reason;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(performRequest(request, answer, reason));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(answer.body, "{}");
+  EXPECT_GE(elapsed, std::chrono::seconds(2));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4500));
+}
+
 TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
   TestServer server;
-  server.onAlways("GET", "/a", Answer::json("{}"));
+  server.onAlways("GET", "/a", jsonAnswer("{}"));
   HttpRequest request("test", "GET", server.url() + "/a");
   request.deadlineTicks = INT64_MAX - 1;
   HttpAnswer answer;
-  EXPECT_TRUE(performRequest(request, answer));
+  std::string reason;
+  EXPECT_TRUE(performRequest(request, answer, reason));
   EXPECT_EQ(answer.body, "{}");
 }
 
@@ -275,9 +297,9 @@ TEST(PerformRequest, ADeadlineFarAheadLetsTheAttemptRun) {
 // method, header lines and body: nothing of the request before it.
 TEST(TransportSession, RequestsShareAConnectionButNothingElse) {
   TestServer server(TestServerOptions::keepingFor(5000));
-  server.onAlways("PUT", "/a", Answer::json("{}"));
-  server.onAlways("POST", "/b", Answer::json("{}"));
-  server.onAlways("GET", "/c", Answer::json("{}"));
+  server.onAlways("PUT", "/a", jsonAnswer("{}"));
+  server.onAlways("POST", "/b", jsonAnswer("{}"));
+  server.onAlways("GET", "/c", jsonAnswer("{}"));
   TransportSession session;
   HttpRequest put("test", "PUT", server.url() + "/a");
   put.headerLines = {"Authorization:Bearer t", "X-One:1"};
@@ -287,9 +309,10 @@ TEST(TransportSession, RequestsShareAConnectionButNothingElse) {
   HttpRequest post("test", "POST", server.url() + "/b");
   post.body = "grant_type=client_credentials";
   HttpAnswer answer;
-  ASSERT_TRUE(session.perform(put, answer, nullptr));
-  ASSERT_TRUE(session.perform(post, answer, nullptr));
-  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/c"), answer, nullptr));
+  std::string reason;
+  ASSERT_TRUE(session.perform(put, answer, reason));
+  ASSERT_TRUE(session.perform(post, answer, reason));
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/c"), answer, reason));
   EXPECT_EQ(server.connectionCount(), 1u);
   std::vector<RecordedRequest> sent = server.requests();
   ASSERT_EQ(sent.size(), 3u);
@@ -314,11 +337,12 @@ TEST(TransportSession, AKeptConnectionFoundClosedCostsNoAttempt) {
   LogCapture log;
   TestServer server(TestServerOptions::keepingFor(5000));
   server.onSequence("GET", "/a",
-                    {Answer::json("{}"), Answer::drop(), Answer::drop(), Answer::json("{}")});
+                    {jsonAnswer("{}"), droppedAnswer(), droppedAnswer(), jsonAnswer("{}")});
   TransportSession session;
   HttpAnswer answer;
-  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, nullptr));
-  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, nullptr));
+  std::string reason;
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, reason));
+  ASSERT_TRUE(session.perform(HttpRequest("test", "GET", server.url() + "/a"), answer, reason));
   EXPECT_EQ(server.requests().size(), 4u);
   EXPECT_EQ(server.connectionCount(), 3u);
   EXPECT_TRUE(retryLines(log).empty());

@@ -21,9 +21,13 @@ enum class LogLine : int {
   kRetry = 178,              // ERROR "<url> connect failed!!! retry <n>"
   kRequestFailed = 185,      // ERROR "<request> failed: <libcurl's explanation>"
   kLoadConfigSuccess = 189,  // INFO " load config success."
+  kPassingTrouble = 191,     // WARNING "<request>: HTTP <status> tells nothing of the job: <body>"
+  kPollRefused = 193,        // INFO "getTranslateStatus: ... asking for a new token ..."
+  kNoServiceToken = 195,     // ERROR "getMarluneAccessToken: <what the answer said>"
 };
 
-// Logs at INFO or ERROR as one of the lines above: MLOG(ERROR, kCfgEmpty) << "-cfg empty!";
+// Logs at INFO, WARNING or ERROR as one of the lines above: MLOG(ERROR, kCfgEmpty) << "-cfg
+// empty!";
 #define MLOG(severity, line)                                                                     \
   google::LogMessage(MARLUNE_LOG_FILE, static_cast<int>(LogLine::line), google::GLOG_##severity) \
       .stream()

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "service/gateway_verifier.h"
 #include "support/client_run.h"
+#include "support/job_config.h"
 #include "support/test_server.h"
 
 using namespace testing_support;
@@ -33,16 +34,12 @@ std::string blocks(const std::string& label, const std::string& body) {
 
 class ClientRun : public ::testing::Test {
  protected:
-  // A configuration made of `members` plus the service settings.
-  std::string config(const std::string& members) const {
-    return "{" + members + R"(,"rooturl":")" + server.url() +
-           R"(","appkey":"key","appsecret":"secret",)"
-           R"("requestbody":{"source":{"fileId":4242},"lang":"zh"},)"
-           R"("output":")" +
-           client.resultPath() + "\"}";
+  // A run of `cmdType` against the server, its request body for file 4242.
+  JobConfig config(const std::string& cmdType) const {
+    return JobConfig(cmdType, server.url(), client.resultPath())
+        .setJson("requestbody", R"({"source":{"fileId":4242},"lang":"zh"})");
   }
-  // Runs the client on config(members).
-  ProcessResult runClient(const std::string& members) { return client.run(config(members)); }
+  ProcessResult runClient(const JobConfig& config) { return client.run(config); }
   std::string result() const { return client.result(); }
   std::string echo() const { return client.echo(); }
 
@@ -51,9 +48,9 @@ class ClientRun : public ::testing::Test {
 };
 
 TEST_F(ClientRun, TranslateSubmitsTheBodyAndReportsTheVerdict) {
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-  server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
-  ProcessResult run = runClient(R"("cmdtype":"translate")");
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+  server.onAlways("PUT", "/v2/translate", jsonAnswer(kAccepted));
+  ProcessResult run = runClient(config("translate"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(result(),
             R"({"code":"success","message":"job accepted","data":{"fileitemid":"4242"}})");
@@ -67,9 +64,9 @@ TEST_F(ClientRun, TranslateSubmitsTheBodyAndReportsTheVerdict) {
 }
 
 TEST_F(ClientRun, WaitforPollsEveryFiveSecondsUntilTheJobEnds) {
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-  server.onSequence("GET", "/translate", {Answer::json(kProcessing), Answer::json(kFinished)});
-  ProcessResult run = runClient(R"("cmdtype":"waitfor","overtime":30)");
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+  server.onSequence("GET", "/translate", {jsonAnswer(kProcessing), jsonAnswer(kFinished)});
+  ProcessResult run = runClient(config("waitfor").set("overtime", 30));
   EXPECT_EQ(run.exitStatus, 0);
   // Nothing replaced the loader's remark.
   EXPECT_EQ(result(),
@@ -85,9 +82,9 @@ TEST_F(ClientRun, WaitforPollsEveryFiveSecondsUntilTheJobEnds) {
 // Through a pipe, under the real clock: the first mark arrives with the first poll, 5 s in,
 // not when the run ends after the second one, 10 s in.
 TEST_F(ClientRun, TheWaitsMarksArriveAsTheyAreWritten) {
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-  server.onAlways("GET", "/translate", Answer::json(kProcessing));
-  writeFile(client.configPath(), config(R"("cmdtype":"waitfor","overtime":6)"));
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+  server.onAlways("GET", "/translate", jsonAnswer(kProcessing));
+  writeFile(client.configPath(), config("waitfor").set("overtime", 6));
   ChildProcess run({MARLUNE_BINARY, "-cfg", client.configPath()}, ProcessOptions());
   const std::string untilMark = asWritten(run.readUntil('+', 9000));
   const auto marked = std::chrono::steady_clock::now();
@@ -97,11 +94,11 @@ TEST_F(ClientRun, TheWaitsMarksArriveAsTheyAreWritten) {
 }
 
 TEST_F(ClientRun, TranslateWaitforInAnyCaseCommitsThenWaits) {
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-  server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+  server.onAlways("PUT", "/v2/translate", jsonAnswer(kAccepted));
   const char failed[] = R"({"code":"success","message":"bad file","data":{"status":"failed"}})";
-  server.onAlways("GET", "/translate", Answer::json(failed));
-  ProcessResult run = runClient(R"("cmdtype":"TranslateWAITfor")");
+  server.onAlways("GET", "/translate", jsonAnswer(failed));
+  ProcessResult run = runClient(config("TranslateWAITfor"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(result(), R"({"code":"failed","message":"bad file","data":{"fileitemid":"4242"}})");
   EXPECT_EQ(run.out, echo() + blocks("getMarluneAccessToken", kToken) +
@@ -110,10 +107,10 @@ TEST_F(ClientRun, TranslateWaitforInAnyCaseCommitsThenWaits) {
 }
 
 TEST_F(ClientRun, AFailedCommitSkipsTheWait) {
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
   const char refused[] = R"({"code":40001,"message":"quota exceeded"})";
-  server.onAlways("PUT", "/v2/translate", Answer::json(refused, 403));
-  ProcessResult run = runClient(R"("cmdtype":"translatewaitfor")");
+  server.onAlways("PUT", "/v2/translate", jsonAnswer(refused, 403));
+  ProcessResult run = runClient(config("translatewaitfor"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(result(),
             R"({"code":"failed","message":"quota exceeded","data":{"fileitemid":"4242"}})");
@@ -127,14 +124,13 @@ class GatewayRun : public ClientRun {
  protected:
   void SetUp() override {
     server.onAlways("POST", "/api/uaa/oauth/token",
-                    Answer::json(R"({"access_token":"GW","token_type":"bearer"})"));
-    server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-    server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
-    server.onAlways("GET", "/translate", Answer::json(kFinished));
+                    jsonAnswer(R"({"access_token":"GW","token_type":"bearer"})"));
+    server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+    server.onAlways("PUT", "/v2/translate", jsonAnswer(kAccepted));
+    server.onAlways("GET", "/translate", jsonAnswer(kFinished));
   }
   ProcessResult runGateway(const std::string& cmdType) {
-    return runClient(R"("cmdtype":")" + cmdType + R"(","tenantid":"tenant-7","orgid":"org-9",)" +
-                     R"("accounturl":")" + server.url() + "\"");
+    return runClient(config(cmdType).gateway(server.url(), "tenant-7", "org-9"));
   }
 
   // What the emulated gateway says of `request` ("" when it lets it through), which must carry
@@ -149,7 +145,7 @@ class GatewayRun : public ClientRun {
 
 TEST_F(GatewayRun, EveryServiceRequestIsSignedWithTheLookedUpProject) {
   server.onAlways("GET", "/api/org-permission/v4/orgs/org-9/projects",
-                  Answer::json(R"({"project":{"id":1024,"name":"p"}})"));
+                  jsonAnswer(R"({"project":{"id":1024,"name":"p"}})"));
   ProcessResult run = runGateway("translatewaitfor");
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(result(),
@@ -175,7 +171,7 @@ TEST_F(GatewayRun, EveryServiceRequestIsSignedWithTheLookedUpProject) {
 
 TEST_F(GatewayRun, WithoutAProjectTheSignedRequestsCarryNoProjectLine) {
   server.onAlways("GET", "/api/org-permission/v4/orgs/org-9/projects",
-                  Answer::json(R"({"project":[{"id":1024}]})"));
+                  jsonAnswer(R"({"project":[{"id":1024}]})"));
   ProcessResult run = runGateway("translate");
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(result(),

@@ -20,6 +20,7 @@
 #include "support/process.h"
 #include "support/time_zone.h"
 #include "transport/http_exchange.h"
+#include "util/base64.h"
 
 using namespace testing_support;
 
@@ -44,8 +45,10 @@ Reply call(const EmulatorProcess& emulator, const std::string& method, const std
   request.headerLines = std::move(headers);
   request.body = std::move(body);
   HttpAnswer answer;
-  if (!performRequest(request, answer) || answer.headerText.size() < 12)
+  std::string reason;
+  if (!performRequest(request, answer, reason) || answer.headerText.size() < 12) {
     return {0, "no answer", ""};
+  }
   return {std::atoi(answer.headerText.c_str() + 9), answer.body, answer.headerText};
 }
 
@@ -212,8 +215,13 @@ TEST_F(EmulatorE2E, AWrongApplicationSecret) {
     EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--app-secret", "other"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 501, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    // The token request's reason is overwritten by the commit's, sent with no token.
-    EXPECT_EQ(result(), expected("failed", "access token missing", 501));
+    // The token's refusal is the reason; nothing is sent without a token.
+    EXPECT_EQ(result(),
+              expected("failed",
+                       "getMarluneAccessToken: refused (code: 401, message: invalid application "
+                       "key or secret)",
+                       501));
+    EXPECT_EQ(emulator.logCount("PUT /v2/translate"), 0u) << emulator.log();
     EXPECT_NE(run.out.find(R"({"code":401,"message":"invalid application key or secret"})"),
               std::string::npos)
         << run.out;
@@ -222,10 +230,14 @@ TEST_F(EmulatorE2E, AWrongApplicationSecret) {
     EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions({"--app-secret", "other"}));
     ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 502, true));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(result(), expected("failed", "gateway check failed: x-ca-signature mismatch", 502));
+    EXPECT_EQ(result(), expected("failed",
+                                 "getMarluneAccessToken: refused (code: 401, message: gateway "
+                                 "check failed: x-ca-signature mismatch)",
+                                 502));
     EXPECT_EQ(
-        emulator.logCount("gateway check failed: x-ca-signature mismatch (PUT /v2/translate)"), 1u)
+        emulator.logCount("gateway check failed: x-ca-signature mismatch (POST /oauth2/token)"), 1u)
         << emulator.log();
+    EXPECT_EQ(emulator.logCount("PUT /v2/translate"), 0u) << emulator.log();
   }
 }
 
@@ -237,7 +249,10 @@ TEST_F(EmulatorE2E, AWrongTenantIsRejectedByTheGateway) {
   writeFile(config, text);
   ProcessResult run = runClient(config);
   EXPECT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(result(), expected("failed", "gateway check failed: x-tenant-id mismatch", 503));
+  EXPECT_EQ(result(), expected("failed",
+                               "getMarluneAccessToken: refused (code: 401, message: gateway check "
+                               "failed: x-tenant-id mismatch)",
+                               503));
 }
 
 TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
@@ -254,7 +269,10 @@ TEST_F(EmulatorE2E, DroppedConnectionsAreRetriedAndServerErrorsReported) {
     EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--error-answers", "1"}));
     ProcessResult run = runClient(writeConfig(emulator, "translate", 602, false));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(result(), expected("failed", "access token missing", 602));
+    EXPECT_EQ(result(), expected("failed",
+                                 "getMarluneAccessToken: refused (code: 500, message: emulated "
+                                 "server error)",
+                                 602));
     EXPECT_NE(run.out.find("HTTP/1.1 500 Internal Server Error"), std::string::npos) << run.out;
   }
 }

@@ -74,13 +74,15 @@ TEST(EmulatorMemory, StaysWithinItsBoundsWhateverArrivesSlow) {
 
   // 10,000 of the largest entries: the journal keeps within its 32 MiB.
   const HttpRequest request = maximalRequest(emulator.url());
+  std::string reason;
   for (int i = 0; i < 10000; ++i) {
     HttpAnswer answer;
-    ASSERT_TRUE(performRequest(request, answer)) << i;
+    ASSERT_TRUE(performRequest(request, answer, reason)) << i << ": " << reason;
   }
   HttpAnswer journal;
-  ASSERT_TRUE(
-      performRequest(HttpRequest("get", "GET", emulator.url() + "/__emulator/requests"), journal));
+  ASSERT_TRUE(performRequest(HttpRequest("get", "GET", emulator.url() + "/__emulator/requests"),
+                             journal, reason))
+      << reason;
   rapidjson::Document entries;
   ASSERT_FALSE(entries.Parse(journal.body.c_str()).HasParseError());
   EXPECT_GT(entries.Size(), 100u);

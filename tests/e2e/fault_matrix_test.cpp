@@ -6,13 +6,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "support/client_run.h"
+#include "support/job_config.h"
 #include "support/process.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 using namespace testing_support;
 
@@ -32,41 +33,30 @@ const char kAccepted[] = R"({"code":"success","message":"accepted"})";
 const char kFinished[] = R"({"code":"success","data":{"status":"success"}})";
 const char kProjectPath[] = "/api/org-permission/v4/orgs/org-1/projects";
 
-Answer redirectTo(const std::string& location) {
-  Answer answer;
+EmulatorResponse redirectTo(const std::string& location) {
+  EmulatorResponse answer;
   answer.status = 302;
   answer.contentType.clear();
   answer.headers.push_back("Location: " + location);
   return answer;
 }
 
-Answer slow(Answer answer, int delayMs) {
-  answer.delayMs = delayMs;
-  return answer;
-}
-
-Answer cut(const std::string& body) {
-  Answer answer = Answer::json(body);
-  answer.cutMidBody = true;
-  return answer;
+EmulatorResponse cut(const std::string& body) {
+  return delivered(jsonAnswer(body), Delivery::cut());
 }
 
 class FaultMatrix : public ::testing::Test {
  protected:
   // A configuration in plain mode (`gateway` false) or gateway mode against `server`.
-  std::string configFor(const std::string& cmdType, bool gateway = false,
-                        const std::string& extra = "") {
-    std::string config =
-        R"({"cmdtype":")" + cmdType + R"(","rooturl":")" + server.url() + R"(","accounturl":")" +
-        server.url() + R"(","appkey":")" + kKey + R"(","appsecret":")" + kSecret +
-        R"(","requestbody":{"source":{"fileId":7}},"output":")" + client.resultPath() + "\"";
-    if (gateway) config += R"(,"tenantid":"tenant","orgid":"org-1")";
-    return config + extra + "}";
+  JobConfig configFor(const std::string& cmdType, bool gateway = false) {
+    JobConfig config(cmdType, server.url(), client.resultPath());
+    config.set("accounturl", server.url()).set("appkey", kKey).set("appsecret", kSecret).fileId(7);
+    if (gateway) config.set("tenantid", "tenant").set("orgid", "org-1");
+    return config;
   }
 
-  ProcessResult runClient(const std::string& cmdType, bool gateway = false,
-                          const std::string& extra = "") {
-    ProcessResult run = client.run(configFor(cmdType, gateway, extra));
+  ProcessResult runClient(const JobConfig& config) {
+    ProcessResult run = client.run(config);
     expectNoSecretInLogs();
     return run;
   }
@@ -82,11 +72,11 @@ class FaultMatrix : public ::testing::Test {
 
   void serveEverything() {
     server.onAlways("POST", "/api/uaa/oauth/token",
-                    Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}"));
-    server.onAlways("GET", kProjectPath, Answer::json(R"({"project":{"id":55}})"));
-    server.onAlways("POST", "/oauth2/token", Answer::json(tokenAnswer()));
-    server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
-    server.onAlways("GET", "/translate", Answer::json(kFinished));
+                    jsonAnswer(std::string(R"({"access_token":")") + kGatewayToken + "\"}"));
+    server.onAlways("GET", kProjectPath, jsonAnswer(R"({"project":{"id":55}})"));
+    server.onAlways("POST", "/oauth2/token", jsonAnswer(tokenAnswer()));
+    server.onAlways("PUT", "/v2/translate", jsonAnswer(kAccepted));
+    server.onAlways("GET", "/translate", jsonAnswer(kFinished));
   }
 
   void expectNoSecretInLogs() {
@@ -108,17 +98,17 @@ class FaultMatrix : public ::testing::Test {
 // answer in the middle of its body; the third attempt gets through.
 TEST_F(FaultMatrix, ResetsBeforeAndDuringAnswersAreRetriedForEveryRequest) {
   server.onSequence("POST", "/api/uaa/oauth/token",
-                    {Answer::drop(), cut(R"({"access_token":"x"})"),
-                     Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
+                    {droppedAnswer(), cut(R"({"access_token":"x"})"),
+                     jsonAnswer(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
   server.onSequence(
       "GET", kProjectPath,
-      {Answer::drop(), cut(R"({"project":{"id":55}})"), Answer::json(R"({"project":{"id":55}})")});
+      {droppedAnswer(), cut(R"({"project":{"id":55}})"), jsonAnswer(R"({"project":{"id":55}})")});
   server.onSequence("POST", "/oauth2/token",
-                    {Answer::drop(), cut(tokenAnswer()), Answer::json(tokenAnswer())});
+                    {droppedAnswer(), cut(tokenAnswer()), jsonAnswer(tokenAnswer())});
   server.onSequence("PUT", "/v2/translate",
-                    {Answer::drop(), cut(kAccepted), Answer::json(kAccepted)});
-  server.onSequence("GET", "/translate", {Answer::drop(), cut(kFinished), Answer::json(kFinished)});
-  ProcessResult run = runClient("translatewaitfor", true);
+                    {droppedAnswer(), cut(kAccepted), jsonAnswer(kAccepted)});
+  server.onSequence("GET", "/translate", {droppedAnswer(), cut(kFinished), jsonAnswer(kFinished)});
+  ProcessResult run = runClient(configFor("translatewaitfor", true));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "accepted"));
   EXPECT_EQ(server.connectionCount(), 15u);
@@ -136,9 +126,10 @@ TEST_F(FaultMatrix, ResetsBeforeAndDuringAnswersAreRetriedForEveryRequest) {
 
 TEST_F(FaultMatrix, ATokenAnswerPastItsTimeLimitIsRetried) {
   serveEverything();
-  server.onSequence("POST", "/oauth2/token",
-                    {slow(Answer::json(tokenAnswer()), 21000), Answer::json(tokenAnswer())});
-  ProcessResult run = runClient("translate");
+  server.onSequence(
+      "POST", "/oauth2/token",
+      {delivered(jsonAnswer(tokenAnswer()), Delivery::delay(21000)), jsonAnswer(tokenAnswer())});
+  ProcessResult run = runClient(configFor("translate"));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "accepted"));
   EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 2u);
@@ -150,16 +141,16 @@ TEST_F(FaultMatrix, ATokenAnswerPastItsTimeLimitIsRetried) {
 TEST_F(FaultMatrix, HttpErrorStatusesAreAnswersJudgedByTheirBody) {
   serveEverything();
   server.onAlways("PUT", "/v2/translate",
-                  Answer::json(R"({"code":500,"message":"internal error"})", 500));
-  ProcessResult run = runClient("translate");
+                  jsonAnswer(R"({"code":500,"message":"internal error"})", 500));
+  ProcessResult run = runClient(configFor("translate"));
   EXPECT_EQ(client.result(), result("failed", "internal error"));
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);
   EXPECT_EQ(run.exitStatus, 0);
 
-  Answer notFound = Answer::json("<html>not found</html>", 404);
+  EmulatorResponse notFound = jsonAnswer("<html>not found</html>", 404);
   notFound.contentType = "text/html";
   server.onAlways("GET", "/translate", notFound);
-  run = runClient("waitfor");
+  run = runClient(configFor("waitfor"));
   EXPECT_EQ(client.result(), result("failed", ""));
   EXPECT_NE(
       run.out.find("*getTranslateStatus CURLOPT_WRITEFUNCTION out:\n<html>not found</html>\n"),
@@ -170,24 +161,25 @@ TEST_F(FaultMatrix, HttpErrorStatusesAreAnswersJudgedByTheirBody) {
 
 TEST_F(FaultMatrix, OnlyTheCommitAndTheStatusQueryFollowRedirects) {
   serveEverything();
-  server.onAlways("POST", "/oauth2/token", redirectTo(server.url() + "/moved/token"));
   server.onAlways("GET", kProjectPath, redirectTo(server.url() + "/moved/project"));
   server.onAlways("PUT", "/v2/translate", redirectTo(server.url() + "/moved/translate"));
-  server.onAlways("PUT", "/moved/translate",
-                  Answer::json(R"({"code":"success","message":"moved"})"));
+  server.onAlways("PUT", "/moved/translate", jsonAnswer(R"({"code":"success","message":"moved"})"));
   server.onAlways("GET", "/translate", redirectTo(server.url() + "/moved/status"));
-  server.onAlways("GET", "/moved/status", Answer::json(kFinished));
-  ProcessResult run = runClient("translatewaitfor", true);
+  server.onAlways("GET", "/moved/status", jsonAnswer(kFinished));
+  ProcessResult run = runClient(configFor("translatewaitfor", true));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("success", "moved"));
-  EXPECT_TRUE(server.requestsTo("/moved/token").empty());
   EXPECT_TRUE(server.requestsTo("/moved/project").empty());
   ASSERT_EQ(server.requestsTo("/moved/translate").size(), 1u);
   ASSERT_EQ(server.requestsTo("/moved/status").size(), 1u);
-  // The redirect answers gave no token and no project: sent empty, and absent on the wire.
-  RecordedRequest commit = server.requestsTo("/v2/translate")[0];
-  EXPECT_EQ(commit.header("Authorization"), "Bearer ");
-  EXPECT_FALSE(commit.hasHeader("x-project-id"));
+  // The redirect answer gave no project: absent on the wire.
+  EXPECT_FALSE(server.requestsTo("/v2/translate")[0].hasHeader("x-project-id"));
+  // A redirect gives no service token, and without one nothing more is sent.
+  server.onAlways("POST", "/oauth2/token", redirectTo(server.url() + "/moved/token"));
+  run = runClient(configFor("translate"));
+  EXPECT_EQ(client.result(), result("failed", "getMarluneAccessToken: HTTP 302"));
+  EXPECT_TRUE(server.requestsTo("/moved/token").empty());
+  EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);
 }
 
 TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
@@ -206,9 +198,7 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
   }
 #endif
   for (const auto& output : outputs) {
-    ProcessResult run = client.run(R"({"cmdtype":"none","rooturl":"r","appkey":"k",)"
-                                   R"("appsecret":"s","output":")" +
-                                   output.first + "\"}");
+    ProcessResult run = client.run(JobConfig("none", "r", output.first).remove("requestbody"));
     EXPECT_EQ(run.exitStatus, 0) << output.first;
     const std::string reason = "cannot write " + output.first + ": ";
     EXPECT_EQ(countOf(run.err, "] output result failed!\n"), 1u) << output.first << run.err;
@@ -218,29 +208,26 @@ TEST_F(FaultMatrix, AnUnwritableResultFileIsLoggedWithExitStatusZero) {
   }
 }
 
-// About 62 s per request: every attempt is refused, so each request waits out all the pauses
-// of the retry rule.
+// About 62 s: every attempt of the token request is refused, so it waits out all the pauses
+// of the retry rule; without a token no commit is sent.
 TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
   RefusingPort closed;
   std::string url = closed.url();
-  ProcessResult run = client.run(R"({"cmdtype":"translate","rooturl":")" + url +
-                                 R"(","accounturl":"a","appkey":"k","appsecret":")" + kSecret +
-                                 R"(","requestbody":{"source":{"fileId":7}},"output":")" +
-                                 client.resultPath() + "\"}");
+  ProcessResult run = client.run(JobConfig("translate", url, client.resultPath())
+                                     .set("accounturl", "a")
+                                     .set("appsecret", kSecret)
+                                     .fileId(7));
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(client.result(),
-            result("failed", "commitTranslate failed: Couldn't connect to server"));
-  for (const std::string& target : {url + "/oauth2/token", url + "/v2/translate"}) {
-    EXPECT_EQ(countOf(run.err, "] " + target + " connect failed!!! max retry 32\n"), 1u);
-  }
-  // After each request's last retry line, one line in libcurl's words says why it gave up.
-  for (const char* request : {"getMarluneAccessToken", "commitTranslate"}) {
-    size_t why = run.err.find(std::string("marluneTranslate.cpp:185] ") + request +
-                              " failed: Failed to connect to 127.0.0.1");
-    ASSERT_NE(why, std::string::npos) << request << "\n" << run.err;
-    EXPECT_NE(run.err.rfind(" max retry 32\n", why), std::string::npos);
-    EXPECT_EQ(countOf(run.err, std::string("] ") + request + " failed: "), 1u);
-  }
+  const std::string why = "getMarluneAccessToken failed: Failed to connect to 127.0.0.1";
+  EXPECT_EQ(client.result().rfind(R"({"code":"failed","message":")" + why, 0), 0u)
+      << client.result();
+  EXPECT_EQ(countOf(run.err, "] " + url + "/oauth2/token connect failed!!! max retry 32\n"), 1u);
+  EXPECT_EQ(countOf(run.err, "/v2/translate"), 0u);
+  // After the last retry line, one line in libcurl's words says why it gave up.
+  size_t line = run.err.find("marluneTranslate.cpp:185] " + why);
+  ASSERT_NE(line, std::string::npos) << run.err;
+  EXPECT_NE(run.err.rfind(" max retry 32\n", line), std::string::npos);
+  EXPECT_EQ(countOf(run.err, "] getMarluneAccessToken failed: "), 1u);
   EXPECT_EQ(run.out, client.echo());
   expectNoSecretInLogs();
 }
@@ -249,7 +236,7 @@ TEST_F(FaultMatrix, SlowConnectionRefusedOnEveryAttempt) {
 // holds an attempt for at most a minute; the retry rule then takes over.
 TEST_F(FaultMatrix, SlowACommitThatIsNeverAnsweredIsCutAfterAMinute) {
   serveEverything();
-  server.onSequence("PUT", "/v2/translate", {Answer::silence(), Answer::json(kAccepted)});
+  server.onSequence("PUT", "/v2/translate", {silentAnswer(), jsonAnswer(kAccepted)});
   double seconds = 0;
   ProcessResult run = timedRun(seconds, configFor("translate"));
   EXPECT_EQ(run.exitStatus, 0);
@@ -262,11 +249,12 @@ TEST_F(FaultMatrix, SlowACommitThatIsNeverAnsweredIsCutAfterAMinute) {
 
 TEST_F(FaultMatrix, SlowAGatewayTokenStoppedMidBodyIsCutAfterAMinute) {
   serveEverything();
-  Answer half = cut(std::string(R"({"access_token":")") + kGatewayToken + "\"}");
-  half.stall = true;
+  const EmulatorResponse half =
+      delivered(jsonAnswer(std::string(R"({"access_token":")") + kGatewayToken + "\"}"),
+                Delivery::cutAndHold());
   server.onSequence(
       "POST", "/api/uaa/oauth/token",
-      {half, Answer::json(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
+      {half, jsonAnswer(std::string(R"({"access_token":")") + kGatewayToken + "\"}")});
   double seconds = 0;
   ProcessResult run = timedRun(seconds, configFor("translate", true));
   EXPECT_EQ(run.exitStatus, 0);
@@ -282,9 +270,9 @@ TEST_F(FaultMatrix, SlowAGatewayTokenStoppedMidBodyIsCutAfterAMinute) {
 // running is ended.
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusQueryIsNeverAnswered) {
   serveEverything();
-  server.onAlways("GET", "/translate", Answer::silence());
+  server.onAlways("GET", "/translate", silentAnswer());
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, configFor("waitfor", false, R"(,"overtime":10)"));
+  ProcessResult run = timedRun(seconds, configFor("waitfor").set("overtime", 10));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
@@ -295,11 +283,10 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusQueryIsNeverAnswered) {
 
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusAnswerDrips) {
   serveEverything();
-  Answer drip = Answer::json(kFinished);
-  drip.dripBytesPerSecond = 1;
+  const EmulatorResponse drip = delivered(jsonAnswer(kFinished), Delivery::drip(1));
   server.onAlways("GET", "/translate", drip);
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, configFor("waitfor", false, R"(,"overtime":10)"));
+  ProcessResult run = timedRun(seconds, configFor("waitfor").set("overtime", 10));
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
   EXPECT_EQ(server.requestsTo("/translate").size(), 1u);
@@ -307,9 +294,9 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheStatusAnswerDrips) {
 
 TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheTokenRequestStalls) {
   serveEverything();
-  server.onAlways("POST", "/oauth2/token", Answer::silence());
+  server.onAlways("POST", "/oauth2/token", silentAnswer());
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, configFor("waitfor", false, R"(,"overtime":10)"));
+  ProcessResult run = timedRun(seconds, configFor("waitfor").set("overtime", 10));
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
   EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 1u);
@@ -321,10 +308,8 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
   RefusingPort gone;
   std::string url = gone.url();
   double seconds = 0;
-  ProcessResult run = timedRun(seconds, R"({"cmdtype":"waitfor","rooturl":")" + url +
-                                            R"(","appkey":"k","appsecret":"s","overtime":10,)"
-                                            R"("requestbody":{"source":{"fileId":7}},"output":")" +
-                                            client.resultPath() + "\"}");
+  ProcessResult run = timedRun(
+      seconds, JobConfig("waitfor", url, client.resultPath()).set("overtime", 10).fileId(7));
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_LT(seconds, 30);
@@ -337,9 +322,9 @@ TEST_F(FaultMatrix, AWaitEndsWithinItsLimitWhenTheServerIsGone) {
 TEST_F(FaultMatrix, APollPastTheLimitKeepsTheRetryRule) {
   serveEverything();
   server.onSequence("POST", "/oauth2/token",
-                    {Answer::drop(), Answer::drop(), Answer::json(tokenAnswer())});
-  server.onSequence("GET", "/translate", {Answer::drop(), Answer::drop(), Answer::json(kFinished)});
-  ProcessResult run = runClient("waitfor", false, R"(,"overtime":0)");
+                    {droppedAnswer(), droppedAnswer(), jsonAnswer(tokenAnswer())});
+  server.onSequence("GET", "/translate", {droppedAnswer(), droppedAnswer(), jsonAnswer(kFinished)});
+  ProcessResult run = runClient(configFor("waitfor").set("overtime", 0));
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_EQ(server.requestsTo("/oauth2/token").size(), 3u);
   EXPECT_EQ(server.requestsTo("/translate").size(), 3u);
@@ -350,9 +335,9 @@ TEST_F(FaultMatrix, APollPastTheLimitKeepsTheRetryRule) {
 TEST_F(FaultMatrix, ALaterPollPastTheLimitKeepsTheRetryRule) {
   serveEverything();
   server.onSequence("GET", "/translate",
-                    {Answer::json(R"({"code":"success","data":{"status":"processing"}})"),
-                     Answer::drop(), Answer::drop(), Answer::json(kFinished)});
-  ProcessResult run = runClient("waitfor", false, R"(,"overtime":5)");
+                    {jsonAnswer(R"({"code":"success","data":{"status":"processing"}})"),
+                     droppedAnswer(), droppedAnswer(), jsonAnswer(kFinished)});
+  ProcessResult run = runClient(configFor("waitfor").set("overtime", 5));
   EXPECT_EQ(client.result(), result("failed", "overtime!"));
   EXPECT_EQ(server.requestsTo("/translate").size(), 4u);
   EXPECT_EQ(countOf(run.err, " connect failed!!! retry 2\n"), 1u) << run.err;
@@ -377,20 +362,21 @@ TEST_F(FaultMatrix, EndingTheRunWhileItWritesTheResultLeavesNoPart) {
   serveEverything();
   const std::string large(64 << 20, 'm');
   server.onAlways("PUT", "/v2/translate",
-                  Answer::json(R"({"code":"success","message":")" + large + "\"}"));
+                  jsonAnswer(R"({"code":"success","message":")" + large + "\"}"));
   writeFile(client.resultPath(), result("success", "an earlier run"));
   writeFile(client.configPath(), configFor("translate"));
   ProcessOptions options;
   options.stdoutPath = client.dir() + "/stdout";
   ChildProcess child({MARLUNE_BINARY, "-cfg", client.configPath()}, options);
   // Stop it as soon as its temporary file appears.
-  bool writing = false;
-  for (int wait = 0; wait < 60000 && !writing; ++wait) {
-    for (const std::string& name : listDir(client.dir())) {
-      writing = writing || name.find(".tmp") != std::string::npos;
-    }
-    if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  const bool writing = waitUntil(
+      [&] {
+        for (const std::string& name : listDir(client.dir())) {
+          if (name.find(".tmp") != std::string::npos) return true;
+        }
+        return false;
+      },
+      std::chrono::seconds(60), std::chrono::milliseconds(1));
   ASSERT_TRUE(writing);
   child.terminate();
   child.wait();

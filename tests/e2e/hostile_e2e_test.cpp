@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 #include "support/test_server.h"
 
@@ -32,15 +33,14 @@ std::string bodyBlock(const std::string& label, const std::string& body) {
 
 class HostileRun : public ::testing::Test {
  protected:
-  void SetUp() override { server.onAlways("POST", "/oauth2/token", Answer::json(kToken)); }
+  void SetUp() override { server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken)); }
 
   // Runs the client on a configuration with `cmdType` and the raw JSON `requestBody`.
   ProcessResult runClient(const std::string& cmdType,
                           const std::string& requestBody = R"({"source":{"fileId":4242}})") {
-    return runOn(R"({"cmdtype":")" + cmdType + R"(","rooturl":")" + server.url() +
-                 R"(","accounturl":")" + server.url() +
-                 R"(","appkey":"key","appsecret":"secret","requestbody":)" + requestBody +
-                 R"(,"output":")" + resultPath() + "\"}");
+    return runOn(JobConfig(cmdType, server.url(), resultPath())
+                     .set("accounturl", server.url())
+                     .setJson("requestbody", requestBody));
   }
   ProcessResult runOn(const std::string& configText) {
     writeFile(dir_ + "/job.json", configText);
@@ -61,7 +61,7 @@ TEST_F(HostileRun, TenMiBCommitMessageReachesTheResultFileWhole) {
     local += "\xD6\xD0\xCE\xC4-0123456789abcdef";
   }
   const std::string answer = R"({"code":"success","message":")" + utf8 + "\"}";
-  server.onAlways("PUT", "/v2/translate", Answer::json(answer));
+  server.onAlways("PUT", "/v2/translate", jsonAnswer(answer));
   ProcessResult run = runClient("translate");
   EXPECT_EQ(run.exitStatus, 0);
   const std::string expected =
@@ -75,7 +75,7 @@ TEST_F(HostileRun, TenMiBCommitMessageReachesTheResultFileWhole) {
 
 TEST_F(HostileRun, AMillionOpenBracketsFailTheCommitWithoutCrash) {
   for (const std::string& answer : {std::string(kMillion, '['), millionObjects()}) {
-    server.onAlways("PUT", "/v2/translate", Answer::json(answer));
+    server.onAlways("PUT", "/v2/translate", jsonAnswer(answer));
     ProcessResult run = runClient("translate");
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(result(), R"({"code":"failed","message":"","data":{"fileitemid":"4242"}})");
@@ -85,7 +85,7 @@ TEST_F(HostileRun, AMillionOpenBracketsFailTheCommitWithoutCrash) {
 
 TEST_F(HostileRun, AMillionOpenBracketsFailTheWaitWithoutCrash) {
   const std::string answer(kMillion, '[');
-  server.onAlways("GET", "/translate", Answer::json(answer));
+  server.onAlways("GET", "/translate", jsonAnswer(answer));
   ProcessResult run = runClient("waitfor");
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(result(), R"({"code":"failed","message":"","data":{"fileitemid":"4242"}})");
@@ -94,7 +94,7 @@ TEST_F(HostileRun, AMillionOpenBracketsFailTheWaitWithoutCrash) {
 }
 
 TEST_F(HostileRun, AMillionLevelsDeepRequestBodyIsSentCompacted) {
-  server.onAlways("PUT", "/v2/translate", Answer::json(kAccepted));
+  server.onAlways("PUT", "/v2/translate", jsonAnswer(kAccepted));
   // Objects and arrays in turn, a million levels in all, spaced out as a person might write.
   std::string spaced = R"({ "source" : { "fileId" : 1 } , "deep" : )";
   std::string compact = R"({"source":{"fileId":1},"deep":)";

@@ -13,6 +13,7 @@
 #include "support/client_run.h"
 #include "support/emulator_process.h"
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 #include "support/test_certificates.h"
 #include "support/time_zone.h"
@@ -24,12 +25,15 @@ namespace {
 const char kKey[] = "demo-app-key";
 const char kSecret[] = "demo-app-secret";
 
-std::string config(const std::string& cmdType, const std::string& rootUrl, int fileId,
-                   const std::string& output, const std::string& caFile) {
-  return R"({"cmdtype":")" + cmdType + R"(","rooturl":")" + rootUrl + R"(","accounturl":")" +
-         rootUrl + R"(","appkey":")" + kKey + R"(","appsecret":")" + kSecret +
-         R"(","requestbody":{"source":{"fileId":)" + std::to_string(fileId) + R"(}},"output":")" +
-         output + R"(","overtime":60,"cafile":")" + caFile + R"("})";
+JobConfig config(const std::string& cmdType, const std::string& rootUrl, int fileId,
+                 const std::string& output, const std::string& caFile) {
+  return JobConfig(cmdType, rootUrl, output)
+      .set("accounturl", rootUrl)
+      .set("appkey", kKey)
+      .set("appsecret", kSecret)
+      .fileId(fileId)
+      .set("overtime", 60)
+      .set("cafile", caFile);
 }
 
 std::string expected(const std::string& code, const std::string& message, int fileId) {

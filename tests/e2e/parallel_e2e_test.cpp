@@ -8,6 +8,7 @@
 #include "support/client_run.h"
 #include "support/emulator_process.h"
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 
 using namespace testing_support;
@@ -69,13 +70,12 @@ TEST(ParallelRuns, TwentyClientsAtOnceEachGetTheirOwnResultAndLog) {
   for (int i = 0; i < kClients; ++i) {
     dirs.push_back(makeTempDir());
     std::string config = dirs[i] + "/job.json";
-    writeFile(config, R"({"cmdtype":"translatewaitfor","tenantid":"t-par","orgid":"org-par",)"
-                      R"("accounturl":")" +
-                          emulator.url() + R"(","rooturl":")" + emulator.url() +
-                          R"(","appkey":"demo-app-key","appsecret":"demo-app-secret",)"
-                          R"("requestbody":{"source":{"fileId":)" +
-                          std::to_string(1000 + i) + R"(}},"output":")" + dirs[i] +
-                          R"(/result.json","overtime":60})");
+    writeFile(config, JobConfig("translatewaitfor", emulator.url(), dirs[i] + "/result.json")
+                          .gateway(emulator.url(), "t-par", "org-par")
+                          .set("appkey", "demo-app-key")
+                          .set("appsecret", "demo-app-secret")
+                          .fileId(1000 + i)
+                          .set("overtime", 60));
     clients.push_back(startClient(config, dirs[i]));
   }
   for (int i = 0; i < kClients; ++i) {

@@ -6,6 +6,7 @@
 
 #include "support/client_run.h"
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 
 using namespace testing_support;
@@ -85,9 +86,9 @@ TEST(RunControl, NoConfigOptionExitsWithMinusOne) {
 // The reason is one plain line of standard error after the log's lines, none of them.
 TEST(RunControl, AConfigThatFailsToLoadWritesNoResultAndSaysWhy) {
   std::string dir = makeTempDir();
-  writeFile(dir + "/job.json",
-            R"({"cmdtype":"translate","rooturl":"http://127.0.0.1:9","appkey":"k","output":")" +
-                dir + R"(/result.json"})");
+  writeFile(dir + "/job.json", JobConfig("translate", "http://127.0.0.1:9", dir + "/result.json")
+                                   .remove("appsecret")
+                                   .remove("requestbody"));
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 255);
   EXPECT_FALSE(fileExists(dir + "/result.json"));
@@ -105,9 +106,7 @@ TEST(RunControl, AConfigThatFailsToLoadWritesNoResultAndSaysWhy) {
 TEST(RunControl, AnUnknownCommandRunsNothingAndReportsFailure) {
   std::string dir = makeTempDir();
   writeFile(dir + "/job.json",
-            R"({"cmdtype":"upload","rooturl":"http://127.0.0.1:9","appkey":"k","appsecret":"s",)"
-            R"("requestbody":{"source":{"fileId":77}},"output":")" +
-                dir + R"(/result.json"})");
+            JobConfig("upload", "http://127.0.0.1:9", dir + "/result.json").fileId(77));
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(readFile(dir + "/result.json"),
@@ -121,8 +120,7 @@ TEST(RunControl, AnUnknownCommandRunsNothingAndReportsFailure) {
 TEST(RunControl, AnUnwritableOutputIsLoggedButTheExitStatusIsZero) {
   std::string dir = makeTempDir();
   writeFile(dir + "/job.json",
-            R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s","output":")" + dir +
-                R"(/missing/result.json"})");
+            JobConfig("none", "r", dir + "/missing/result.json").remove("requestbody"));
   ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_NE(run.err.find("] output result failed!"), std::string::npos) << run.err;
@@ -133,9 +131,7 @@ TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
   std::string dir = makeTempDir();
   std::string client = copyOfTheClient(dir);
   writeFile(dir + "/logs", "");
-  writeFile(dir + "/job.json",
-            R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s","output":")" + dir +
-                R"(/result.json"})");
+  writeFile(dir + "/job.json", JobConfig("none", "r", dir + "/result.json").remove("requestbody"));
   std::string tmp = makeTempDir();
   ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", temporaryDirectory(tmp));
   EXPECT_EQ(run.exitStatus, 0);
@@ -185,9 +181,7 @@ TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
 TEST(RunControl, AChineseResultPathGetsItsNameAndLinesEndAsTheSystemEndsThem) {
   std::string dir = makeTempDir();
   const std::string name = "\xE7\xBB\x93\xE6\x9E\x9C-result.json";  // "result" in Chinese
-  writeFile(dir + "/job.json", R"({"cmdtype":"none","rooturl":"r","appkey":"k","appsecret":"s",)"
-                               R"("requestbody":{"source":{"fileId":5}},"output":")" +
-                                   dir + "/" + name + "\"}");
+  writeFile(dir + "/job.json", JobConfig("none", "r", dir + "/" + name).fileId(5));
   ProcessOptions options;
   options.stdoutPath = dir + "/stdout";
   ChildProcess child({MARLUNE_BINARY, "-cfg", dir + "/job.json"}, options);

@@ -1,17 +1,19 @@
 // The verdict a caller reads after a run that went wrong: an earlier result is gone before the
-// first request, so a run that is killed leaves none, and a run asked to end says so in its
-// result and ends as the signal would.
+// first request, so a run that is killed leaves none; a run asked to end says so in its result
+// and ends as the signal would; and passing trouble during a wait decides nothing.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include "support/client_run.h"
+#include "support/emulator_process.h"
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -28,13 +30,9 @@ class Verdict : public ::testing::Test {
  protected:
   // Starts the client on a translate job against the server, in gateway mode when `gateway`.
   std::unique_ptr<ChildProcess> start(bool gateway) {
-    const std::string gatewaySettings =
-        R"("tenantid":"t","orgid":"o","accounturl":")" + server.url() + R"(",)";
-    writeFile(client.configPath(), R"({"cmdtype":"translate","rooturl":")" + server.url() +
-                                       R"(",)" + (gateway ? gatewaySettings : "") +
-                                       R"("appkey":"k","appsecret":"s",)"
-                                       R"("requestbody":{"source":{"fileId":4242}},"output":")" +
-                                       client.resultPath() + "\"}");
+    JobConfig config("translate", server.url(), client.resultPath());
+    if (gateway) config.gateway(server.url(), "t", "o");
+    writeFile(client.configPath(), config);
     ProcessOptions options;
     options.stdoutPath = client.dir() + "/stdout";
     options.stderrPath = client.dir() + "/stderr";
@@ -44,11 +42,7 @@ class Verdict : public ::testing::Test {
 
   // True once a request to `path` has arrived, within ten seconds.
   bool arrived(const std::string& path) {
-    for (int waited = 0; waited < 10000; waited += 10) {
-      if (!server.requestsTo(path).empty()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return waitUntil([&] { return !server.requestsTo(path).empty(); }, std::chrono::seconds(10));
   }
 
   TestServer server;
@@ -61,7 +55,7 @@ TEST_F(Verdict, AnEarlierResultIsGoneBeforeTheFirstRequestSoAKilledRunLeavesNone
   std::atomic<bool> keptAtFirstRequest{true};
   server.on("POST", "/api/uaa/oauth/token", [&](const RecordedRequest&) {
     keptAtFirstRequest = fileExists(client.resultPath());
-    return Answer::silence();
+    return silentAnswer();
   });
   {
     std::unique_ptr<ChildProcess> child = start(true);
@@ -75,8 +69,8 @@ TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
 #ifdef _WIN32
   GTEST_SKIP() << "wine gives a child without a console no Ctrl-Break: it would be ended outright";
 #else
-  server.onAlways("POST", "/oauth2/token", Answer::json(kToken));
-  server.onAlways("PUT", "/v2/translate", Answer::silence());
+  server.onAlways("POST", "/oauth2/token", jsonAnswer(kToken));
+  server.onAlways("PUT", "/v2/translate", silentAnswer());
   std::unique_ptr<ChildProcess> child = start(false);
   ASSERT_TRUE(arrived("/v2/translate"));
   const auto asked = std::chrono::steady_clock::now();
@@ -92,6 +86,35 @@ TEST_F(Verdict, ARunAskedToEndSaysInterruptedAndEndsAsTheSignalWould) {
   EXPECT_EQ(countOf("\n" + err, "\nE"), 1u) << err;          // and no other ERROR line
   EXPECT_EQ(server.requestsTo("/v2/translate").size(), 1u);  // nor a retry
 #endif
+}
+
+// Against the emulator, a wait meets a gateway's 503 and, twice, a token the service no longer
+// takes (the client reads its expiry an hour later than it is, as a clock or time zone out of
+// step would), and still ends with the job's own verdict.
+TEST(PassingTrouble, AWaitThatMeetsA503AndRefusedTokensEndsAsTheJobDoes) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/scenario.json",
+            R"({"faults":[{"endpoint":"status","request":1,"action":"status","status":503,)"
+            R"("body":"busy"}]})");
+  EmulatorProcess emulator(MARLUNE_EMULATOR, {"--token-lifetime", "8", "--job-duration", "19",
+                                              "--scenario", dir + "/scenario.json"});
+  ASSERT_NE(emulator.port(), 0);
+  writeFile(dir + "/job.json", JobConfig("translatewaitfor", emulator.url(), dir + "/result.json")
+                                   .set("appkey", "demo-app-key")
+                                   .set("appsecret", "demo-app-secret")
+                                   .fileId(400)
+                                   .set("overtime", 60));
+  // The emulator writes expiry times in UTC; this client reads them an hour behind UTC.
+  ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"}, "", {"TZ=MTL1"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(readFile(dir + "/result.json"),
+            R"({"code":"success","message":"translate job accepted for file 400",)"
+            R"("data":{"fileitemid":"400"}})");
+  EXPECT_EQ(countOf(run.err, "getTranslateStatus: HTTP 503 tells nothing of the job: busy"), 1u)
+      << run.err;
+  EXPECT_EQ(countOf(run.err, "asking for a new one and polling again"), 2u) << run.err;
+  EXPECT_EQ(emulator.logCount("(access token expired)"), 2u) << emulator.log();
+  removeTree(dir);
 }
 
 }  // namespace

@@ -14,35 +14,20 @@ namespace {
 
 std::string key(const std::string& method, const std::string& path) { return method + " " + path; }
 
-Delivery deliveryOf(const Answer& answer) {
-  if (answer.closeWithoutAnswer) return Delivery::drop();
-  if (answer.cutMidBody) return answer.stall ? Delivery::cutAndHold() : Delivery::cut();
-  if (answer.stall) return Delivery::hold();
-  if (answer.dripBytesPerSecond > 0) return Delivery::drip(answer.dripBytesPerSecond);
-  if (answer.delayMs > 0) return Delivery::delay(answer.delayMs);
-  return Delivery::normal();
-}
-
 }  // namespace
 
-Answer Answer::json(const std::string& body, int status) {
-  Answer answer;
-  answer.status = status;
-  answer.body = body;
+EmulatorResponse jsonAnswer(const std::string& body, int status) {
+  return EmulatorResponse(status, body);
+}
+
+EmulatorResponse delivered(EmulatorResponse answer, Delivery delivery) {
+  answer.delivery = delivery;
   return answer;
 }
 
-Answer Answer::silence() {
-  Answer answer;
-  answer.stall = true;
-  return answer;
-}
+EmulatorResponse droppedAnswer() { return EmulatorResponse(0, "", Delivery::drop()); }
 
-Answer Answer::drop() {
-  Answer answer;
-  answer.closeWithoutAnswer = true;
-  return answer;
-}
+EmulatorResponse silentAnswer() { return EmulatorResponse(0, "", Delivery::hold()); }
 
 // Bound to a free port without listening, so that connections to it are refused.
 struct RefusingPort::Socket {
@@ -97,8 +82,8 @@ void TestServer::on(const std::string& method, const std::string& path, Handler 
 }
 
 void TestServer::onSequence(const std::string& method, const std::string& path,
-                            std::vector<Answer> answers) {
-  auto script = std::make_shared<std::vector<Answer>>(std::move(answers));
+                            std::vector<EmulatorResponse> answers) {
+  auto script = std::make_shared<std::vector<EmulatorResponse>>(std::move(answers));
   auto next = std::make_shared<size_t>(0);
   on(method, path, [script, next](const RecordedRequest&) {
     size_t index = *next < script->size() ? (*next)++ : script->size() - 1;
@@ -106,7 +91,8 @@ void TestServer::onSequence(const std::string& method, const std::string& path,
   });
 }
 
-void TestServer::onAlways(const std::string& method, const std::string& path, Answer answer) {
+void TestServer::onAlways(const std::string& method, const std::string& path,
+                          EmulatorResponse answer) {
   on(method, path, [answer](const RecordedRequest&) { return answer; });
 }
 
@@ -136,12 +122,7 @@ EmulatorResponse TestServer::answer(const RecordedRequest& request) {
     auto it = handlers_.find(key(request.method, request.path()));
     if (it != handlers_.end()) handler = it->second;
   }
-  const Answer scripted =
-      handler ? handler(request) : Answer::json("{\"error\":\"no route\"}", 404);
-  EmulatorResponse response(scripted.status, scripted.body, deliveryOf(scripted));
-  response.contentType = scripted.contentType;
-  response.headers = scripted.headers;
-  return response;
+  return handler ? handler(request) : jsonAnswer("{\"error\":\"no route\"}", 404);
 }
 
 }  // namespace testing_support

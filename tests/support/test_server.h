@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/emulator_log.h"
+#include "server/emulator_response.h"
 #include "server/http_server.h"
 #include "server/recorded_request.h"
 
@@ -20,25 +21,17 @@ class TlsContext;
 
 namespace testing_support {
 
-struct Answer {
-  int status = 200;
-  std::string body;
-  std::vector<std::string> headers;  // extra "Name: value" lines
-  std::string contentType = "application/json";
+// The answers a test scripts are the emulator's own (EmulatorResponse), faults included as
+// their Delivery: dropped, cut short, delayed, dripped or held.
 
-  // Faults, one at a time (`cutMidBody` with `stall` holds after the half body).
-  bool closeWithoutAnswer = false;  // close the connection before sending anything
-  bool cutMidBody = false;          // send headers and half the body, then close
-  int delayMs = 0;                  // wait before answering
-  // Hold the connection without answering (after headers and half the body when
-  // `cutMidBody` is set too) until the client gives up and closes it.
-  bool stall = false;
-  int dripBytesPerSecond = 0;  // send the whole answer this slowly
-
-  static Answer json(const std::string& body, int status = 200);
-  static Answer drop();
-  static Answer silence();  // `stall` alone: no answer at all
-};
+// A JSON answer with `status`, delivered at once.
+EmulatorResponse jsonAnswer(const std::string& body, int status = 200);
+// `answer` delivered as `delivery` says.
+EmulatorResponse delivered(EmulatorResponse answer, Delivery delivery);
+// The connection closed before anything is sent.
+EmulatorResponse droppedAnswer();
+// No answer at all: the connection is held until the client gives up and closes it.
+EmulatorResponse silentAnswer();
 
 // A port on 127.0.0.1 where connections are refused while the object lives.
 class RefusingPort {
@@ -74,7 +67,7 @@ struct TestServerOptions {
 
 class TestServer {
  public:
-  using Handler = std::function<Answer(const RecordedRequest&)>;
+  using Handler = std::function<EmulatorResponse(const RecordedRequest&)>;
 
   explicit TestServer(const TestServerOptions& options = TestServerOptions());
   ~TestServer();
@@ -87,9 +80,10 @@ class TestServer {
   // Answers requests for `method` and `path` (query ignored) with `handler`.
   void on(const std::string& method, const std::string& path, Handler handler);
   // Answers them with `answers` in turn; the last one repeats.
-  void onSequence(const std::string& method, const std::string& path, std::vector<Answer> answers);
+  void onSequence(const std::string& method, const std::string& path,
+                  std::vector<EmulatorResponse> answers);
   // Answers them always with `answer`.
-  void onAlways(const std::string& method, const std::string& path, Answer answer);
+  void onAlways(const std::string& method, const std::string& path, EmulatorResponse answer);
 
   std::vector<RecordedRequest> requests() const;
   // Requests whose path is `path`.

@@ -13,5 +13,4 @@
 void printAnswerBlocks(const std::string& label, const HttpAnswer& answer);
 
 // performRequest, then the answer's console blocks when an exchange completed.
-bool performAndPrint(const HttpRequest& request, HttpAnswer& answer,
-                     std::string* message = nullptr);
+bool performAndPrint(const HttpRequest& request, HttpAnswer& answer, std::string& reason);

@@ -1,5 +1,5 @@
 // The envelope of the service's own answers.
-#include "credentials/service_envelope.h"
+#include "answers/service_envelope.h"
 
 #include "transport/local_json.h"
 #include "util/json.h"

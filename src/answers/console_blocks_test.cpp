@@ -1,5 +1,5 @@
 // The console blocks an answer is shown in.
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The console blocks of an answer.
-#include "credentials/console_blocks.h"
+#include "answers/console_blocks.h"
 
 #include <iostream>
 
@@ -27,8 +27,8 @@ void printAnswerBlocks(const std::string& label, const HttpAnswer& answer) {
   std::cout << "\n" << std::flush;
 }
 
-bool performAndPrint(const HttpRequest& request, HttpAnswer& answer, std::string* message) {
-  if (!performRequest(request, answer, message)) return false;
+bool performAndPrint(const HttpRequest& request, HttpAnswer& answer, std::string& reason) {
+  if (!performRequest(request, answer, reason)) return false;
   printAnswerBlocks(request.label, answer);
   return true;
 }
