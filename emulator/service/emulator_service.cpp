@@ -70,13 +70,13 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
   const int64_t jobDuration =
       durationGiven || scenario.jobDuration < 0 ? options_.jobDuration : scenario.jobDuration;
   endpoints_.follow(scenario, tokenLifetime, jobDuration);
-  seed_ = scenario.seeded ? scenario.seed : pickSeed();
-  faults_.follow(scenario.faults, seed_);
+  const uint64_t seed = scenario.seeded ? scenario.seed : pickSeed();
+  faults_.follow(scenario.faults, seed);
   log_.line("scenario in force: " + std::to_string(scenario.jobs.size()) + " jobs, " +
             std::to_string(scenario.commits.size()) + " refused commits, " +
             std::to_string(scenario.faults.size()) + " faults; token-lifetime " +
             std::to_string(tokenLifetime) + ", job-duration " + std::to_string(jobDuration) +
-            ", seed " + std::to_string(seed_) + (scenario.seeded ? "" : " (picked)"));
+            ", seed " + std::to_string(seed) + (scenario.seeded ? "" : " (picked)"));
 }
 
 void EmulatorService::resetState() {

@@ -59,7 +59,6 @@ class EmulatorService {
   Endpoints endpoints_;
   FaultChoice faults_;
   Journal journal_;
-  uint64_t seed_ = 0;  // of the scenario in force, given or picked
   int64_t dropsLeft_;
   int64_t errorsLeft_;
 };
