@@ -16,9 +16,9 @@
 
 namespace {
 
-// Exits with 2, as for a wrong option, when `error` is set.
-int refuse(const std::string& error) {
-  std::fprintf(stderr, "marluneEmulator: %s\n", error.c_str());
+// Exits with 2, as for a wrong option, when `reason` is set.
+int refuse(const std::string& reason) {
+  std::fprintf(stderr, "marluneEmulator: %s\n", reason.c_str());
   return 2;
 }
 
@@ -43,16 +43,16 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (printRequestedInfo(args)) return 0;
   EmulatorOptions options;
-  std::string error;
-  if (!parseEmulatorOptions(args, options, error)) return refuse(error + "; see --help");
+  std::string reason;
+  if (!parseEmulatorOptions(args, options, reason)) return refuse(reason + "; see --help");
   Scenario scenario;
-  if (!options.scenarioPath.empty() && !loadScenarioFile(options.scenarioPath, scenario, error)) {
-    return refuse(error);
+  if (!options.scenarioPath.empty() && !loadScenarioFile(options.scenarioPath, scenario, reason)) {
+    return refuse(reason);
   }
   std::unique_ptr<TlsContext> tls;
   if (!options.tlsCertPath.empty()) {
-    tls = TlsContext::load(options.tlsCertPath, options.tlsKeyPath, error);
-    if (!tls) return refuse(error);
+    tls = TlsContext::load(options.tlsCertPath, options.tlsKeyPath, reason);
+    if (!tls) return refuse(reason);
   }
   EmulatorLog log;
   if (!options.logPath.empty() && !log.openFile(options.logPath)) {
@@ -66,13 +66,15 @@ int main(int argc, char** argv) {
   settings.keepAlive = std::chrono::seconds(options.keepAliveSeconds);
   settings.closeConnections = options.closeConnections;
   settings.tls = tls.get();
+  settings.requestBytes = static_cast<size_t>(options.requestBytes);
   HttpServer server([&service](const RecordedRequest& request,
                                const Arrival& arrival) { return service.handle(request, arrival); },
                     settings, log);
   const char* host = options.host.c_str();
-  const int port = server.bind(host, options.port);
+  const int port = server.bind(host, options.port, reason);
   if (port < 0) {
-    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d\n", host, options.port);
+    std::fprintf(stderr, "marluneEmulator: cannot listen on %s:%d: %s\n", host, options.port,
+                 reason.c_str());
     return 1;
   }
   if (!isLoopbackAddress(options.host)) {

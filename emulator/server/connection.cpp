@@ -34,6 +34,8 @@ const char kKeepAliveMax[] = "1000000";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 const char kBadRequest[] =
     "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const char kTooLarge[] =
+    "HTTP/1.1 413 Content Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
 std::string countOf(int64_t requests) {
   return std::to_string(requests) + (requests == 1 ? " request" : " requests");
@@ -73,24 +75,27 @@ std::string durationText(std::chrono::milliseconds duration) {
 
 Connection::Connection(uint64_t id, std::unique_ptr<ByteStream> stream,
                        asio::any_io_executor executor, const HttpServer::Handler& handler,
-                       const HttpServer::Settings& settings, EmulatorLog& log)
+                       const HttpServer::Settings& settings, RequestBudget& budget,
+                       EmulatorLog& log)
     : id_(id),
       stream_(std::move(stream)),
       handler_(handler),
       settings_(settings),
+      budget_(budget),
       log_(log),
       timer_(std::move(executor)) {}
 
 asio::awaitable<void> Connection::serve() {
   log_.line("connection " + std::to_string(id_) + " opened (" + stream_->kind() + ")");
   Ending ending = co_await handshake();
-  while (ending.empty()) {
+  while (ending.goesOn()) {
     ending = co_await awaitRequest();
-    if (ending.empty()) ending = co_await handleRequest();
+    if (ending.goesOn()) ending = co_await handleRequest();
   }
   stream_->close(!failed_);
   log_.line("connection " + std::to_string(id_) + " closed after " + countOf(requests_) + " (" +
-            ending + ")");
+            ending.note + ")");
+  if (settings_.onClose) settings_.onClose(id_, ending);
 }
 
 void Connection::stop() {
@@ -100,12 +105,14 @@ void Connection::stop() {
 }
 
 asio::awaitable<Connection::Ending> Connection::handshake() {
-  if (stopping_) co_return "stopping";
+  if (stopping_) co_return stopping();
   stream_->expiresAfter(kTransferLimit);
   const error_code error = co_await stream_->handshake();
   if (!error) co_return Ending();
-  co_return endingOf(error, "no TLS handshake within " + durationText(kTransferLimit),
-                     "closed by the client during the TLS handshake", "TLS handshake failed: ");
+  co_return endingOf(error,
+                     {Kind::kTimedOut, "no TLS handshake within " + durationText(kTransferLimit)},
+                     {Kind::kClientLeft, "closed by the client during the TLS handshake"},
+                     Kind::kHandshakeFailed, "TLS handshake failed: ");
 }
 
 // A new connection waits for its first request at least as long as a request head may take.
@@ -118,97 +125,147 @@ asio::awaitable<Connection::Ending> Connection::awaitRequest() {
   const error_code error = co_await readSome(kIdleReadBytes);
   if (!error) co_return Ending();
   co_return endingOf(
-      error, requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive),
-      "closed by the client", "reading failed: ");
+      error,
+      {Kind::kIdle,
+       requests_ == 0 ? "no request" : "idle for " + durationText(settings_.keepAlive)},
+      {Kind::kClosedByClient, "closed by the client"}, Kind::kFailed, "reading failed: ");
 }
 
 // The request, its answer and their texts live in this frame alone, so that a connection
 // waiting for its next request holds none of them.
 asio::awaitable<Connection::Ending> Connection::handleRequest() {
+  struct Release {
+    Connection& connection;
+    ~Release() { connection.releaseHeld(); }
+  } release{*this};
   RecordedRequest request;
   bool clientKeeps = true;
   const Ending ending = co_await readRequest(request, clientKeeps);
-  if (!ending.empty()) co_return ending;
+  if (!ending.goesOn()) co_return ending;
   const EmulatorResponse answer = handler_(request, Arrival{id_, requests_});
-  const Outgoing out = prepare(answer, clientKeeps);
+  std::string next;
+  if (answer.morePieces && answer.morePieces(next)) {
+    co_return co_await stream(answer, std::move(next), clientKeeps);
+  }
+  const Outgoing out = prepare(answer, clientKeeps, Framing::kLength);
   co_return co_await deliver(out, answer.delivery);
 }
 
 asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& request,
                                                             bool& clientKeeps) {
-  const std::string cutShort = "closed by the client within a request";
+  const Ending cutShort{Kind::kClientLeft, "closed by the client within a request"};
   stream_->expiresAfter(kTransferLimit);
   size_t headEnd;
   while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
     if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
-    const error_code error = co_await readSome(kHeadReadBytes);
+    const error_code error = co_await readSome(kHeadReadBytes, true);
+    if (error == asio::error::no_buffer_space) co_return co_await refuse(true);
     if (error) {
-      co_return endingOf(error, "no whole request head within " + durationText(kTransferLimit),
-                         cutShort, "reading failed: ");
+      co_return endingOf(
+          error, {Kind::kTimedOut, "no whole request head within " + durationText(kTransferLimit)},
+          cutShort, Kind::kFailed, "reading failed: ");
     }
   }
   ++requests_;
   request.headers = headerLinesOf(input_.substr(0, headEnd + 2));
   http::request_parser<http::string_body> parser;
   parser.header_limit(kMaxHeadBytes);
-  parser.body_limit(kMaxBodyBytes);
+  parser.body_limit(std::min(kMaxBodyBytes, budget_.limit()));
   parser.eager(true);
-  bool continued = false;
+  bool headerDone = false;
+  bool bodyHeld = false;  // the whole body, of a known length, taken from the budget at once
   for (;;) {
     error_code error;
     input_.erase(0, parser.put(asio::buffer(input_), error));
     if (parser.is_done()) break;
+    if (error == http::error::body_limit) co_return co_await refuse(true);
     if (error && error != http::error::need_more) co_return co_await refuse();
-    if (!continued && parser.is_header_done() && expectsContinue(parser.get())) {
-      continued = true;
-      const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
-      if (!ending.empty()) co_return ending;
+    if (!headerDone && parser.is_header_done()) {
+      headerDone = true;
+      // Beast reserves a known length at once: the budget does too.
+      if (parser.content_length() && !holdBody(*parser.content_length())) {
+        co_return co_await refuse(true);
+      }
+      bodyHeld = parser.content_length().has_value();
+      if (expectsContinue(parser.get())) {
+        const Ending ending = co_await send(buffersOf(kContinue, sizeof kContinue - 1));
+        if (!ending.goesOn()) co_return ending;
+      }
     }
-    error = co_await readSome(kReadBytes);
+    error = co_await readSome(kReadBytes, !bodyHeld);
+    if (error == asio::error::no_buffer_space) co_return co_await refuse(true);
     if (error) {
-      co_return endingOf(error, "no whole request within " + durationText(kTransferLimit), cutShort,
-                         "reading failed: ");
+      co_return endingOf(
+          error, {Kind::kTimedOut, "no whole request within " + durationText(kTransferLimit)},
+          cutShort, Kind::kFailed, "reading failed: ");
     }
   }
   clientKeeps = parser.get().keep_alive();
+  http11_ = parser.get().version() >= 11;
   request.method = std::string(parser.get().method_string());
   request.target = std::string(parser.get().target());
   request.body = std::move(parser.get().body());
   co_return Ending();
 }
 
-// A request that is not HTTP, or too long to be read, gets "400 Bad Request" and the end.
-asio::awaitable<Connection::Ending> Connection::refuse() {
-  const Ending ending = co_await send(buffersOf(kBadRequest, sizeof kBadRequest - 1));
-  co_return ending.empty() ? "unreadable request" : ending;
+asio::awaitable<Connection::Ending> Connection::refuse(bool tooLarge) {
+  const std::string answer = tooLarge ? kTooLarge : kBadRequest;
+  const Ending ending = co_await send(buffersOf(answer.data(), answer.size()));
+  if (!ending.goesOn()) co_return ending;
+  if (!tooLarge) co_return Ending{Kind::kUnreadable, "unreadable request"};
+  co_return Ending{Kind::kTooLarge, "request over the " + std::to_string(budget_.limit()) +
+                                        " bytes of requests held at once: 413 sent"};
 }
 
-asio::awaitable<error_code> Connection::readSome(size_t most) {
+asio::awaitable<error_code> Connection::readSome(size_t most, bool held) {
   if (stopping_) co_return asio::error::operation_aborted;
+  if (held && !budget_.take(most)) co_return asio::error::no_buffer_space;
   const size_t had = input_.size();
   input_.resize(had + most);
   const auto [error, count] = co_await stream_->readSome(asio::buffer(&input_[had], most));
-  input_.resize(had + (error ? 0 : count));
+  const size_t got = error ? 0 : count;
+  input_.resize(had + got);
+  if (held) {
+    budget_.give(most - got);
+    held_ += got;
+  }
   co_return error;
 }
 
-Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps) const {
+bool Connection::holdBody(uint64_t length) {
+  if (length > budget_.limit() || !budget_.take(static_cast<size_t>(length))) return false;
+  held_ += static_cast<size_t>(length);
+  return true;
+}
+
+void Connection::releaseHeld() {
+  budget_.give(held_);
+  held_ = 0;
+}
+
+Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps,
+                             Framing framing) const {
   http::response_header<> head;
   head.version(11);
   head.result(answer.status >= 100 && answer.status <= 999 ? static_cast<unsigned>(answer.status)
                                                            : 500u);
   if (!answer.contentType.empty()) head.set(http::field::content_type, answer.contentType);
-  head.set(http::field::content_length, std::to_string(answer.body.size()));
+  if (framing == Framing::kLength) {
+    head.set(http::field::content_length, std::to_string(answer.body.size()));
+  } else if (framing == Framing::kChunked) {
+    head.set(http::field::transfer_encoding, "chunked");
+  }
   Outgoing out;
-  out.keepConnection =
-      clientKeeps && !settings_.closeConnections && settings_.keepAlive.count() > 0;
+  out.keepConnection = clientKeeps && framing != Framing::kClose && !settings_.closeConnections &&
+                       settings_.keepAlive.count() > 0;
   if (out.keepConnection) {
     const int64_t seconds = (settings_.keepAlive.count() + 999) / 1000;
     head.set(http::field::keep_alive,
              "timeout=" + std::to_string(seconds) + ", max=" + kKeepAliveMax);
   } else {
     head.set(http::field::connection, "close");
-    out.closeNote = clientKeeps ? "answered with Connection: close" : "the client asked to close";
+    out.closing = {Kind::kAnswerCloses,
+                   clientKeeps ? "answered with Connection: close" : "the client asked to close"};
   }
   std::ostringstream text;
   text << head;
@@ -221,13 +278,13 @@ Outgoing Connection::prepare(const EmulatorResponse& answer, bool clientKeeps) c
   return out;
 }
 
-Connection::Ending Connection::endingOf(const error_code& error, const std::string& timedOut,
-                                        const std::string& peerClosed, const std::string& failed) {
+Connection::Ending Connection::endingOf(const error_code& error, Ending timedOut, Ending peerClosed,
+                                        Kind failedKind, const std::string& failed) {
   if (error == beast::error::timeout) return timedOut;
   if (closedByPeer(error)) return peerClosed;
-  if (stopping_) return "stopping";
+  if (stopping_) return stopping();
   failed_ = true;
-  return failed + describe(error);
+  return {failedKind, failed + describe(error)};
 }
 
 }  // namespace server

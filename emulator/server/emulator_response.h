@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,11 @@ struct EmulatorResponse {
   Delivery delivery;
   std::string contentType = "application/json";  // none when empty
   std::vector<std::string> headers;              // further "Name: value" lines, sent as they are
+  // For an answer too large to build at once: called after `body` went out, again and again,
+  // each call appending the next piece of the body to its argument while it returns true. The
+  // answer then goes out in pieces (chunked), at once as the delivery, and each piece is asked
+  // for only once the one before was sent, so that other connections go on in between.
+  std::function<bool(std::string& piece)> morePieces;
 };
 
 // Where a request came from: its connection, numbered from 1 in the order they were

@@ -62,6 +62,7 @@ struct HttpServer::Impl {
   tcp::acceptor acceptor{io};
   asio::signal_set signals{io};
   asio::steady_timer trimPeriod{io};
+  server::RequestBudget budget{settings.requestBytes};
   // The connections being served, owned here until their coroutine ends; touched on the
   // serving thread only.
   std::map<uint64_t, std::unique_ptr<server::Connection>> live;
@@ -96,7 +97,7 @@ asio::awaitable<void> HttpServer::Impl::acceptConnections() {
 void HttpServer::Impl::serve(std::unique_ptr<server::ByteStream> stream) {
   const uint64_t id = nextId++;
   auto connection = std::make_unique<server::Connection>(id, std::move(stream), io.get_executor(),
-                                                         handler, settings, log);
+                                                         handler, settings, budget, log);
   server::Connection& served = *connection;
   live[id] = std::move(connection);
   asio::co_spawn(io, served.serve(), [this, id](std::exception_ptr failure) {
@@ -145,7 +146,7 @@ HttpServer::HttpServer(Handler handler, const Settings& settings, EmulatorLog& l
 
 HttpServer::~HttpServer() = default;
 
-int HttpServer::bind(const std::string& host, int port) {
+int HttpServer::bind(const std::string& host, int port, std::string& reason) {
   boost::system::error_code error;
   const tcp::endpoint endpoint(asio::ip::make_address(host, error), static_cast<uint16_t>(port));
   if (!error) impl_->acceptor.open(endpoint.protocol(), error);
@@ -156,8 +157,8 @@ int HttpServer::bind(const std::string& host, int port) {
   if (!error) impl_->acceptor.bind(endpoint, error);
   if (!error) impl_->acceptor.listen(kListenBacklog, error);
   if (error) {
-    impl_->log.line("cannot listen on " + host + ":" + std::to_string(port) + ": " +
-                    error.message());
+    reason = error.message();
+    impl_->log.line("cannot listen on " + host + ":" + std::to_string(port) + ": " + reason);
     boost::system::error_code ignored;
     impl_->acceptor.close(ignored);
     return -1;

@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "server/connection_end.h"
 #include "server/emulator_log.h"
 #include "server/emulator_response.h"
 #include "server/recorded_request.h"
@@ -34,6 +36,12 @@ class HttpServer {
     std::chrono::milliseconds keepAlive{std::chrono::seconds(60)};
     bool closeConnections = false;  // answer with "Connection: close" and close, every time
     TlsContext* tls = nullptr;      // serves HTTPS with it when set; must outlive the server
+    // How many bytes of requests all connections hold at once, read and not yet answered; a
+    // request that would take more is answered 413 and its connection closed. It also bounds
+    // one request's body (at most 64 MiB).
+    size_t requestBytes = 32 * 1024 * 1024;
+    // Told how each connection ended, on the serving thread, after its log line.
+    std::function<void(uint64_t connection, const ConnectionEnd& end)> onClose;
   };
 
   // `log` must outlive the server; it gets a line for each connection opened and closed.
@@ -42,8 +50,9 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Listens on `host`:`port` (0 picks a free port). The port it got, or -1 with a log line.
-  int bind(const std::string& host, int port);
+  // Listens on `host`:`port` (0 picks a free port). The port it got, or -1 with the system's
+  // reason in `reason` and a log line.
+  int bind(const std::string& host, int port, std::string& reason);
 
   // Serves on the calling thread until stop(), then closes every connection; false when it
   // could not start.

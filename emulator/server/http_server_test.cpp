@@ -11,7 +11,9 @@
 #include <boost/asio/write.hpp>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -33,8 +35,19 @@ long long millisSince(Clock::time_point start) {
 }
 
 // Answers "/drop", "/garbage", "/delay" (2 s) and "/drip" (200 bytes a second) with that
-// delivery, anything else at once; each body tells where its request came from.
+// delivery, "/pieces" with "first" and two more pieces, anything else at once; each other body
+// tells where its request came from.
 EmulatorResponse answerWithPlace(const RecordedRequest& request, const Arrival& arrival) {
+  if (request.path() == "/pieces") {
+    EmulatorResponse pieces(200, "first");
+    auto count = std::make_shared<int>(0);
+    pieces.morePieces = [count](std::string& piece) {
+      if (++*count > 2) return false;
+      piece += "piece " + std::to_string(*count);
+      return true;
+    };
+    return pieces;
+  }
   Delivery delivery;
   if (request.path() == "/drop") delivery = Delivery::drop();
   if (request.path() == "/garbage") delivery = Delivery::garbage();
@@ -132,10 +145,15 @@ class HttpServerTest : public ::testing::Test {
     removeTree(dir_);
   }
 
-  void start(const HttpServer::Settings& settings = HttpServer::Settings()) {
+  void start(HttpServer::Settings settings = HttpServer::Settings()) {
     ASSERT_TRUE(log_.openFile(dir_ + "/emulator.log"));
+    settings.onClose = [this](uint64_t connection, const ConnectionEnd& end) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ends_[connection] = end.kind;
+    };
     server_ = std::make_unique<HttpServer>(answerWithPlace, settings, log_);
-    port_ = server_->bind("127.0.0.1", 0);
+    std::string reason;
+    port_ = server_->bind("127.0.0.1", 0, reason);
     ASSERT_GT(port_, 0);
     serving_ = std::thread([this] { served_ = server_->listen(); });
   }
@@ -145,6 +163,19 @@ class HttpServerTest : public ::testing::Test {
     server_->stop();
     serving_.join();
     EXPECT_TRUE(served_);
+  }
+
+  // How many connections ended as `kind`.
+  size_t endedAs(ConnectionEnd::Kind kind) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t count = 0;
+    for (const auto& end : ends_) count += end.second == kind ? 1 : 0;
+    return count;
+  }
+
+  ConnectionEnd::Kind endOf(uint64_t connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ends_.count(connection) != 0 ? ends_[connection] : ConnectionEnd::Kind::kNone;
   }
 
   size_t logCount(const std::string& text) const {
@@ -157,6 +188,8 @@ class HttpServerTest : public ::testing::Test {
   int port_ = 0;
   std::thread serving_;
   bool served_ = false;
+  std::mutex mutex_;
+  std::map<uint64_t, ConnectionEnd::Kind> ends_;  // by connection
 };
 
 TEST_F(HttpServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
@@ -174,7 +207,9 @@ TEST_F(HttpServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
 
   // A second server cannot share the port.
   HttpServer second(answerWithPlace, settings, log_);
-  EXPECT_EQ(second.bind("127.0.0.1", port_), -1);
+  std::string reason;
+  EXPECT_EQ(second.bind("127.0.0.1", port_, reason), -1);
+  EXPECT_FALSE(reason.empty());
 
   // Measured from after the answers came, so the idle time is a little longer than seen here.
   Clock::time_point answered = Clock::now();
@@ -185,6 +220,8 @@ TEST_F(HttpServerTest, KeepsAConnectionForItsRequestsAndClosesItWhenIdle) {
   EXPECT_LE(millisSince(answered), 5000);
   stop();
   EXPECT_EQ(logCount(" opened (plain)"), 1u);
+  EXPECT_EQ(endOf(1), ConnectionEnd::Kind::kIdle);
+  // The log line users read.
   EXPECT_EQ(logCount("connection 1 closed after 2 requests (idle for 1 s)"), 1u);
 }
 
@@ -203,7 +240,7 @@ TEST_F(HttpServerTest, CloseConnectionsGivesEveryRequestItsOwnConnection) {
   }
   stop();
   EXPECT_EQ(logCount(" opened (plain)"), 3u);
-  EXPECT_EQ(logCount(" closed after 1 request (answered with Connection: close)"), 3u);
+  EXPECT_EQ(endedAs(ConnectionEnd::Kind::kAnswerCloses), 3u);
 }
 
 TEST_F(HttpServerTest, EveryDeliveryAsTheClientSeesIt) {
@@ -241,8 +278,61 @@ TEST_F(HttpServerTest, EveryDeliveryAsTheClientSeesIt) {
   EXPECT_GE(millisSince(sent), 1000 * static_cast<long long>(drip.bytes.size() - 20) / 200);
   EXPECT_GE(drip.pieces, 5);
   stop();
-  EXPECT_EQ(logCount("connection 1 closed after 1 request (dropped without an answer)"), 1u);
-  EXPECT_EQ(logCount("connection 2 closed after 1 request (garbage sent)"), 1u);
+  EXPECT_EQ(endOf(1), ConnectionEnd::Kind::kDropped);
+  EXPECT_EQ(endOf(2), ConnectionEnd::Kind::kGarbage);
+}
+
+// An answer in pieces goes out in chunks; an HTTP/1.0 client, which knows none, gets it up to
+// the connection's end.
+TEST_F(HttpServerTest, AnAnswerInPiecesGoesOutInChunks) {
+  start();
+  RawClient client(port_);
+  ASSERT_TRUE(client.send("GET /pieces HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"));
+  Received chunked = client.receive(0);
+  const size_t bodyAt = chunked.bytes.find("\r\n\r\n") + 4;
+  EXPECT_NE(chunked.bytes.find("\r\nTransfer-Encoding: chunked\r\n"), std::string::npos);
+  EXPECT_EQ(chunked.bytes.substr(bodyAt),
+            "5\r\nfirst\r\n7\r\npiece 1\r\n7\r\npiece 2\r\n0\r\n\r\n");
+
+  RawClient old(port_);
+  ASSERT_TRUE(old.send("GET /pieces HTTP/1.0\r\n\r\n"));
+  Received whole = old.receive(0);
+  EXPECT_TRUE(whole.closed);
+  EXPECT_EQ(whole.bytes.find("Content-Length"), std::string::npos) << whole.bytes;
+  EXPECT_EQ(whole.bytes.substr(whole.bytes.find("\r\n\r\n") + 4), "firstpiece 1piece 2");
+}
+
+// The bytes of requests held at once are bounded across connections: a request that would go
+// over is answered 413 before its body comes, and a request's bytes are given back once it is
+// answered.
+TEST_F(HttpServerTest, RequestBytesHeldAtOnceAreBounded) {
+  HttpServer::Settings settings;
+  settings.requestBytes = 100 * 1024;
+  start(settings);
+  auto put = [](size_t size) {
+    return "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+  };
+  // Its "100 Continue" comes once its body is held.
+  RawClient first(port_);
+  std::string head = put(80 * 1024);
+  ASSERT_TRUE(first.send(head.insert(head.size() - 2, "Expect: 100-continue\r\n")));
+  char interim[64];
+  boost::system::error_code error;
+  first.socket().read_some(asio::buffer(interim), error);
+  ASSERT_FALSE(error) << error.message();
+  RawClient second(port_);
+  ASSERT_TRUE(second.send(put(40 * 1024)));
+  Received refused = second.receive(0);
+  EXPECT_EQ(refused.bytes.rfind("HTTP/1.1 413 Content Too Large\r\n", 0), 0u) << refused.bytes;
+  EXPECT_TRUE(refused.closed);
+
+  ASSERT_TRUE(first.send(std::string(80 * 1024, 'a')));
+  EXPECT_EQ(wholeAnswers(first.receive(1).bytes), 1u);
+  RawClient third(port_);
+  ASSERT_TRUE(third.send(put(40 * 1024) + std::string(40 * 1024, 'c')));
+  EXPECT_EQ(wholeAnswers(third.receive(1).bytes), 1u);
+  stop();
+  EXPECT_EQ(endOf(2), ConnectionEnd::Kind::kTooLarge);
 }
 
 // 300 connections kept open, each asking five times, all answered; stopping with them all
@@ -266,7 +356,7 @@ TEST_F(HttpServerTest, ManyKeptConnectionsAreAllAnsweredAndStopPromptly) {
   Clock::time_point stopping = Clock::now();
   stop();
   EXPECT_LT(millisSince(stopping), 5000);
-  EXPECT_EQ(logCount(" closed after 5 requests (stopping)"), static_cast<size_t>(kClients));
+  EXPECT_EQ(endedAs(ConnectionEnd::Kind::kStopping), static_cast<size_t>(kClients));
 }
 
 using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX, SSL_CTX_free>>;
@@ -318,12 +408,12 @@ TEST_F(HttpServerTest, HttpsOverTls12And13ResumesSessionsAndRefusesUnusableFiles
     }
   }
   // The last close may reach the server after a stop would.
-  for (int i = 0; i < 50 && logCount(" closed after 2 requests (closed by the client)") < 4; ++i) {
+  for (int i = 0; i < 50 && endedAs(ConnectionEnd::Kind::kClosedByClient) < 4; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   stop();
   EXPECT_EQ(logCount(" opened (TLS)"), 4u);
-  EXPECT_EQ(logCount(" closed after 2 requests (closed by the client)"), 4u);
+  EXPECT_EQ(endedAs(ConnectionEnd::Kind::kClosedByClient), 4u);
 
   EXPECT_FALSE(TlsContext::load(dir_ + "/none.pem", key, error));
   EXPECT_NE(error.find("cannot use the certificate " + dir_ + "/none.pem: "), std::string::npos);

@@ -43,7 +43,7 @@ TlsContext::TlsContext(std::unique_ptr<boost::asio::ssl::context> context)
 TlsContext::~TlsContext() = default;
 
 std::unique_ptr<TlsContext> TlsContext::load(const std::string& certPath,
-                                             const std::string& keyPath, std::string& error) {
+                                             const std::string& keyPath, std::string& reason) {
   auto context = std::make_unique<boost::asio::ssl::context>(boost::asio::ssl::context::tls_server);
   SSL_CTX* native = context->native_handle();
   SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
@@ -56,14 +56,14 @@ std::unique_ptr<TlsContext> TlsContext::load(const std::string& certPath,
   std::string why;
   if (!readable(certPath, why) ||
       SSL_CTX_use_certificate_chain_file(native, certPath.c_str()) != 1) {
-    error = "cannot use the certificate " + certPath + ": " + (why.empty() ? takeError("") : why);
+    reason = "cannot use the certificate " + certPath + ": " + (why.empty() ? takeError("") : why);
     return nullptr;
   }
   if (!readable(keyPath, why) ||
       SSL_CTX_use_PrivateKey_file(native, keyPath.c_str(), SSL_FILETYPE_PEM) != 1 ||
       SSL_CTX_check_private_key(native) != 1) {
-    error = "cannot use the key " + keyPath + ": " +
-            (why.empty() ? takeError("it does not fit the certificate") : why);
+    reason = "cannot use the key " + keyPath + ": " +
+             (why.empty() ? takeError("it does not fit the certificate") : why);
     return nullptr;
   }
   return std::unique_ptr<TlsContext>(new TlsContext(std::move(context)));

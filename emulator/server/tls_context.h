@@ -17,10 +17,10 @@ class TlsContext {
   TlsContext& operator=(const TlsContext&) = delete;
 
   // The context presenting the certificate (chain) in `certPath` with the private key in
-  // `keyPath`; null, with the reason in `error`, when a file cannot be read, the key is
+  // `keyPath`; null, with the reason in `reason` when a file cannot be read, the key is
   // protected by a passphrase, or the two do not match.
   static std::unique_ptr<TlsContext> load(const std::string& certPath, const std::string& keyPath,
-                                          std::string& error);
+                                          std::string& reason);
 
   boost::asio::ssl::context& native() { return *context_; }
 

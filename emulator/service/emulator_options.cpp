@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 
 namespace {
@@ -124,9 +125,17 @@ const std::vector<Option>& optionTable() {
                    [](const O& o) { return std::to_string(o.port); }}),
       text("--app-key", "application key", &O::appKey),
       undescribed(text("--app-secret", "application secret", &O::appSecret)),
+      undescribed(
+          withValueName(text("--app-secret-file", "read the application secret from this file",
+                             &O::appSecretFile),
+                        "FILE")),
       defaulting(text("--client-id", "gateway client id", &O::clientId), "the application key"),
       undescribed(defaulting(text("--client-secret", "gateway client secret", &O::clientSecret),
                              "the application secret")),
+      undescribed(
+          withValueName(text("--client-secret-file",
+                             "read the gateway client secret from this file", &O::clientSecretFile),
+                        "FILE")),
       text("--tenant", "tenant; when set, every service request must be signed", &O::tenant),
       flag("--project-id-optional",
            "let signed requests come without x-project-id (by default only the project lookup "
@@ -168,6 +177,11 @@ const std::vector<Option>& optionTable() {
           "FILE"),
       number("--journal-size", "N", "requests the journal keeps (0: none)", &O::journalSize, 0,
              100000000),
+      number("--journal-bytes", "N", "bytes of memory the journal's entries take at most",
+             &O::journalBytes, 0, int64_t(1) << 40),
+      number("--request-bytes", "N",
+             "bytes of requests all connections hold at once (a request over it gets 413)",
+             &O::requestBytes, 65536, int64_t(1) << 40),
       undescribed(defaulting(withValueName(text("--log", "log file", &O::logPath), "PATH"),
                              "standard error")),
   };
@@ -184,7 +198,7 @@ const Option* find(const std::string& name) {
 // Name and value of args[i], the value taken from the next argument when the option needs
 // one; i moves past what was used.
 bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& option,
-                std::string& value, std::string& error) {
+                std::string& value, std::string& reason) {
   std::string name = args[i];
   size_t equals = name.find('=');
   bool inlineValue = equals != std::string::npos;
@@ -194,41 +208,89 @@ bool takeOption(const std::vector<std::string>& args, size_t& i, const Option*& 
   }
   option = find(name);
   if (option == nullptr) {
-    error = "unknown option " + name;
+    reason = "unknown option " + name;
     return false;
   }
   if (option->value == nullptr) {
-    if (inlineValue) error = "option " + name + " takes no value";
+    if (inlineValue) reason = "option " + name + " takes no value";
     return !inlineValue;
   }
   if (!inlineValue && i + 1 >= args.size()) {
-    error = "option " + name + " needs a value";
+    reason = "option " + name + " needs a value";
     return false;
   }
   if (!inlineValue) value = args[++i];
   return true;
 }
 
+// The text of the secret file at `path` without one line end at its end; false with the reason
+// when it cannot be read, holds nothing else, or more than kMaxSecretBytes.
+bool readSecretFile(const std::string& path, std::string& secret, std::string& reason) {
+  const size_t kMaxSecretBytes = 4096;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    reason = "cannot read the secret file " + path;
+    return false;
+  }
+  secret.assign(kMaxSecretBytes + 2, '\0');  // room for a line end after the longest
+  file.read(&secret[0], static_cast<std::streamsize>(secret.size()));
+  secret.resize(static_cast<size_t>(file.gcount()));
+  if (!secret.empty() && secret.back() == '\n') secret.pop_back();
+  if (!secret.empty() && secret.back() == '\r') secret.pop_back();
+  if (secret.empty() || secret.size() > kMaxSecretBytes) {
+    reason = "the secret file " + path + " is empty or longer than 4096 bytes";
+    return false;
+  }
+  return true;
+}
+
+// `secret` from the option `name` when given, else from the file of `name`-file, else from
+// `variable`; unchanged when none gives it, and then `given` is false.
+bool takeSecret(const EmulatorOptions& options, const std::string& name, const std::string& file,
+                const char* variable, std::string& secret, bool& given, std::string& reason) {
+  const bool fromOption = options.given.count(name) != 0;
+  const bool fromFile = options.given.count(name + "-file") != 0;
+  const char* fromEnvironment = std::getenv(variable);
+  given = fromOption || fromFile || (fromEnvironment != nullptr && *fromEnvironment != '\0');
+  if (fromOption && fromFile) {
+    reason = "options " + name + " and " + name + "-file exclude each other";
+    return false;
+  }
+  if (fromFile) return readSecretFile(file, secret, reason);
+  if (!fromOption && given) secret = fromEnvironment;
+  return true;
+}
+
 }  // namespace
 
+const char kAppSecretVariable[] = "MARLUNE_EMULATOR_APP_SECRET";
+const char kClientSecretVariable[] = "MARLUNE_EMULATOR_CLIENT_SECRET";
+
 bool parseEmulatorOptions(const std::vector<std::string>& args, EmulatorOptions& options,
-                          std::string& error) {
+                          std::string& reason) {
   for (size_t i = 0; i < args.size(); ++i) {
     const Option* option = nullptr;
     std::string value;
-    if (!takeOption(args, i, option, value, error)) return false;
+    if (!takeOption(args, i, option, value, reason)) return false;
     if (!option->set(value, options)) {
-      error = "bad value for " + std::string(option->name) + ": " + value;
+      reason = "bad value for " + std::string(option->name) + ": " + value;
       return false;
     }
     options.given.insert(option->name);
   }
   if (options.tlsCertPath.empty() != options.tlsKeyPath.empty()) {
-    error = "options --tls-cert and --tls-key go together";
+    reason = "options --tls-cert and --tls-key go together";
     return false;
   }
+  bool given = false;
+  if (!takeSecret(options, "--app-secret", options.appSecretFile, kAppSecretVariable,
+                  options.appSecret, given, reason) ||
+      !takeSecret(options, "--client-secret", options.clientSecretFile, kClientSecretVariable,
+                  options.clientSecret, given, reason)) {
+    return false;
+  }
+  if (!given) options.clientSecret = options.appSecret;
   if (options.given.count("--client-id") == 0) options.clientId = options.appKey;
-  if (options.given.count("--client-secret") == 0) options.clientSecret = options.appSecret;
   return true;
 }
 

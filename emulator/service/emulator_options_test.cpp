@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "service/emulator_request.h"
+#include "support/file_util.h"
 
 namespace {
 
@@ -31,6 +32,35 @@ TEST(EmulatorOptions, DefaultsAndClientCredentialsFollowTheApplicationKey) {
   EXPECT_EQ(options.clientSecret, "s=1");
   EXPECT_EQ(options.failFileIds, (std::set<int64_t>{-4, 3, 5}));
   EXPECT_EQ(options.dropConnections, 2);
+}
+
+// Secrets from files keep them out of the process list; a file's last line end is no part.
+TEST(EmulatorOptions, SecretsComeFromFiles) {
+  const std::string dir = testing_support::makeTempDir();
+  testing_support::writeFile(dir + "/app", "from-file\r\n");
+  testing_support::writeFile(dir + "/client", "client\n\n");
+  testing_support::writeFile(dir + "/empty", "\n");
+  EmulatorOptions options;
+  std::string reason;
+  ASSERT_TRUE(parseEmulatorOptions({"--app-secret-file", dir + "/app"}, options, reason)) << reason;
+  EXPECT_EQ(options.appSecret, "from-file");
+  EXPECT_EQ(options.clientSecret, "from-file");
+  ASSERT_TRUE(parseEmulatorOptions({"--client-secret-file", dir + "/client"}, options, reason));
+  EXPECT_EQ(options.clientSecret, "client\n");
+
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--app-secret", "a", "--app-secret-file", dir + "/app"},
+       "options --app-secret and --app-secret-file exclude each other"},
+      {{"--client-secret-file", dir + "/none"}, "cannot read the secret file " + dir + "/none"},
+      {{"--app-secret-file", dir + "/empty"},
+       "the secret file " + dir + "/empty is empty or longer than 4096 bytes"},
+  };
+  for (const auto& wrong : refused) {
+    EmulatorOptions fresh;
+    EXPECT_FALSE(parseEmulatorOptions(wrong.first, fresh, reason));
+    EXPECT_EQ(reason, wrong.second);
+  }
+  testing_support::removeTree(dir);
 }
 
 TEST(EmulatorOptions, RejectsWhatItCannotUse) {
@@ -78,6 +108,9 @@ TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_EQ(parseRawParameters("credential=a+b/c==&&flag&x=%2B&credential=second"),
             (ParameterMap{{"credential", "a+b/c=="}, {"flag", ""}, {"x", "%2B"}}));
   EXPECT_TRUE(parseRawParameters("").empty());
+  EXPECT_EQ(rawParameter("xb=0&&b&b=1&b=2", "b"), "");
+  EXPECT_EQ(rawParameter("xb=0&b=1=2&b=3", "b"), "1=2");
+  EXPECT_EQ(rawParameter("b", "c"), "");
 
   RecordedRequest request;
   request.target = "/translate?fileId=4?5";
@@ -94,6 +127,26 @@ TEST(RecordedRequest, ReadsParametersWithoutDecoding) {
   EXPECT_EQ(token, "");
   EXPECT_FALSE(takeCredential("Bearerabc", "Bearer", token));
   EXPECT_FALSE(takeCredential("Basic abc", "Bearer", token));
+}
+
+// The first member of each name counts, as in a document, and deep nesting is refused.
+TEST(RecordedRequest, ReadsACommitsFileIdWithoutADocument) {
+  int64_t id = 0;
+  EXPECT_TRUE(commitFileId(
+      R"({"a":[{"fileId":1}],"source":{"x":{"fileId":2},"fileId":3,"fileId":4}})", id));
+  EXPECT_EQ(id, 3);
+  for (const std::string& wrong :
+       {std::string(R"({"source":5,"source":{"fileId":3}})"),
+        std::string(R"({"source":{"fileId":9223372036854775808}})"),
+        std::string(R"({"source":{"fileId":3}} x)"), std::string(R"([{"source":{"fileId":3}}])"),
+        R"({"a":)" + std::string(300, '[') + std::string(300, ']') +
+            R"(,"source":{"fileId":3}})"}) {
+    EXPECT_FALSE(commitFileId(wrong, id)) << wrong;
+  }
+  EXPECT_TRUE(commitFileId(
+      R"({"a":)" + std::string(200, '[') + std::string(200, ']') + R"(,"source":{"fileId":7}})",
+      id));
+  EXPECT_EQ(id, 7);
 }
 
 }  // namespace

@@ -18,6 +18,10 @@ using ParameterMap = std::map<std::string, std::string>;
 // occurrence of a name counts; empty pieces are skipped.
 ParameterMap parseRawParameters(const std::string& text);
 
+// The value of the first parameter `name` of a raw query or form text, read as
+// parseRawParameters reads it, without building the map; "" when there is none.
+std::string rawParameter(const std::string& text, const std::string& name);
+
 // The token of an "Authorization" value "<scheme> <token>" (scheme compared without
 // regard to case); false when the value has another scheme.
 bool takeCredential(const std::string& authorization, const std::string& scheme,
@@ -25,6 +29,13 @@ bool takeCredential(const std::string& authorization, const std::string& scheme,
 
 // A file id written as decimal text with an optional "-", at most 18 digits.
 bool parseFileId(const std::string& text, int64_t& id);
+
+// The integer "source"."fileId" of a translate request's body, a JSON object (up to its first
+// NUL, nested at most 256 deep), read without building a document.
+bool commitFileId(const std::string& body, int64_t& id);
+
+// The "fileId" parameter of a status request's raw query.
+bool statusFileId(const std::string& query, int64_t& id);
 
 // Standard Base64 of `bytes` with padding, on one line.
 std::string encodeBase64(const std::string& bytes);

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <memory>
 
-#include "service/emulator_test_support.h"
+#include "support/emulator_test_support.h"
 #include "support/fake_clock.h"
 #include "support/file_util.h"
 #include "support/time_zone.h"
@@ -328,10 +328,17 @@ TEST_F(EmulatorServiceTest, LogsEveryRequestWithoutSecretsOrTokens) {
   send("PUT", "/v2/translate", {{"Authorization", "Bearer " + token}},
        R"({"source":{"fileId":3}})");
   std::string gateway = gatewayToken();
+  // A client that sends the gateway's secret in the query instead of the form.
+  send("POST", "/api/uaa/oauth/token?client_secret=" + options.appSecret + "&x=1");
   std::string logText = testing_support::readFile(logPath);
+  const std::string journal = send("GET", "/__emulator/requests").body;
   for (const std::string& hidden : {options.appSecret, credential, token, gateway}) {
     EXPECT_EQ(logText.find(hidden), std::string::npos) << hidden << " in\n" << logText;
+    EXPECT_EQ(journal.find(hidden), std::string::npos) << hidden << " in\n" << journal;
   }
+  EXPECT_NE(logText.find(" POST /api/uaa/oauth/token?client_secret=***&x=1 -> 400"),
+            std::string::npos)
+      << logText;
   EXPECT_NE(logText.find(" POST /oauth2/token?credential=***&x=1 -> 200 (token issued, expires "),
             std::string::npos)
       << logText;
@@ -340,6 +347,81 @@ TEST_F(EmulatorServiceTest, LogsEveryRequestWithoutSecretsOrTokens) {
   EXPECT_NE(logText.find(" POST /api/uaa/oauth/token -> 200 (gateway token issued)\n"),
             std::string::npos)
       << logText;
+}
+
+// Faults by chance come up the same for the same seed and request order: again after a reset
+// and after the scenario is replaced, otherwise for another seed. A fault by rhythm hits every
+// n-th request, here with a header a client is to follow.
+TEST_F(EmulatorServiceTest, SeededFaultsRepeatAndRhythmicOnesKeepTime) {
+  start();
+  const std::string scenario = R"({"seed": SEED, "jobs": {"8": ["success"]}, "faults": [
+      {"endpoint": "status", "request": 1, "probability": 0.5, "action": "drop"},
+      {"endpoint": "token", "request": 1, "every": 3, "action": "status", "status": 503,
+       "body": "busy", "headers": {"Retry-After": "3"}}]})";
+  auto follow = [&](const std::string& seed) {
+    std::string text = scenario;
+    text.replace(text.find("SEED"), 4, seed);
+    EXPECT_EQ(send("PUT", "/__emulator/scenario", {}, text).status, 200);
+  };
+  auto dropsOf40Polls = [&] {
+    std::string bearer = "Bearer " + serviceToken();
+    std::string drops;
+    for (int i = 0; i < 40; ++i) {
+      const Delivery::Kind kind =
+          send("GET", "/translate?fileId=8", {{"Authorization", bearer}}).delivery.kind;
+      drops += kind == Delivery::Kind::kDrop ? 'x' : '.';
+    }
+    return drops;
+  };
+  follow("7");
+  const std::string first = dropsOf40Polls();
+  EXPECT_NE(first.find('x'), std::string::npos);
+  EXPECT_NE(first.find('.'), std::string::npos);
+  send("POST", "/__emulator/reset");
+  EXPECT_EQ(dropsOf40Polls(), first);
+  follow("7");
+  EXPECT_EQ(dropsOf40Polls(), first);
+  follow("8");
+  EXPECT_NE(dropsOf40Polls(), first);
+
+  follow("7");
+  EXPECT_EQ(send("POST", "/oauth2/token", {{"Authorization", basic()}}).status, 200);
+  EXPECT_EQ(send("POST", "/oauth2/token", {{"Authorization", basic()}}).status, 200);
+  const EmulatorResponse busy = send("POST", "/oauth2/token", {{"Authorization", basic()}});
+  EXPECT_EQ(busy.status, 503);
+  EXPECT_EQ(busy.headers, std::vector<std::string>{"Retry-After: 3"});
+  const std::string logText = testing_support::readFile(logPath);
+  EXPECT_NE(logText.find("(fault: drop (chance 0.5))"), std::string::npos) << logText;
+  EXPECT_NE(logText.find(", seed 7\n"), std::string::npos) << logText;
+}
+
+// A step with seconds answers every query within them from the first that got it; the next
+// step begins as it ends.
+TEST_F(EmulatorServiceTest, TimedJobStepsRunOnTheClock) {
+  start();
+  Scenario scenario;
+  std::string reason;
+  ASSERT_TRUE(parseScenario(R"({"jobs": {"5": ["processing",
+      {"status": "processing", "seconds": 30}, {"status": "failed", "message": "late",
+      "seconds": 10}, "success"]}})",
+                            scenario, reason))
+      << reason;
+  service->useScenario(scenario);
+  const std::string bearer = "Bearer " + serviceToken();
+  auto poll = [&] {
+    rapidjson::Document doc;
+    parseJson(send("GET", "/translate?fileId=5", {{"Authorization", bearer}}).body, doc);
+    return std::string(doc["data"]["status"].GetString());
+  };
+  EXPECT_EQ(poll(), "processing");  // the first step, one query
+  EXPECT_EQ(poll(), "processing");  // the timed one begins
+  time.advanceTicks(30 * kSecondTicks - 1);
+  EXPECT_EQ(poll(), "processing");
+  time.advanceTicks(1);
+  EXPECT_EQ(poll(), "failed");
+  time.advanceTicks(25 * kSecondTicks);  // past the failed step's end
+  EXPECT_EQ(poll(), "success");
+  EXPECT_EQ(poll(), "success");
 }
 
 }  // namespace

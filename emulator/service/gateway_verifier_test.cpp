@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/emulator_test_support.h"
+#include "support/emulator_test_support.h"
 #include "support/fake_clock.h"
 #include "util/base64.h"
 

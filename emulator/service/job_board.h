@@ -1,7 +1,8 @@
 // The translate jobs the emulator knows: each started by a commit and "processing" for the
 // job duration, then "success" ("failed" for the chosen files); or, for a file the scenario
-// scripts, its steps in turn, one per status query, the last one repeating. Not thread-safe:
-// the service keeps it under its lock.
+// scripts, its steps in turn, each for one status query or for its seconds from the first
+// query that got it, the last one repeating. Not thread-safe: the service keeps it under its
+// lock.
 #pragma once
 
 #include <cstdint>
@@ -33,5 +34,14 @@ class JobBoard {
   std::map<int64_t, std::vector<JobStep>> scripted_;
   int64_t durationSeconds_ = 0;
   std::map<int64_t, int64_t> started_;  // file id -> start, milliseconds
-  std::map<int64_t, int64_t> queries_;  // file id -> status queries of a scripted job
+  // Where a scripted job is: its step, and when that step began (milliseconds; -1: not yet).
+  struct Progress {
+    size_t step = 0;
+    int64_t since = -1;
+  };
+  // The step that answers a query of `steps` at `nowMillis`, moving `progress` on.
+  static const JobStep& stepAt(const std::vector<JobStep>& steps, Progress& progress,
+                               int64_t nowMillis);
+
+  std::map<int64_t, Progress> progress_;  // file id -> its scripted job's progress
 };

@@ -25,6 +25,31 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
   EXPECT_TRUE(scenario.faults[1].forFile);
   EXPECT_EQ(scenario.faults[1].fileId, -3);
   EXPECT_EQ(scenario.jobDuration, 0);
+  EXPECT_FALSE(scenario.seeded);
+
+  // Faults by chance, by rhythm and with drawn delays; steps that last a time.
+  ASSERT_TRUE(parseScenario(R"({"seed": 42,
+      "jobs": {"5": [{"status": "processing", "seconds": 30}, "success"]},
+      "faults": [{"endpoint": "status", "request": 2, "every": 3, "action": "drop"},
+                 {"endpoint": "token", "request": 1, "probability": 0.25, "times": 4,
+                  "action": "delay", "delay": {"distribution": "lognormal", "medianMs": 300,
+                  "sigma": 0.5}},
+                 {"endpoint": "token", "request": 1, "action": "status", "status": 429,
+                  "body": "", "headers": {"Retry-After": "3"}}]})",
+                            scenario, error))
+      << error;
+  EXPECT_EQ(scenario.seed, 42u);
+  EXPECT_EQ(scenario.jobs[5][0].seconds, 30);
+  const FaultRule& everyThird = scenario.faults[0];
+  EXPECT_FALSE(everyThird.covers(3));
+  EXPECT_TRUE(everyThird.covers(4));
+  EXPECT_TRUE(everyThird.covers(1000000));  // with a rhythm it goes on
+  EXPECT_FALSE(everyThird.covers(1000001));
+  EXPECT_EQ(scenario.faults[1].probability, 0.25);
+  EXPECT_FALSE(scenario.faults[1].covers(5));
+  EXPECT_EQ(scenario.faults[1].delay.medianMs, 300);
+  EXPECT_EQ(scenario.faults[2].headers[0],
+            std::make_pair(std::string("Retry-After"), std::string("3")));
 
   const std::pair<const char*, const char*> mistakes[] = {
       {"[]", "a scenario must be one JSON object"},
@@ -34,7 +59,7 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
        "\"commits\": \"07\" is no file id, or one given twice"},
       {R"({"jobs": {"1": ["success", "failed"]}})",
        "\"jobs\" \"1\": step 2 must be \"processing\", \"success\" or {\"status\": \"failed\", "
-       "\"message\": TEXT}"},
+       "\"message\": TEXT}, or an object of a status with \"seconds\" (1 or more)"},
       {R"({"commits": {"1": {"code": 5, "message": ""}}})",
        "\"commits\" \"1\": needs {\"code\": TEXT, \"message\": TEXT}"},
       {R"({"faults": [{"endpoint": "token", "request": 1, "action": "status", "status": 204,
@@ -44,7 +69,23 @@ TEST(Scenario, ReadsEveryMemberAndNamesWhatIsWrong) {
       {R"({"faults": [{"endpoint": "token", "request": 1, "times": 0, "action": "drop"}]})",
        "\"faults\" 1: \"times\" must be 1 or more"},
       {R"({"faults": [{"endpoint": "token", "request": 1, "action": "delay"}]})",
-       "\"faults\" 1: \"delay\" needs \"ms\" (0 or more)"},
+       "\"faults\" 1: \"delay\" needs \"ms\" (0 or more) or \"delay\": {\"distribution\": "
+       "\"uniform\", \"lowerMs\", \"upperMs\"} or {\"distribution\": \"lognormal\", "
+       "\"medianMs\", \"sigma\" (0 to 10)}"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "action": "delay", "ms": 1,
+          "delay": {"distribution": "uniform", "lowerMs": 1, "upperMs": 2}}]})",
+       "\"faults\" 1: \"delay\" needs \"ms\" (0 or more) or \"delay\": {\"distribution\": "
+       "\"uniform\", \"lowerMs\", \"upperMs\"} or {\"distribution\": \"lognormal\", "
+       "\"medianMs\", \"sigma\" (0 to 10)}"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "probability": 1.5, "action": "drop"}]})",
+       "\"faults\" 1: \"probability\" must be a number from 0 to 1"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "every": 0, "action": "drop"}]})",
+       "\"faults\" 1: \"every\" must be 1 or more"},
+      {R"({"faults": [{"endpoint": "token", "request": 1, "action": "status", "status": 503,
+          "body": "", "headers": {"Content-Length": "3"}}]})",
+       "\"faults\" 1: \"headers\" must be an object of header names to one-line texts, without "
+       "the lines the emulator sets itself"},
+      {R"({"seed": -1})", "\"seed\" must be a whole number from 0 to 9223372036854775807"},
       {R"({"faults": [7]})", "\"faults\" 1: must be an object"},
       {R"({"faults": [{"endpoint": "token", "fileId": "1", "request": 1, "action": "drop"}]})",
        "\"faults\" 1: \"fileId\" must be a file id as text, for translate or status"},

@@ -43,22 +43,16 @@ class TlsServer {
   TestServer& operator*() { return *server_; }
   TestServer* operator->() { return server_.get(); }
 
-  // The server's reason for closing each connection, once every accepted one has closed.
-  std::vector<std::string> closeReasons() {
-    std::vector<std::string> reasons;
+  // How the server ended each connection, once every accepted one has closed.
+  std::vector<ConnectionEnd> closings() {
+    std::vector<ConnectionEnd> ends;
     waitUntil(
         [&] {
-          reasons.clear();
-          for (const std::string& line : server_->log()) {
-            const size_t open = line.find(" (");
-            if (line.find(" closed after ") != std::string::npos && open != std::string::npos) {
-              reasons.push_back(line.substr(open + 2, line.size() - open - 3));
-            }
-          }
-          return reasons.size() >= server_->connectionCount();
+          ends = server_->closings();
+          return ends.size() >= server_->connectionCount();
         },
         std::chrono::seconds(5), std::chrono::milliseconds(50));
-    return reasons;
+    return ends;
   }
 
  private:
@@ -70,11 +64,12 @@ class TlsServer {
 // request, and none of its secrets, crossed the wire: a request sent in the clear would
 // have ended the handshake as not being TLS instead.
 void expectRefusedWithoutPlainText(TlsServer& server) {
-  std::vector<std::string> reasons = server.closeReasons();
-  ASSERT_FALSE(reasons.empty());
-  ASSERT_EQ(reasons.size(), server->connectionCount());
-  for (size_t i = 0; i < reasons.size(); ++i) {
-    EXPECT_EQ(reasons[i], "TLS handshake failed: tlsv1 alert unknown ca") << "connection " << i;
+  std::vector<ConnectionEnd> ends = server.closings();
+  ASSERT_FALSE(ends.empty());
+  ASSERT_EQ(ends.size(), server->connectionCount());
+  for (size_t i = 0; i < ends.size(); ++i) {
+    EXPECT_EQ(ends[i].kind, ConnectionEnd::Kind::kHandshakeFailed) << "connection " << i;
+    EXPECT_EQ(ends[i].note, "TLS handshake failed: tlsv1 alert unknown ca") << "connection " << i;
   }
   EXPECT_TRUE(server->requests().empty());
 }

@@ -6,6 +6,7 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -33,6 +34,7 @@ const char kOrg[] = "org-e2e";
 struct Reply {
   int status = 0;
   std::string body;
+  std::string head;  // the status line and header lines
 };
 
 // One request to the emulator through the client's own transport, with `headers` and, when
@@ -45,9 +47,9 @@ Reply call(const EmulatorProcess& emulator, const std::string& method, const std
   HttpAnswer answer;
   std::string reason;
   if (!performRequest(request, answer, reason) || answer.headerText.size() < 12) {
-    return {0, "no answer"};
+    return {0, "no answer", ""};
   }
-  return {std::atoi(answer.headerText.c_str() + 9), answer.body};
+  return {std::atoi(answer.headerText.c_str() + 9), answer.body, answer.headerText};
 }
 
 class EmulatorE2E : public ::testing::Test {
@@ -317,9 +319,12 @@ TEST_F(EmulatorE2E, AScenarioScriptsJobsCommitsAndFaults) {
 }
 
 // What a gateway-mode run sent, as the journal keeps it: header lines in the order they came,
-// and no secret.
+// and no secret, which comes from the environment here.
 TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
-  EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions());
+  std::vector<std::string> options = gatewayOptions();
+  options.erase(options.begin() + 2, options.begin() + 4);  // --app-secret kSecret
+  EmulatorProcess emulator(MARLUNE_EMULATOR, options,
+                           {std::string("MARLUNE_EMULATOR_APP_SECRET=") + kSecret});
   runClient(writeConfig(emulator, "translate", 16, true));
   EXPECT_EQ(result(), expected("success", "translate job accepted for file 16", 16));
   rapidjson::Document journal = journalOf(emulator);
@@ -354,6 +359,73 @@ TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
   EXPECT_EQ(text.find("gw-"), std::string::npos);
 }
 
+// The oldest entries go once the journal's bytes are used up, and a read says how many went;
+// a journal larger than one piece comes in chunks, and a page reads on from where one ended.
+TEST_F(EmulatorE2E, TheJournalStaysWithinItsBytesAndReadsInPages) {
+  EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--journal-bytes", "300000"}));
+  const int kRequests = 30;
+  for (int i = 0; i < kRequests; ++i) {
+    call(emulator, "PUT", "/v2/translate", {}, std::string(20000, 'b'));
+  }
+  Reply all = call(emulator, "GET", "/__emulator/requests");
+  rapidjson::Document journal;
+  ASSERT_FALSE(journal.Parse(all.body.c_str()).HasParseError());
+  const unsigned kept = journal.Size();
+  EXPECT_GE(kept, 10u);
+  EXPECT_LE(kept, 15u);
+  EXPECT_NE(all.head.find("X-Journal-Dropped: " + std::to_string(kRequests - kept) + "\r\n"),
+            std::string::npos)
+      << all.head;
+  EXPECT_NE(all.head.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << all.head;
+
+  Reply page = call(emulator, "GET", "/__emulator/requests?since=1&limit=2&method=PUT");
+  rapidjson::Document doc;
+  ASSERT_FALSE(doc.Parse(page.body.c_str()).HasParseError()) << page.body;
+  ASSERT_EQ(doc["entries"].Size(), 2u);
+  EXPECT_EQ(doc["entries"][0]["number"].GetUint64(), kRequests - kept + 1);
+  EXPECT_EQ(doc["next"].GetUint64(), kRequests - kept + 3);
+  EXPECT_EQ(doc["dropped"].GetUint64(), kRequests - kept);
+  EXPECT_EQ(call(emulator, "GET", "/__emulator/requests?limit=x").status, 400);
+}
+
+// A fault by chance with a seed: two emulators given the same scenario answer the same
+// requests alike, and the journal notes each fault; another seed answers otherwise.
+TEST_F(EmulatorE2E, ASeededFaultByChanceRepeats) {
+  const std::string scenario = R"({"seed": SEED, "jobs": {"31": ["success"]}, "faults": [
+      {"endpoint": "status", "request": 1, "probability": 0.4, "action": "status",
+       "status": 503, "body": "{\"code\":503,\"message\":\"busy\"}",
+       "headers": {"Retry-After": "1"}}]})";
+  auto answersWithSeed = [&](const std::string& seed, std::string* journal) {
+    std::string text = scenario;
+    writeFile(dir + "/seeded.json", text.replace(text.find("SEED"), 4, seed));
+    EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--scenario", dir + "/seeded.json"}));
+    const std::string credential = base64Encode(std::string(kKey) + ":" + kSecret);
+    rapidjson::Document token;
+    token.Parse(call(emulator, "POST", "/oauth2/token", {"Authorization: Basic " + credential})
+                    .body.c_str());
+    const std::string bearer =
+        std::string("Authorization: Bearer ") + token["data"]["token"].GetString();
+    std::string answers;
+    for (int i = 0; i < 30; ++i) {
+      const Reply reply = call(emulator, "GET", "/translate?fileId=31", {bearer});
+      answers += reply.status == 503 ? 'b' : '.';
+      if (reply.status == 503) {
+        EXPECT_NE(reply.head.find("\r\nRetry-After: 1\r\n"), std::string::npos) << reply.head;
+      }
+    }
+    if (journal != nullptr) *journal = journalText(emulator);
+    return answers;
+  };
+  std::string journal;
+  const std::string first = answersWithSeed("2026", &journal);
+  EXPECT_NE(first.find('b'), std::string::npos) << first;
+  EXPECT_NE(first.find('.'), std::string::npos) << first;
+  EXPECT_EQ(answersWithSeed("2026", nullptr), first);
+  EXPECT_NE(answersWithSeed("2027", nullptr), first);
+  EXPECT_EQ(countOf(journal, "\"note\":\"fault: status 503 (chance 0.4)\""),
+            static_cast<size_t>(std::count(first.begin(), first.end(), 'b')));
+}
+
 // A scenario is replaced only by a valid one, and a reset starts its counts again.
 TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
   writeFile(dir + "/bad.json", R"({"faults": [{"endpoint": "status", "request": 0}]})");
@@ -384,8 +456,8 @@ TEST_F(EmulatorE2E, AScenarioIsReplacedAndTheStateReset) {
   EXPECT_EQ(journalOf(emulator).Size(), 2u);  // its token and its status query
 }
 
-// The command line: one line for a mistake, the version, and a warning for an address that
-// other machines reach.
+// The command line: one line for a mistake, the version, why it cannot listen, and a warning
+// for an address that other machines reach.
 TEST_F(EmulatorE2E, TheCommandLineSaysWhatItDoes) {
   ProcessResult wrong = runProcess({MARLUNE_EMULATOR, "--port", "x"});
   EXPECT_EQ(wrong.exitStatus, 2);
@@ -393,6 +465,15 @@ TEST_F(EmulatorE2E, TheCommandLineSaysWhatItDoes) {
   ProcessResult version = runProcess({MARLUNE_EMULATOR, "--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out.rfind("marluneEmulator 1.0.0", 0), 0u) << version.out;
+
+  // Why it cannot listen goes to standard error, also when the log goes to a file.
+  EmulatorProcess first(MARLUNE_EMULATOR, {});
+  const std::string port = std::to_string(first.port());
+  ProcessResult taken = runProcess({MARLUNE_EMULATOR, "--port", port, "--log", dir + "/taken.log"});
+  EXPECT_EQ(taken.exitStatus, 1);
+  const std::string cannot = "marluneEmulator: cannot listen on 127.0.0.1:" + port + ": ";
+  EXPECT_EQ(taken.err.rfind(cannot, 0), 0u) << taken.err;
+  EXPECT_GT(taken.err.size(), cannot.size() + 1) << taken.err;
 
   EmulatorProcess open(MARLUNE_EMULATOR, {"--host", "0.0.0.0"});
   ASSERT_NE(open.port(), 0);

@@ -12,16 +12,20 @@
 namespace testing_support {
 
 // A running marluneEmulator in UTC with a free port and its log in its own directory;
-// stopped as by SIGTERM when the object ends.
+// stopped as by SIGTERM when the object ends. `variables` ("NAME=value") join its environment.
 class EmulatorProcess {
  public:
-  EmulatorProcess(const std::string& binary, std::vector<std::string> options)
+  EmulatorProcess(const std::string& binary, std::vector<std::string> options,
+                  const std::vector<std::string>& variables = {})
       : dir_(makeTempDir()) {
     std::vector<std::string> args = {binary, "--port", "0", "--log", logPath()};
     args.insert(args.end(), options.begin(), options.end());
     ProcessOptions how;
     how.stderrPath = dir_ + "/stderr";
     how.environment = withVariable(defaultEnvironment(), "TZ=UTC");
+    for (const std::string& variable : variables) {
+      how.environment = withVariable(how.environment, variable);
+    }
     process_ = std::make_unique<ChildProcess>(args, how);
     port_ = readPort();
   }
@@ -42,6 +46,7 @@ class EmulatorProcess {
   }
 
   int port() const { return port_; }
+  long pid() const { return process_->id(); }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
   std::string logPath() const { return dir_ + "/emulator.log"; }
   std::string log() const { return readFile(logPath()); }

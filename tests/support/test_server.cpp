@@ -55,10 +55,15 @@ TestServer::TestServer(const TestServerOptions& options) : tls_(!options.tlsCert
   HttpServer::Settings settings;
   settings.keepAlive = std::chrono::milliseconds(options.keepIdleMs);
   settings.tls = tlsContext_.get();
+  settings.onClose = [this](uint64_t, const ConnectionEnd& end) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closings_.push_back(end);
+  };
   server_ = std::make_unique<HttpServer>(
       [this](const RecordedRequest& request, const Arrival&) { return answer(request); }, settings,
       log_);
-  port_ = server_->bind("127.0.0.1", 0);
+  std::string reason;
+  port_ = server_->bind("127.0.0.1", 0, reason);
   thread_ = std::thread([this] { server_->listen(); });
 }
 
@@ -94,6 +99,11 @@ void TestServer::onAlways(const std::string& method, const std::string& path,
 std::vector<RecordedRequest> TestServer::requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
+}
+
+std::vector<ConnectionEnd> TestServer::closings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closings_;
 }
 
 std::vector<RecordedRequest> TestServer::requestsTo(const std::string& path) const {

@@ -89,9 +89,8 @@ class TestServer {
   // Requests whose path is `path`.
   std::vector<RecordedRequest> requestsTo(const std::string& path) const;
   size_t connectionCount() const { return server_->connectionsAccepted(); }
-  // The server's log lines so far, one for each connection opened and closed, such as
-  // "connection 1 closed after 0 requests (TLS handshake failed: ...)".
-  std::vector<std::string> log() { return log_.keptLines(); }
+  // How each connection that closed so far ended, in the order they closed.
+  std::vector<ConnectionEnd> closings() const;
 
  private:
   EmulatorResponse answer(const RecordedRequest& request);
@@ -104,6 +103,7 @@ class TestServer {
   mutable std::mutex mutex_;
   std::map<std::string, Handler> handlers_;
   std::vector<RecordedRequest> requests_;
+  std::vector<ConnectionEnd> closings_;
   std::thread thread_;
 };
 
