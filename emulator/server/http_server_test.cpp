@@ -22,6 +22,7 @@
 #include "server/tls_context.h"
 #include "support/file_util.h"
 #include "support/test_certificates.h"
+#include "support/wait.h"
 
 using namespace testing_support;
 namespace asio = boost::asio;
@@ -408,9 +409,8 @@ TEST_F(HttpServerTest, HttpsOverTls12And13ResumesSessionsAndRefusesUnusableFiles
     }
   }
   // The last close may reach the server after a stop would.
-  for (int i = 0; i < 50 && endedAs(ConnectionEnd::Kind::kClosedByClient) < 4; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  waitUntil([&] { return endedAs(ConnectionEnd::Kind::kClosedByClient) >= 4; },
+            std::chrono::seconds(5), std::chrono::milliseconds(100));
   stop();
   EXPECT_EQ(logCount(" opened (TLS)"), 4u);
   EXPECT_EQ(endedAs(ConnectionEnd::Kind::kClosedByClient), 4u);

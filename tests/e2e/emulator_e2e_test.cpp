@@ -17,6 +17,7 @@
 #include "support/emulator_process.h"
 #include "support/fake_clock.h"
 #include "support/file_util.h"
+#include "support/job_config.h"
 #include "support/process.h"
 #include "support/time_zone.h"
 #include "transport/http_exchange.h"
@@ -57,19 +58,15 @@ class EmulatorE2E : public ::testing::Test {
   // The client reads "expireTime" as local standard time: both processes run in UTC.
   static void SetUpTestSuite() { setTimeZone("UTC"); }
 
-  // A configuration for `cmdtype` against `emulator`; gateway mode adds tenant,
-  // organisation and account URL. `extra` is spliced in as further members.
+  // The path of a configuration for `cmdtype` against `emulator`, waiting `overtime` seconds at
+  // the most; gateway mode adds tenant, organisation and account URL.
   std::string writeConfig(const EmulatorProcess& emulator, const std::string& cmdtype,
-                          int64_t fileId, bool gateway, const std::string& extra = "") {
-    std::string config = R"({"cmdtype":")" + cmdtype + R"(","rooturl":")" + emulator.url() +
-                         R"(","appkey":")" + kKey + R"(","appsecret":")" + kSecret + R"(",)";
-    if (gateway) {
-      config += R"("accounturl":")" + emulator.url() + R"(","tenantid":")" + kTenant +
-                R"(","orgid":")" + kOrg + R"(",)";
-    }
-    config += extra;
-    config += R"("requestbody":{"source":{"fileId":)" + std::to_string(fileId) +
-              R"(},"targetLanguage":"de"},"output":")" + dir + R"(/result.json"})";
+                          int64_t fileId, bool gateway, int64_t overtime = 3600) {
+    JobConfig config(cmdtype, emulator.url(), dir + "/result.json");
+    config.set("appkey", kKey).set("appsecret", kSecret).set("overtime", overtime);
+    if (gateway) config.gateway(emulator.url(), kTenant, kOrg);
+    config.setJson("requestbody", R"({"source":{"fileId":)" + std::to_string(fileId) +
+                                      R"(},"targetLanguage":"de"})");
     std::string path = dir + "/" + cmdtype + ".json";
     writeFile(path, config);
     return path;
@@ -203,8 +200,7 @@ TEST_F(EmulatorE2E, AFailingJobAndOvertime) {
   }
   {
     EmulatorProcess emulator(MARLUNE_EMULATOR, gatewayOptions({"--job-duration", "60"}));
-    ProcessResult run =
-        runClient(writeConfig(emulator, "translatewaitfor", 402, true, R"("overtime":3,)"));
+    ProcessResult run = runClient(writeConfig(emulator, "translatewaitfor", 402, true, 3));
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(result(), expected("failed", "overtime!", 402));
   }
