@@ -82,7 +82,7 @@ void EmulatorService::applyScenario(const Scenario& scenario) {
 void EmulatorService::resetState() {
   faults_.restart();
   journal_.clear();
-  endpoints_.reset();
+  endpoints_.forgetAll();
   dropsLeft_ = options_.dropConnections;
   errorsLeft_ = options_.errorAnswers;
 }

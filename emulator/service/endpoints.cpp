@@ -30,7 +30,7 @@ void Endpoints::follow(const Scenario& scenario, int64_t tokenLifetime, int64_t 
   jobs_.follow(scenario.jobs, jobDuration);
 }
 
-void Endpoints::reset() {
+void Endpoints::forgetAll() {
   verifier_ = GatewayVerifier(options_.appKey, options_.appSecret, options_.tenant);
   serviceTokens_.clear();
   gatewayTokens_.clear();

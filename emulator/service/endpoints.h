@@ -30,7 +30,7 @@ class Endpoints {
   void follow(const Scenario& scenario, int64_t tokenLifetime, int64_t jobDuration);
 
   // Forgets every token, job, used nonce and counted query.
-  void reset();
+  void forgetAll();
 
   // The answer at `now` (milliseconds) to `request`, whose path has `route` and which names
   // `file`: a wrong method, a failed gateway check, or what the endpoint says.
