@@ -47,6 +47,9 @@ bool isWritableDirectory(const std::string& path);
 // directories: always `dir`.
 std::string ownFolderIn(const std::string& dir);
 
+// This process's id, as the system gives it (glog puts it into its log files' names).
+long processId();
+
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
 int64_t nowTicks();
 const int64_t kTicksPerSecond = 10000000;

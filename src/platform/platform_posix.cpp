@@ -100,6 +100,8 @@ bool isWritableDirectory(const std::string& path) {
   return faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+long processId() { return static_cast<long>(getpid()); }
+
 int64_t systemNowTicks() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);

@@ -90,6 +90,8 @@ bool pathExists(const std::string& path) { return _access(path.c_str(), 0) == 0;
 
 void makeDirectory(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
 
+long processId() { return static_cast<long>(GetCurrentProcessId()); }
+
 // The read-only attribute says little about a directory here; a file made and dropped at
 // once tells whether this process may create files in it.
 bool isWritableDirectory(const std::string& path) {

@@ -22,7 +22,8 @@ bool parseCommandLine(int argc, char** argv);
 // Points the log files into `logDir`, or into the user's own directory in it where every user
 // may write to it (platform::ownFolderIn), makes the run's log file and prints " log dir is
 // <base>". When the directory or the file cannot be made or written, says so in one line on
-// standard error and logs to standard error only. Either way no per-severity copies (WARNING,
+// standard error and logs to standard error only; so too when the file's header does not
+// reach it whole, as on a full file system. Either way no per-severity copies (WARNING,
 // ERROR, FATAL files) are written.
 void initLogging(const std::string& logDir);
 
