@@ -74,9 +74,40 @@ std::string directoryOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-// The "logs" directory beside the running program (symbolic links resolved).
+// The directory of the running program (symbolic links resolved), separator at its end.
+std::string programDirectory(int argc, char** argv) {
+  return directoryOf(platform::programPath(argc > 0 ? argv[0] : ""));
+}
+
+// True for the directory the package and cmake --install put the program in,
+// <prefix>/lib/marlune-translate.
+bool isInstalledIn(const std::string& programDir) {
+  const std::string separator = platform::kPathSeparator;
+  const std::string tail = separator + "lib" + separator + "marlune-translate" + separator;
+  return programDir.size() >= tail.size() &&
+         programDir.compare(programDir.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The log directory's place in the user's state folder.
+std::string stateLogFolder() {
+  return std::string("marlune-translate") + platform::kPathSeparator + "logs";
+}
+
+// An installed program's users each keep their logs in their own state folder; any other
+// copy (a checkout's build, the Windows ZIP) keeps them in "logs" beside itself.
 std::string logDirectory(int argc, char** argv) {
-  return directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
+  const std::string programDir = programDirectory(argc, argv);
+  return isInstalledIn(programDir) ? platform::userStateFolder(stateLogFolder())
+                                   : programDir + "logs";
+}
+
+// Makes the log directory where missing; false when an installed program's cannot be had.
+bool makeLogDirectory(int argc, char** argv, const std::string& logDir) {
+  if (isInstalledIn(programDirectory(argc, argv))) {
+    return platform::makeUserStateFolder(stateLogFolder());
+  }
+  if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
+  return true;
 }
 
 // The base of the log file glog has open, once startLogFile made one.
@@ -178,9 +209,12 @@ bool parseCommandLine(int argc, char** argv) {
     std::cout << argv[i] << std::endl;
     takeArgument(options, argv[i]);
   }
-  std::string logDir = logDirectory(argc, argv);
-  if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
-  initLogging(logDir);
+  const std::string logDir = logDirectory(argc, argv);
+  if (makeLogDirectory(argc, argv, logDir)) {
+    initLogging(logDir);
+  } else {
+    logToStandardErrorOnly(logDir);
+  }
   return !options[kConfigOption].empty();
 }
 
