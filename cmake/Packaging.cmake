@@ -72,6 +72,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
+# examples/integration-test.sh checks result files and the emulator's journal with them.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "curl, jq")
 # Purging removes the shared log directory that earlier versions made; removing keeps it.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
