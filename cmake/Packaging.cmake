@@ -12,9 +12,9 @@ set(MARLUNE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/marlune-translate)
 
 install(TARGETS marluneTranslate RUNTIME DESTINATION ${MARLUNE_PROGRAM_DIR})
 install(TARGETS marluneEmulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The integration test stays executable.
+# The integration test stays executable; the one for Windows' cmd is the ZIP's alone.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${MARLUNE_DOC_DIR}/examples
-        USE_SOURCE_PERMISSIONS)
+        USE_SOURCE_PERMISSIONS PATTERN "*.cmd" EXCLUDE)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${MARLUNE_DOC_DIR})
 
 # Symbolic links are made at install time: file(INSTALL) cannot copy one that dangles.
