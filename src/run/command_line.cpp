@@ -125,11 +125,13 @@ std::string logFileName(const std::string& base, std::time_t time) {
 }
 
 // The bytes glog wrote into the file at `path`, which on Windows it opens in text mode: each
-// line end it wrote is stored there as CR LF.
+// line end it wrote is stored there as CR LF. 0 for a file it cannot have just begun, larger
+// than its header can be.
 size_t bytesWrittenTo(const std::string& path) {
+  const size_t kLargestHeader = 65536;
   std::string text;
   std::string reason;
-  if (!platform::readTextFile(path, text, reason)) return 0;
+  if (!platform::readTextFile(path, text, reason, kLargestHeader)) return 0;
 #ifdef _WIN32
   size_t lineEnds = 0;
   for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
