@@ -185,7 +185,8 @@ TEST(RunControl, AnInstalledClientLogsIntoItsUsersStateFolder) {
   std::filesystem::create_directories(std::filesystem::u8path(programDir));
   const std::string client = copyOfTheClient(programDir);
   std::filesystem::create_directory(std::filesystem::u8path(dir + "/home"));
-  writeFile(dir + "/job.json", JobConfig("none", "r", dir + "/result.json").remove("requestbody"));
+  writeFile(dir + "/job.json",
+            JobConfig("none", "http://127.0.0.1:9", dir + "/result.json").remove("requestbody"));
 #ifdef _WIN32
   const std::string home = "LOCALAPPDATA=", logs = "\\marlune-translate\\logs\\";
 #else
