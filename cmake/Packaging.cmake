@@ -3,16 +3,18 @@
 # CMakeLists.txt, once every target exists.
 include(GNUInstallDirs)
 
-# The program lives in its own directory, where it looks for "logs" beside itself; the
-# command in bin is a link to it. A literal "lib": the multiarch libdir would hide it.
+# The program lives in its own directory; run from there it logs into each user's own state
+# folder (~/.local/state/marlune-translate/logs) instead of beside itself. The command in bin
+# is a link to it. A literal "lib": the multiarch libdir would hide it, and the program looks
+# for <prefix>/lib/marlune-translate.
 set(MARLUNE_PROGRAM_DIR lib/marlune-translate)
 set(MARLUNE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/marlune-translate)
 
 install(TARGETS marluneTranslate RUNTIME DESTINATION ${MARLUNE_PROGRAM_DIR})
 install(TARGETS marluneEmulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The integration test stays executable.
+# The integration test stays executable; the one for Windows' cmd is the ZIP's alone.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${MARLUNE_DOC_DIR}/examples
-        USE_SOURCE_PERMISSIONS)
+        USE_SOURCE_PERMISSIONS PATTERN "*.cmd" EXCLUDE)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${MARLUNE_DOC_DIR})
 
 # Symbolic links are made at install time: file(INSTALL) cannot copy one that dangles.
@@ -32,13 +34,8 @@ marlune_install_link(${MARLUNE_BIN_TO_PROGRAM} ${CMAKE_INSTALL_BINDIR}/marluneTr
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/man ${CMAKE_BINARY_DIR}/man)
 
-# Only in the package: the shared log directory (made by the postinst script) and its
-# clean-up, and the Debian changelog.
-set(MARLUNE_LOG_DIR /var/log/marlune-translate)
+# Only in the package: the Debian changelog.
 set(MARLUNE_DEB_ONLY COMPONENT deb EXCLUDE_FROM_ALL)
-marlune_install_link(${MARLUNE_LOG_DIR} ${MARLUNE_PROGRAM_DIR}/logs ${MARLUNE_DEB_ONLY})
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/marlune-translate.tmpfiles
-        DESTINATION lib/tmpfiles.d RENAME marlune-translate.conf ${MARLUNE_DEB_ONLY})
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
                    COMMAND gzip -9 -n -c ${CMAKE_SOURCE_DIR}/packaging/changelog
@@ -60,7 +57,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "already uploaded to the service and/or waits for the job to end, optionally\n"
   "signing every request for the service's API gateway. Callers give it a JSON\n"
   "configuration and read the outcome from a small JSON result file and the exit\n"
-  "status. Every user's log files go to /var/log/marlune-translate.\n"
+  "status. Each user's log files go to a folder of their own,\n"
+  "~/.local/state/marlune-translate/logs.\n"
   "\n"
   "The package also holds marluneEmulator, a local stand-in for the service and\n"
   "its gateway, for testing an integration without the cloud.")
@@ -74,7 +72,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ca-certificates)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst
-                                       ${CMAKE_SOURCE_DIR}/packaging/postrm)
+# examples/integration-test.sh checks result files and the emulator's journal with them.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "curl, jq")
+# Purging removes the shared log directory that earlier versions made; removing keeps it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

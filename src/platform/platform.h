@@ -57,6 +57,22 @@ bool isWritableDirectory(const std::string& path);
 // directories: always `dir`.
 std::string ownFolderIn(const std::string& dir);
 
+// Where this user's folder `relative` (folders joined by kPathSeparator) lies in their state
+// folder: $XDG_STATE_HOME when that is an absolute path, else $HOME/.local/state; on Windows
+// %LOCALAPPDATA%. A variable that is unset or not an absolute path stands there by its name
+// ("$HOME/.local/state/..."). Makes nothing.
+std::string userStateFolder(const std::string& relative);
+
+// Makes userStateFolder(relative) where missing, each folder made with mode 0700 (but never
+// $HOME itself). False when there is no such home, when the state folder is not a directory
+// of this user's, or when a folder of `relative` is not (links not followed). On Windows the
+// folders take the rights of %LOCALAPPDATA%, which is the user's alone, and a folder of
+// `relative` must be a directory that is no link or junction.
+bool makeUserStateFolder(const std::string& relative);
+
+// This process's id, as the system gives it (glog puts it into its log files' names).
+long processId();
+
 // Wall clock: 100-nanosecond ticks since 1970-01-01 00:00:00 UTC.
 int64_t nowTicks();
 const int64_t kTicksPerSecond = 10000000;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <uuid/uuid.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -73,6 +74,32 @@ bool convert(const char* from, const char* to, const std::string& in, std::strin
   return true;
 }
 
+// The value of the environment variable `name` when it is an absolute path, without the
+// slashes at its end; empty otherwise.
+std::string absolutePathIn(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] != '/') return std::string();
+  std::string path(value);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// This user's state folder, empty without one; in `root` the folder that must exist already
+// for it to be made: $HOME, or "/" for XDG_STATE_HOME.
+std::string stateHome(std::string& root) {
+  const std::string xdg = absolutePathIn("XDG_STATE_HOME");
+  if (!xdg.empty()) {
+    root = "/";
+    return xdg;
+  }
+  root = absolutePathIn("HOME");
+  return root.empty() ? std::string() : root + "/.local/state";
+}
+
+bool isOwnDirectory(const struct stat& info) {
+  return S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+}
+
 }  // namespace
 
 // File names on this system are UTF-8: a name held in the local code page is converted
@@ -99,6 +126,34 @@ bool isWritableDirectory(const std::string& path) {
   if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
   return faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
+
+std::string userStateFolder(const std::string& relative) {
+  std::string root;
+  const std::string home = stateHome(root);
+  return (home.empty() ? std::string("$HOME/.local/state") : home) + "/" + relative;
+}
+
+bool makeUserStateFolder(const std::string& relative) {
+  std::string root;
+  const std::string home = stateHome(root);
+  struct stat info;
+  if (home.empty() || stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  const std::string folder = home + "/" + relative;
+  // mkdir fails, harmlessly, where a folder exists.
+  for (size_t end = folder.find('/', root.size());; end = folder.find('/', end + 1)) {
+    mkdir(folder.substr(0, end).c_str(), 0700);
+    if (end == std::string::npos) break;
+  }
+  if (stat(home.c_str(), &info) != 0 || !isOwnDirectory(info)) return false;
+  size_t end = home.size();
+  do {
+    end = folder.find('/', end + 1);
+    if (lstat(folder.substr(0, end).c_str(), &info) != 0 || !isOwnDirectory(info)) return false;
+  } while (end != std::string::npos);
+  return true;
+}
+
+long processId() { return static_cast<long>(getpid()); }
 
 int64_t systemNowTicks() {
   struct timespec now;

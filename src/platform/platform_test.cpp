@@ -1,10 +1,11 @@
-// The platform layer: plain ASCII through the code page, the requests to end the process, and
-// each user's own directory in a shared one.
+// The platform layer: plain ASCII through the code page, the requests to end the process,
+// each user's own directory in a shared one and their own state folder.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -175,6 +176,41 @@ TEST(OwnFolderIn, ASharedStickyDirectoryGivesEachUserADirectoryOfTheirOwn) {
   ASSERT_EQ(asOtherUser([&own] { return mkdir(own.c_str(), 0777) == 0 ? 0 : 1; }), 0);
   EXPECT_EQ(platform::ownFolderIn(shared), "");
   removeTree(shared);
+#endif
+}
+
+// The state folder is $XDG_STATE_HOME when that is an absolute path, else $HOME/.local/state;
+// the folders made there are the user's alone, a link is no folder of theirs, and a missing
+// home is not made. (Neither variable usable: the end-to-end test of an installed client.)
+TEST(UserStateFolder, LiesInXdgStateHomeOrTheHomeAndIsTheUsersAlone) {
+#ifdef _WIN32
+  GTEST_SKIP() << "%LOCALAPPDATA% is tried by the end-to-end test of an installed client";
+#else
+  using namespace testing_support;
+  const std::string dir = makeTempDir();
+  const bool hadHome = std::getenv("HOME") != nullptr;
+  const std::string savedHome = hadHome ? std::getenv("HOME") : "";
+  ASSERT_EQ(setenv("HOME", (dir + "/home").c_str(), 1), 0);
+  ASSERT_EQ(setenv("XDG_STATE_HOME", "relative/state", 1), 0);
+  EXPECT_FALSE(platform::makeUserStateFolder("app/logs"));
+  EXPECT_EQ(listDir(dir), std::vector<std::string>());
+  ASSERT_EQ(mkdir((dir + "/home").c_str(), 0755), 0);
+  EXPECT_EQ(platform::userStateFolder("app/logs"), dir + "/home/.local/state/app/logs");
+  EXPECT_TRUE(platform::makeUserStateFolder("app/logs"));
+  for (const char* folder : {"/.local", "/.local/state", "/.local/state/app/logs"}) {
+    struct stat made {};
+    ASSERT_EQ(lstat((dir + "/home" + folder).c_str(), &made), 0) << folder;
+    EXPECT_EQ(made.st_mode & 07777, 0700u) << folder;
+  }
+  ASSERT_EQ(setenv("XDG_STATE_HOME", (dir + "/state/").c_str(), 1), 0);
+  EXPECT_EQ(platform::userStateFolder("app/logs"), dir + "/state/app/logs");
+  EXPECT_TRUE(platform::makeUserStateFolder("app/logs"));
+  ASSERT_EQ(rmdir((dir + "/state/app/logs").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/home").c_str(), (dir + "/state/app/logs").c_str()), 0);
+  EXPECT_FALSE(platform::makeUserStateFolder("app/logs"));
+  unsetenv("XDG_STATE_HOME");
+  if (hadHome) setenv("HOME", savedHome.c_str(), 1);
+  removeTree(dir);
 #endif
 }
 

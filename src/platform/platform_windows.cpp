@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -70,6 +71,24 @@ std::string systemMessage(DWORD code) {
                                 code, 0, text, sizeof(text), nullptr);
   while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
   return length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+}
+
+// %LOCALAPPDATA% when it is an absolute path ("C:\Users\..." or "\\server\..."), without the
+// separators at its end; empty otherwise.
+std::string localAppData() {
+  const char* value = std::getenv("LOCALAPPDATA");
+  std::string path = value != nullptr ? value : "";
+  const bool drive = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  if (!drive && path.rfind("\\\\", 0) != 0) return std::string();
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
+// A directory that is no link or junction.
+bool isPlainDirectory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 }  // namespace
@@ -171,6 +190,31 @@ bool isFileLocation(const std::string& localPath, std::string& reason) {
 bool pathExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 
 void makeDirectory(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
+
+std::string userStateFolder(const std::string& relative) {
+  const std::string home = localAppData();
+  return (home.empty() ? std::string("%LOCALAPPDATA%") : home) + "\\" + relative;
+}
+
+bool makeUserStateFolder(const std::string& relative) {
+  const std::string home = localAppData();
+  const DWORD attributes =
+      home.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(home.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
+  const std::string folder = home + "\\" + relative;
+  size_t end = home.size();
+  do {
+    end = folder.find('\\', end + 1);
+    const std::string path = folder.substr(0, end);
+    CreateDirectoryA(path.c_str(), nullptr);
+    if (!isPlainDirectory(path)) return false;
+  } while (end != std::string::npos);
+  return true;
+}
+
+long processId() { return static_cast<long>(GetCurrentProcessId()); }
 
 // The read-only attribute says little about a directory here; a file made and dropped at
 // once tells whether this process may create files in it.

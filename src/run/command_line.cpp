@@ -1,6 +1,7 @@
 // The command line and the log set-up.
 #include "run/command_line.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -73,9 +74,40 @@ std::string directoryOf(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-// The "logs" directory beside the running program (symbolic links resolved).
+// The directory of the running program (symbolic links resolved), separator at its end.
+std::string programDirectory(int argc, char** argv) {
+  return directoryOf(platform::programPath(argc > 0 ? argv[0] : ""));
+}
+
+// True for the directory the package and cmake --install put the program in,
+// <prefix>/lib/marlune-translate.
+bool isInstalledIn(const std::string& programDir) {
+  const std::string separator = platform::kPathSeparator;
+  const std::string tail = separator + "lib" + separator + "marlune-translate" + separator;
+  return programDir.size() >= tail.size() &&
+         programDir.compare(programDir.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The log directory's place in the user's state folder.
+std::string stateLogFolder() {
+  return std::string("marlune-translate") + platform::kPathSeparator + "logs";
+}
+
+// An installed program's users each keep their logs in their own state folder; any other
+// copy (a checkout's build, the Windows ZIP) keeps them in "logs" beside itself.
 std::string logDirectory(int argc, char** argv) {
-  return directoryOf(platform::programPath(argc > 0 ? argv[0] : "")) + "logs";
+  const std::string programDir = programDirectory(argc, argv);
+  return isInstalledIn(programDir) ? platform::userStateFolder(stateLogFolder())
+                                   : programDir + "logs";
+}
+
+// Makes the log directory where missing; false when an installed program's cannot be had.
+bool makeLogDirectory(int argc, char** argv, const std::string& logDir) {
+  if (isInstalledIn(programDirectory(argc, argv))) {
+    return platform::makeUserStateFolder(stateLogFolder());
+  }
+  if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
+  return true;
 }
 
 // The base of the log file glog has open, once startLogFile made one.
@@ -84,9 +116,37 @@ std::string& openLogBase() {
   return base;
 }
 
+// The name glog gives the file it makes for `base` at `time`: the local date and time and the
+// process id after the base.
+std::string logFileName(const std::string& base, std::time_t time) {
+  char stamp[32];
+  std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", std::localtime(&time));
+  return base + stamp + "." + std::to_string(platform::processId());
+}
+
+// The bytes glog wrote into the file at `path`, which on Windows it opens in text mode: each
+// line end it wrote is stored there as CR LF. 0 for a file it cannot have just begun, larger
+// than its header can be.
+size_t bytesWrittenTo(const std::string& path) {
+  const size_t kLargestHeader = 65536;
+  std::string text;
+  std::string reason;
+  if (!platform::readTextFile(path, text, reason, kLargestHeader)) return 0;
+#ifdef _WIN32
+  size_t lineEnds = 0;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
+    ++lineEnds;
+  }
+  return text.size() - lineEnds;
+#else
+  return text.size();
+#endif
+}
+
 // Points the log files at `base` and has glog make the run's file now, with the current time
-// and the process id in its name; false when it cannot, as when another user took that name.
-// glog's own complaint is held back: the caller says so in its own words.
+// and the process id in its name; false when it cannot, as when another user took that name,
+// or when the file's header did not reach it whole, as on a full file system (a file left so
+// is removed). glog's own complaint is held back: the caller says so in its own words.
 bool startLogFile(const std::string& base) {
   // Several users may share the directory: a run's log is its user's (and group's) to read.
   FLAGS_logfile_mode = 0640;
@@ -99,13 +159,29 @@ bool startLogFile(const std::string& base) {
   google::SetLogDestination(google::GLOG_INFO, base.c_str());
   google::base::Logger* file = google::base::GetLogger(google::GLOG_INFO);
   const auto before = file->LogSize();  // glog counts on across the files it closes
+  const std::time_t now = std::time(nullptr);
   {
     platform::MutedStandardError quiet;
-    file->Write(true, std::time(nullptr), "", 0);
+    file->Write(true, now, "", 0);  // the header alone, flushed
   }
-  if (file->LogSize() == before) return false;  // no file, so no header in it
+  const auto header = file->LogSize() - before;
+  if (header == 0) return false;  // no file, so no header in it
+  const std::string name = logFileName(base, now);
+  if (bytesWrittenTo(name) != header) {
+    google::SetLogDestination(google::GLOG_INFO, "");  // closes it
+    std::remove(name.c_str());
+    return false;
+  }
   openLogBase() = base;
   return true;
+}
+
+// Says in one line on standard error that no log file is written, and logs there only.
+void logToStandardErrorOnly(const std::string& dir) {
+  std::cerr << "marluneTranslate: cannot write log files in " << dir
+            << "; logging to standard error only" << std::endl;
+  google::LogToStderr();
+  openLogBase().clear();
 }
 
 }  // namespace
@@ -135,9 +211,12 @@ bool parseCommandLine(int argc, char** argv) {
     std::cout << argv[i] << std::endl;
     takeArgument(options, argv[i]);
   }
-  std::string logDir = logDirectory(argc, argv);
-  if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
-  initLogging(logDir);
+  const std::string logDir = logDirectory(argc, argv);
+  if (makeLogDirectory(argc, argv, logDir)) {
+    initLogging(logDir);
+  } else {
+    logToStandardErrorOnly(logDir);
+  }
   return !options[kConfigOption].empty();
 }
 
@@ -150,11 +229,7 @@ void initLogging(const std::string& logDir) {
   const std::string folder = platform::ownFolderIn(logDir);
   const std::string base = folder + platform::kPathSeparator + "marluneTranslate.log.";
   if (folder.empty() || !platform::isWritableDirectory(folder) || !startLogFile(base)) {
-    std::cerr << "marluneTranslate: cannot write log files in "
-              << (folder.empty() ? logDir : folder) << "; logging to standard error only"
-              << std::endl;
-    google::LogToStderr();
-    openLogBase().clear();
+    logToStandardErrorOnly(folder.empty() ? logDir : folder);
     return;
   }
   std::cout << " log dir is " << base << std::endl;

@@ -14,15 +14,18 @@ OptionMap& optionMap();
 // version on standard output and returns true; otherwise prints nothing and returns false.
 bool printRequestedInfo(int argc, char** argv);
 
-// Echoes each argument to standard output, takes "-cfg" and its value, creates the
-// "logs" directory beside the program and points the log at it. True when "-cfg" has a
-// non-empty value.
+// Echoes each argument to standard output, takes "-cfg" and its value and points the log at
+// the log directory, made where missing: for a program installed in
+// <prefix>/lib/marlune-translate the user's own marlune-translate/logs in their state folder
+// (platform::userStateFolder; without one, standard error only, as initLogging says),
+// otherwise "logs" beside the program. True when "-cfg" has a non-empty value.
 bool parseCommandLine(int argc, char** argv);
 
 // Points the log files into `logDir`, or into the user's own directory in it where every user
 // may write to it (platform::ownFolderIn), makes the run's log file and prints " log dir is
 // <base>". When the directory or the file cannot be made or written, says so in one line on
-// standard error and logs to standard error only. Either way no per-severity copies (WARNING,
+// standard error and logs to standard error only; so too when the file's header does not
+// reach it whole, as on a full file system. Either way no per-severity copies (WARNING,
 // ERROR, FATAL files) are written.
 void initLogging(const std::string& logDir);
 

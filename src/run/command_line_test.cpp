@@ -20,7 +20,10 @@
 #include <io.h>
 #include <process.h>
 #else
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -129,6 +132,36 @@ TEST(InitLogging, ALogFileThatCannotBeMadeGivesTheNoticeAlone) {
       "marluneTranslate: cannot write log files in " + dir + "; logging to standard error only\n");
   testing_support::removeTree(dir);
   testing_support::removeTree(errDir);
+}
+
+// On a full file system glog makes its file but cannot write into it; a file size limit fails
+// the writes the same way. The notice says so, and the file that holds no whole header goes.
+TEST(InitLogging, ALogFileThatTakesNotItsWholeHeaderGivesTheNotice) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the writes are made to fail by a file size limit, which Windows does not have";
+#else
+  const std::string dir = testing_support::makeTempDir();
+  struct rlimit before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  struct rlimit small = before;
+  small.rlim_cur = 20;  // a part of the header
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::ostringstream err;
+  std::streambuf* savedErr = std::cerr.rdbuf(err.rdbuf());
+  testing_support::CoutCapture capture;
+  initLogging(dir);
+  std::cerr.rdbuf(savedErr);
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(err.str(), "marluneTranslate: cannot write log files in " + dir +
+                           "; logging to standard error only\n");
+  for (const std::string& name : testing_support::listDir(dir)) {
+    EXPECT_EQ(name.find("marluneTranslate.log."), std::string::npos) << name;
+  }
+  testing_support::removeTree(dir);
+#endif
 }
 
 }  // namespace

@@ -218,6 +218,35 @@ TEST(RunControl, HelpAndVersionAnswerOnStandardOutputAndLogNothing) {
   EXPECT_EQ(run.out, "--help\n-v\n log dir is " + clientLogBase(client) + "\n");
 }
 
+// A client installed as the package and cmake --install install it, in
+// <prefix>/lib/marlune-translate, logs into its user's state folder, never beside itself;
+// without one, to standard error only.
+TEST(RunControl, AnInstalledClientLogsIntoItsUsersStateFolder) {
+  const std::string dir = makeTempDir();
+  const std::string programDir = dir + "/lib/marlune-translate";
+  std::filesystem::create_directories(std::filesystem::u8path(programDir));
+  const std::string client = copyOfTheClient(programDir);
+  std::filesystem::create_directory(std::filesystem::u8path(dir + "/home"));
+  writeFile(dir + "/job.json",
+            JobConfig("none", "http://127.0.0.1:9", dir + "/result.json").remove("requestbody"));
+#ifdef _WIN32
+  const std::string home = "LOCALAPPDATA=", logs = "\\marlune-translate\\logs\\";
+#else
+  const std::string home = "HOME=", logs = "/.local/state/marlune-translate/logs/";
+#endif
+  ProcessResult run = runProcess({client, "-cfg", dir + "/job.json"}, "", {home + dir + "/home"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "-cfg\n" + dir + "/job.json\n log dir is " + dir + "/home" + logs +
+                         "marluneTranslate.log.\n");
+  EXPECT_EQ(listDir(dir + "/home" + logs).size(), 1u);
+
+  ProcessResult homeless = runProcess({client, "-cfg", dir + "/job.json"}, "", {home});
+  EXPECT_EQ(homeless.exitStatus, 0);
+  EXPECT_EQ(countOf(homeless.err, "cannot write log files in "), 1u) << homeless.err;
+  EXPECT_EQ(listDir(programDir), std::vector<std::string>{clientName()});
+  removeTree(dir);
+}
+
 // The output path is UTF-8 in the configuration; the file gets the name written there, on
 // Windows whatever its ANSI code page, and the console's lines end as the system ends them.
 TEST(RunControl, AChineseResultPathGetsItsNameAndLinesEndAsTheSystemEndsThem) {
