@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "credentials/project_lookup.h"
@@ -57,6 +59,8 @@ const char* resembledKey(const std::string& name) {
   const char* best = nullptr;
   size_t bestDistance = 3;
   for (const ConfigKey& key : configKeys()) {
+    const size_t length = std::char_traits<char>::length(key.name);
+    if (name.size() > length + 2 || name.size() + 2 < length) continue;
     const size_t distance = keyDistance(name, key.name);
     if (distance < bestDistance) {
       best = key.name;
@@ -67,21 +71,23 @@ const char* resembledKey(const std::string& name) {
 }
 
 // One warning for each member of `doc` that is no configuration key, naming the key it most
-// resembles: a misspelt key would otherwise be ignored without a word.
+// resembles: a misspelt key would otherwise be ignored without a word. After the first few,
+// one line counts the rest.
 void warnOfUnknownKeys(const rapidjson::Value& doc) {
-  std::vector<std::string> warned;
+  const size_t kMostWarned = 10;
+  std::set<std::string> unknown;
   for (const auto& member : doc.GetObject()) {
     const std::string name(member.name.GetString(), member.name.GetStringLength());
-    if (findConfigKey(name) != nullptr ||
-        std::find(warned.begin(), warned.end(), name) != warned.end()) {
-      continue;
-    }
-    warned.push_back(name);
+    if (findConfigKey(name) != nullptr || !unknown.insert(name).second) continue;
+    if (unknown.size() > kMostWarned) continue;
     const char* resembled = resembledKey(name);
     MLOG(WARNING, kConfigWarning) << "unknown key " << loggableText(name, 200)
                                   << (resembled != nullptr
                                           ? std::string(" (did you mean ") + resembled + "?)"
                                           : std::string());
+  }
+  if (unknown.size() > kMostWarned) {
+    MLOG(WARNING, kConfigWarning) << "and " << unknown.size() - kMostWarned << " more unknown keys";
   }
 }
 

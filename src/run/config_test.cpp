@@ -162,6 +162,13 @@ TEST_F(LoadConfig, UnknownKeysAndOddOvertimesAreWarnedOf) {
     if (line.severity == google::GLOG_WARNING) warnings.push_back(line.text);
   }
   EXPECT_EQ(warnings, expected);
+  // However many there are, the first ten are named and the rest counted.
+  std::string many = kMinimal;
+  for (int i = 0; i < 100000; ++i) many += ",\"key" + std::to_string(i) + "\":" + std::to_string(i);
+  LogCapture all;
+  ASSERT_TRUE(load(many));
+  EXPECT_EQ(all.count("unknown key key"), 10u);
+  EXPECT_EQ(all.count("and 99990 more unknown keys"), 1u);
   for (const char* overtime : {"\"5\"", "-5", "1e300", "null"}) {
     LogCapture again;
     ASSERT_TRUE(load(std::string(kMinimal) + ",\"overtime\":" + overtime));
