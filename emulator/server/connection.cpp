@@ -158,7 +158,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
   size_t headEnd;
   while ((headEnd = input_.find("\r\n\r\n")) == std::string::npos) {
     if (input_.size() > kMaxHeadBytes) co_return co_await refuse();
-    const error_code error = co_await readSome(kHeadReadBytes, true);
+    const error_code error = co_await readSome(kHeadReadBytes, 1);
     if (error == asio::error::no_buffer_space) co_return co_await refuse(true);
     if (error) {
       co_return endingOf(
@@ -192,7 +192,7 @@ asio::awaitable<Connection::Ending> Connection::readRequest(RecordedRequest& req
         if (!ending.goesOn()) co_return ending;
       }
     }
-    error = co_await readSome(kReadBytes, !bodyHeld);
+    error = co_await readSome(kReadBytes, bodyHeld ? 0 : 2);
     if (error == asio::error::no_buffer_space) co_return co_await refuse(true);
     if (error) {
       co_return endingOf(
@@ -217,18 +217,16 @@ asio::awaitable<Connection::Ending> Connection::refuse(bool tooLarge) {
                                         " bytes of requests held at once: 413 sent"};
 }
 
-asio::awaitable<error_code> Connection::readSome(size_t most, bool held) {
+asio::awaitable<error_code> Connection::readSome(size_t most, size_t weight) {
   if (stopping_) co_return asio::error::operation_aborted;
-  if (held && !budget_.take(most)) co_return asio::error::no_buffer_space;
+  if (!budget_.take(most * weight)) co_return asio::error::no_buffer_space;
   const size_t had = input_.size();
   input_.resize(had + most);
   const auto [error, count] = co_await stream_->readSome(asio::buffer(&input_[had], most));
   const size_t got = error ? 0 : count;
   input_.resize(had + got);
-  if (held) {
-    budget_.give(most - got);
-    held_ += got;
-  }
+  budget_.give((most - got) * weight);
+  held_ += got * weight;
   co_return error;
 }
 

@@ -74,9 +74,11 @@ class Connection {
   // "400 Bad Request" for a request that cannot be read, or "413 Content Too Large" for one
   // over the budget, and the end.
   asio::awaitable<Ending> refuse(bool tooLarge = false);
-  // Appends what arrives next, at most `most` bytes, to `input_`; with `held`, what arrives is
-  // taken from the budget (asio::error::no_buffer_space when too little is left).
-  asio::awaitable<error_code> readSome(size_t most, bool held = false);
+  // Appends what arrives next, at most `most` bytes, to `input_`; what arrives is taken from the
+  // budget `weight` times (asio::error::no_buffer_space when too little is left): once for a
+  // request head, twice for a body of unknown length, whose text may take twice its bytes while
+  // it grows; not at all for 0.
+  asio::awaitable<error_code> readSome(size_t most, size_t weight = 0);
   // Takes a body of `length` bytes from the budget; false when too little is left.
   bool holdBody(uint64_t length);
   // Gives the current request's bytes back to the budget.
