@@ -23,6 +23,8 @@ const int64_t kPollPauseMs = 5000;
 // How long a poll may come after one that met passing trouble, in milliseconds.
 const int64_t kLongestPauseMs = 60000;
 
+const int64_t kTicksPerMs = platform::kTicksPerSecond / 1000;
+
 // Whole seconds since `start`, on the steady clock.
 uint64_t secondsSince(int64_t start) {
   int64_t elapsed = (platform::steadyTicks() - start) / platform::kTicksPerSecond;
@@ -148,9 +150,10 @@ bool waitForOutcome(uint64_t overtime, const std::function<StatusPoll(int64_t)>&
   for (;;) {
     const int64_t pauseMs = pauseAfter(poll);
     const int64_t left = deadline - platform::steadyTicks();
-    if (poll.passing && deadline != 0 && pauseMs * 10000 > left) {
+    if (poll.passing && deadline != 0 && pauseMs * kTicksPerMs > left) {
       // The server asked for more time than the wait has left.
-      platform::sleepMillis(static_cast<unsigned>((std::max<int64_t>(left, 0) + 9999) / 10000));
+      platform::sleepMillis(
+          static_cast<unsigned>((std::max<int64_t>(left, 0) + kTicksPerMs - 1) / kTicksPerMs));
       message = "overtime!";
       return false;
     }

@@ -90,15 +90,24 @@ int64_t steadyMillis() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Waits until `fd` is ready for `events`, or has ended, or a request to end the process is
+// recorded (false). A wait that fails gives true: the call that follows says why.
+bool waitUntilReady(int fd, short events) {
+  for (;;) {
+    if (interruptRequest() != 0) return false;
+    pollfd ends[2] = {{fd, events, 0}, {g_wakeReadFd, POLLIN, 0}};
+    const int ready = poll(ends, 2, -1);
+    if (ready < 0 && errno != EINTR) return true;
+    if (ready > 0 && ends[0].revents != 0) return true;
+  }
+}
+
 // Writes [data, data + size) to standard output, a pipe's atomic amount at a time, each once
 // standard output takes it at once; false when it fails, or a request to end the process
 // comes first.
 bool writeOut(const char* data, size_t size) {
   while (size > 0) {
-    if (interruptRequest() != 0) return false;
-    pollfd ends[2] = {{STDOUT_FILENO, POLLOUT, 0}, {g_wakeReadFd, POLLIN, 0}};
-    if (poll(ends, 2, -1) < 0 && errno != EINTR) return false;
-    if (ends[0].revents == 0) continue;
+    if (!waitUntilReady(STDOUT_FILENO, POLLOUT)) return false;
     const ssize_t put = write(STDOUT_FILENO, data, std::min<size_t>(size, PIPE_BUF));
     if (put < 0 && errno != EINTR && errno != EAGAIN) return false;
     if (put > 0) {
@@ -207,15 +216,7 @@ void systemSleepMillis(unsigned ms) {
   }
 }
 
-bool waitToRead(int fd) {
-  for (;;) {
-    if (interruptRequest() != 0) return false;
-    pollfd ends[2] = {{fd, POLLIN, 0}, {g_wakeReadFd, POLLIN, 0}};
-    const int ready = poll(ends, 2, -1);
-    if (ready < 0 && errno != EINTR) return true;  // the read that follows says why
-    if (ready > 0 && ends[0].revents != 0) return true;
-  }
-}
+bool waitToRead(int fd) { return waitUntilReady(fd, POLLIN); }
 
 CleanUpOnTermination::CleanUpOnTermination(const std::string& localPath) {
   std::string path = fileSystemPath(localPath);

@@ -93,20 +93,24 @@ std::string stateLogFolder() {
   return std::string("marlune-translate") + platform::kPathSeparator + "logs";
 }
 
-// An installed program's users each keep their logs in their own state folder; any other
-// copy (a checkout's build, the Windows ZIP) keeps them in "logs" beside itself.
-std::string logDirectory(int argc, char** argv) {
+// Where the run's logs go. An installed program's users each keep theirs in their own state
+// folder; any other copy (a checkout's build, the Windows ZIP) keeps them in "logs" beside
+// itself.
+struct LogPlace {
+  std::string dir;
+  bool inStateFolder = false;
+};
+
+LogPlace logPlace(int argc, char** argv) {
   const std::string programDir = programDirectory(argc, argv);
-  return isInstalledIn(programDir) ? platform::userStateFolder(stateLogFolder())
-                                   : programDir + "logs";
+  if (isInstalledIn(programDir)) return {platform::userStateFolder(stateLogFolder()), true};
+  return {programDir + "logs", false};
 }
 
-// Makes the log directory where missing; false when an installed program's cannot be had.
-bool makeLogDirectory(int argc, char** argv, const std::string& logDir) {
-  if (isInstalledIn(programDirectory(argc, argv))) {
-    return platform::makeUserStateFolder(stateLogFolder());
-  }
-  if (!platform::pathExists(logDir)) platform::makeDirectory(logDir);
+// Makes the log directory where missing; false when a state folder's cannot be had.
+bool makeLogDirectory(const LogPlace& place) {
+  if (place.inStateFolder) return platform::makeUserStateFolder(stateLogFolder());
+  if (!platform::pathExists(place.dir)) platform::makeDirectory(place.dir);
   return true;
 }
 
@@ -195,7 +199,7 @@ bool printRequestedInfo(int argc, char** argv) {
   if (argc != 2) return false;
   const char* argument = argv[1];
   if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
-    std::cout << usageText(logDirectory(argc, argv));
+    std::cout << usageText(logPlace(argc, argv).dir);
   } else if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "-v") == 0) {
     std::cout << versionText();
   } else {
@@ -211,11 +215,11 @@ bool parseCommandLine(int argc, char** argv) {
     std::cout << argv[i] << std::endl;
     takeArgument(options, argv[i]);
   }
-  const std::string logDir = logDirectory(argc, argv);
-  if (makeLogDirectory(argc, argv, logDir)) {
-    initLogging(logDir);
+  const LogPlace place = logPlace(argc, argv);
+  if (makeLogDirectory(place)) {
+    initLogging(place.dir);
   } else {
-    logToStandardErrorOnly(logDir);
+    logToStandardErrorOnly(place.dir);
   }
   return !options[kConfigOption].empty();
 }

@@ -24,7 +24,8 @@ namespace {
 // The most bytes a configuration may have.
 const size_t kConfigLimitBytes = 16 * 1024 * 1024;
 
-// A key's value that is used in its default's place, with the warning that says so.
+// The whole number of seconds `key` gives; its default when it is absent, and its default with a
+// warning when it is no whole number from 0 up.
 uint64_t readSeconds(const rapidjson::Value& doc, const ConfigKey& key) {
   const uint64_t fallback = std::strtoull(key.fallback, nullptr, 10);
   const rapidjson::Value* value = findMember(doc, key.name);
@@ -208,16 +209,17 @@ std::string unsendableSetting(const TranslateJob& job) {
       return std::string(key.name) + " holds a control character";
     }
   }
-  std::string problem;
   for (const ConfigKey& key : keys) {
-    if (problem.empty() && key.sentAs == SentAs::kBaseUrl && !(job.*key.field).empty()) {
-      problem = baseUrlProblem(key.name, job.*key.field);
-    }
+    if (key.sentAs != SentAs::kBaseUrl || (job.*key.field).empty()) continue;
+    const std::string problem = baseUrlProblem(key.name, job.*key.field);
+    if (!problem.empty()) return problem;
   }
   for (const ConfigKey& key : keys) {
-    if (problem.empty() && key.sentAs == SentAs::kPath) problem = joinedUrlProblem(job, key);
+    if (key.sentAs != SentAs::kPath) continue;
+    const std::string problem = joinedUrlProblem(job, key);
+    if (!problem.empty()) return problem;
   }
-  return problem.empty() ? caFileProblem(job.caFile) : problem;
+  return caFileProblem(job.caFile);
 }
 
 std::string loadFailureLine(const std::string& path, const std::string& reason) {

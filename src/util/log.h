@@ -31,8 +31,8 @@ enum class LogLine : int {
   kVerdict = 203,            // INFO "verdict <code> (<message>) written to <path>"
 };
 
-// Logs at INFO, WARNING or ERROR as one of the lines above: MLOG(ERROR, kCfgEmpty) << "-cfg
-// empty!";
+// Logs at INFO, WARNING or ERROR as one of the lines above:
+//   MLOG(ERROR, kCfgEmpty) << "-cfg empty!";
 #define MLOG(severity, line)                                                                     \
   google::LogMessage(MARLUNE_LOG_FILE, static_cast<int>(LogLine::line), google::GLOG_##severity) \
       .stream()

@@ -356,7 +356,7 @@ TEST_F(EmulatorE2E, TheJournalKeepsAGatewayRunWithItsSecretsMasked) {
 }
 
 // The oldest entries go once the journal's bytes are used up, and a read says how many went;
-// a journal larger than one piece comes in chunks, and a page reads on from where one ended.
+// a journal larger than one piece comes in chunks, and a query it cannot read is refused.
 TEST_F(EmulatorE2E, TheJournalStaysWithinItsBytesAndReadsInPages) {
   EmulatorProcess emulator(MARLUNE_EMULATOR, plainOptions({"--journal-bytes", "300000"}));
   const int kRequests = 30;
@@ -374,13 +374,6 @@ TEST_F(EmulatorE2E, TheJournalStaysWithinItsBytesAndReadsInPages) {
       << all.head;
   EXPECT_NE(all.head.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << all.head;
 
-  Reply page = call(emulator, "GET", "/__emulator/requests?since=1&limit=2&method=PUT");
-  rapidjson::Document doc;
-  ASSERT_FALSE(doc.Parse(page.body.c_str()).HasParseError()) << page.body;
-  ASSERT_EQ(doc["entries"].Size(), 2u);
-  EXPECT_EQ(doc["entries"][0]["number"].GetUint64(), kRequests - kept + 1);
-  EXPECT_EQ(doc["next"].GetUint64(), kRequests - kept + 3);
-  EXPECT_EQ(doc["dropped"].GetUint64(), kRequests - kept);
   EXPECT_EQ(call(emulator, "GET", "/__emulator/requests?limit=x").status, 400);
 }
 
