@@ -7,7 +7,7 @@ import os
 import subprocess
 import time
 
-from .procs import BenchError, say
+from .procs import BenchError, say, stat_fields
 
 SMALL_RESULT = ('{"code":"success","message":"translate job accepted for file 101",'
                 '"data":{"fileitemid":"101"}}')
@@ -37,8 +37,7 @@ def client_run(bench, figure, subject, base, file_id):
 
 def process_has_ended(pid):
     """Whether a child not yet reaped has ended (a zombie: its counts are final)."""
-    with open(f"/proc/{pid}/stat") as stat:
-        return stat.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    return stat_fields(pid)[0] in ("Z", "X")
 
 
 def cpu_count_ns(pid):

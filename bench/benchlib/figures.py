@@ -12,7 +12,7 @@ import time
 
 from . import clients
 from .clients import SMALL_RESULT, Waitfor, overtime_result, waitfor_result
-from .procs import BenchError, say
+from .procs import BenchError, say, stat_fields
 from .report import Row, describe_commit, describe_machine
 from .bench import load_average
 from .servers import start_emulator
@@ -401,9 +401,8 @@ def emulator_usage(pid):
     """Peak memory (VmHWM, KiB) and CPU time (user + system, µs) of a running emulator."""
     with open(f"/proc/{pid}/status") as status:
         rss = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
-    with open(f"/proc/{pid}/stat") as stat:
-        # utime and stime, the 14th and 15th fields, in clock ticks.
-        fields = stat.read().rsplit(")", 1)[1].split()
+    # utime and stime, the 14th and 15th fields, in clock ticks.
+    fields = stat_fields(pid)
     ticks = int(fields[11]) + int(fields[12])
     return rss, round(ticks * 1000000 / os.sysconf("SC_CLK_TCK"))
 
