@@ -4,6 +4,7 @@ the poll gaps of crowds). Closing it stops every process, unmounts the trust sto
 the temporary folder, on any way out."""
 
 import base64
+import filecmp
 import json
 import os
 import shutil
@@ -16,6 +17,15 @@ from .procs import BenchError, Processes
 from .servers import KEY, SECRET
 
 COLUMNS = {"wall": 0, "cpu": 1, "rss": 2}
+
+
+def read_text(path):
+    """A file's text, "" when it cannot be read."""
+    try:
+        with open(path) as text:
+            return text.read()
+    except OSError:
+        return ""
 
 
 def load_average():
@@ -122,24 +132,15 @@ class Bench:
     # --- Checking.
     def check_result(self, figure, path, expected):
         """The client's result file must hold exactly `expected`."""
-        try:
-            with open(path) as text:
-                found = text.read()
-        except OSError:
-            found = ""
+        found = read_text(path)
         if found.rstrip("\n") != expected:
             raise BenchError(f"{figure}: wrong result file {path}: {found[:300]}")
 
     def check_result_file(self, figure, path, expected_path):
         """The client's result file must be byte for byte the file `expected_path`."""
         try:
-            with open(path, "rb") as found, open(expected_path, "rb") as expected:
-                while True:
-                    a, b = found.read(1 << 20), expected.read(1 << 20)
-                    if a != b:
-                        break
-                    if not a:
-                        return
+            if filecmp.cmp(path, expected_path, shallow=False):
+                return
         except OSError:
             pass
         raise BenchError(f"{figure}: wrong result file {path}")

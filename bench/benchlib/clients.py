@@ -7,6 +7,7 @@ import os
 import subprocess
 import time
 
+from .bench import read_text
 from .procs import BenchError, say, stat_fields
 
 SMALL_RESULT = ('{"code":"success","message":"translate job accepted for file 101",'
@@ -136,14 +137,6 @@ def many_clients(bench, figure, subject, base, clients, cmdtype, file_id_of, ove
     bench.measure(figure, subject.name, [subject.client, "-cfg", os.path.join(folder, "{}.json")],
                   copies=clients)
     return results
-
-
-def read_text(path):
-    try:
-        with open(path) as text:
-            return text.read()
-    except OSError:
-        return ""
 
 
 def crowd_clients(bench, figure, subject, base, clients, overtime, result_of):
