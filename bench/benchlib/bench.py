@@ -154,9 +154,9 @@ class Bench:
         with open(path, "w") as out:
             json.dump(config, out)
 
-    def token_request(self, base):
+    def token_request(self, base, output="/dev/null"):
         """curl asking for a service token, as the client's first request."""
-        return ["curl", "-s", "-f", "-o", "/dev/null", "-X", "POST",
+        return ["curl", "-s", "-f", "-o", output, "-X", "POST",
                 "-H", f"Authorization:Basic {self.credential}",
                 "-H", "Content-Type: application/json", f"{base}/oauth2/token"]
 
@@ -177,10 +177,8 @@ class Bench:
 
     def service_token(self, base):
         """A service token from the server at `base`, for curl's commit and status requests."""
-        answer = subprocess.run(
-            ["curl", "-sf", "-X", "POST", "-H", f"Authorization:Basic {self.credential}",
-             "-H", "Content-Type: application/json", f"{base}/oauth2/token"],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        answer = subprocess.run(self.token_request(base, output="-"), stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True)
         try:
             return json.loads(answer.stdout)["data"]["token"]
         except (ValueError, KeyError, TypeError):
