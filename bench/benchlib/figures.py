@@ -531,11 +531,11 @@ def concurrency(bench):
 
 
 def concurrency_point(bench, figure_name, who):
-    """"cores p99" of a crowd, "- -" where not measured."""
+    """The cores and the p99 gap of a crowd, "-" and "-" where not measured."""
     if not bench.runs_of(figure_name, who):
-        return "- -"
+        return "-", "-"
     p99 = bench.gaps[(figure_name, who)].quantile(0.99)
-    return f"{bench.cores(figure_name, who)} {seconds_text(p99)}"
+    return bench.cores(figure_name, who), seconds_text(p99)
 
 
 def draw_concurrency(bench, counts):
@@ -550,19 +550,17 @@ def draw_concurrency(bench, counts):
              f"# {machine}; load average before {bench.load_before}, after {load_after}",
              "# clients, then now: HTTP cores, HTTP p99 poll gap (s), HTTPS cores,"
              " HTTPS p99 gap (s); then the same before (- : not measured)"]
+    table = ["| clients | HTTP now | HTTPS now | HTTP before | HTTPS before |",
+             "|---|---|---|---|---|"]
     for count in counts:
         points = [concurrency_point(bench, f"concurrency-{scheme}-{count}", who)
                   for who in ("new", "old") for scheme in ("http", "https")]
-        lines.append(f"{count} {' '.join(points)}")
+        lines.append(f"{count} {' '.join(f'{cores} {p99}' for cores, p99 in points)}")
+        table.append(f"| {count} | {' | '.join(f'{cores}, {p99} s' for cores, p99 in points)} |")
     with open(f"{out}.dat", "w") as dat:
         dat.write("\n".join(lines) + "\n")
     print("\nwaitfors at once: client CPU (cores) and p99 gap between polls (s)")
-    print("| clients | HTTP now | HTTPS now | HTTP before | HTTPS before |")
-    print("|---|---|---|---|---|")
-    for line in lines[3:]:
-        n, *v = line.split()
-        cells = " | ".join(f"{v[i]}, {v[i + 1]} s" for i in range(0, 8, 2))
-        print(f"| {n} | {cells} |")
+    print("\n".join(table))
     heading = (f"{date}, commit {commit}{f' (before: {baseline})' if baseline else ''},"
                f" {len(os.sched_getaffinity(0))} cores; load average before {bench.load_before},"
                f" after {load_after}")
