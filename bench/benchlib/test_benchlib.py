@@ -79,6 +79,10 @@ class CrowdGapsTest(unittest.TestCase):
             crowd.add_crowd([f"{t}.0 {i}" for i in (1, 2) for t in (0, 5, 10)], clients=2)
         self.assertEqual(crowd.polls_made(runs=2), "3 polls each")
         self.assertIsNone(CrowdGaps().quantile(0.99))
+        mixed = CrowdGaps()
+        for _ in range(2):
+            mixed.add_crowd(["0.0 1", "5.0 1", "0.0 2"], clients=2)
+        self.assertEqual(mixed.polls_made(runs=2), "1 clients 1 polls, 1 clients 2 polls")
 
 
 class RowTest(unittest.TestCase):
