@@ -47,7 +47,7 @@ class Bench:
         self.raw = {}
         self.gaps = {}
         self.baseline_short = ""
-        self.load_before = load_average()
+        self.load_before = ""  # read when the measuring starts, after the builds
         self.credential = base64.b64encode(f"{KEY}:{SECRET}".encode()).decode()
         self.work = tempfile.mkdtemp(prefix="marlune-bench.", dir=os.environ.get("TMPDIR"))
         try:
