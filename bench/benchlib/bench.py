@@ -4,6 +4,7 @@ the poll gaps of crowds). Closing it stops every process, unmounts the trust sto
 the temporary folder, on any way out."""
 
 import base64
+import filecmp
 import json
 import os
 import shutil
@@ -16,6 +17,15 @@ from .procs import BenchError, Processes
 from .servers import KEY, SECRET
 
 COLUMNS = {"wall": 0, "cpu": 1, "rss": 2}
+
+
+def read_text(path):
+    """A file's text, "" when it cannot be read."""
+    try:
+        with open(path) as text:
+            return text.read()
+    except OSError:
+        return ""
 
 
 def load_average():
@@ -37,7 +47,7 @@ class Bench:
         self.raw = {}
         self.gaps = {}
         self.baseline_short = ""
-        self.load_before = load_average()
+        self.load_before = ""  # read when the measuring starts, after the builds
         self.credential = base64.b64encode(f"{KEY}:{SECRET}".encode()).decode()
         self.work = tempfile.mkdtemp(prefix="marlune-bench.", dir=os.environ.get("TMPDIR"))
         try:
@@ -122,24 +132,15 @@ class Bench:
     # --- Checking.
     def check_result(self, figure, path, expected):
         """The client's result file must hold exactly `expected`."""
-        try:
-            with open(path) as text:
-                found = text.read()
-        except OSError:
-            found = ""
+        found = read_text(path)
         if found.rstrip("\n") != expected:
             raise BenchError(f"{figure}: wrong result file {path}: {found[:300]}")
 
     def check_result_file(self, figure, path, expected_path):
         """The client's result file must be byte for byte the file `expected_path`."""
         try:
-            with open(path, "rb") as found, open(expected_path, "rb") as expected:
-                while True:
-                    a, b = found.read(1 << 20), expected.read(1 << 20)
-                    if a != b:
-                        break
-                    if not a:
-                        return
+            if filecmp.cmp(path, expected_path, shallow=False):
+                return
         except OSError:
             pass
         raise BenchError(f"{figure}: wrong result file {path}")
@@ -153,9 +154,9 @@ class Bench:
         with open(path, "w") as out:
             json.dump(config, out)
 
-    def token_request(self, base):
+    def token_request(self, base, output="/dev/null"):
         """curl asking for a service token, as the client's first request."""
-        return ["curl", "-s", "-f", "-o", "/dev/null", "-X", "POST",
+        return ["curl", "-s", "-f", "-o", output, "-X", "POST",
                 "-H", f"Authorization:Basic {self.credential}",
                 "-H", "Content-Type: application/json", f"{base}/oauth2/token"]
 
@@ -176,10 +177,8 @@ class Bench:
 
     def service_token(self, base):
         """A service token from the server at `base`, for curl's commit and status requests."""
-        answer = subprocess.run(
-            ["curl", "-sf", "-X", "POST", "-H", f"Authorization:Basic {self.credential}",
-             "-H", "Content-Type: application/json", f"{base}/oauth2/token"],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+        answer = subprocess.run(self.token_request(base, output="-"), stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True)
         try:
             return json.loads(answer.stdout)["data"]["token"]
         except (ValueError, KeyError, TypeError):

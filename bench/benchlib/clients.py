@@ -7,7 +7,8 @@ import os
 import subprocess
 import time
 
-from .procs import BenchError, say
+from .bench import read_text
+from .procs import BenchError, say, stat_fields
 
 SMALL_RESULT = ('{"code":"success","message":"translate job accepted for file 101",'
                 '"data":{"fileitemid":"101"}}')
@@ -37,8 +38,7 @@ def client_run(bench, figure, subject, base, file_id):
 
 def process_has_ended(pid):
     """Whether a child not yet reaped has ended (a zombie: its counts are final)."""
-    with open(f"/proc/{pid}/stat") as stat:
-        return stat.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    return stat_fields(pid)[0] in ("Z", "X")
 
 
 def cpu_count_ns(pid):
@@ -137,14 +137,6 @@ def many_clients(bench, figure, subject, base, clients, cmdtype, file_id_of, ove
     bench.measure(figure, subject.name, [subject.client, "-cfg", os.path.join(folder, "{}.json")],
                   copies=clients)
     return results
-
-
-def read_text(path):
-    try:
-        with open(path) as text:
-            return text.read()
-    except OSError:
-        return ""
 
 
 def crowd_clients(bench, figure, subject, base, clients, overtime, result_of):

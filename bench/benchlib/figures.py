@@ -12,7 +12,7 @@ import time
 
 from . import clients
 from .clients import SMALL_RESULT, Waitfor, overtime_result, waitfor_result
-from .procs import BenchError, say
+from .procs import BenchError, say, stat_fields
 from .report import Row, describe_commit, describe_machine
 from .bench import load_average
 from .servers import start_emulator
@@ -64,6 +64,33 @@ def translate_peers(bench, figure_name, base, token):
     commit = bench.commit_request(base, token, 101)
     bench.measure(figure_name, "curl1", [*token_request, "--next", *commit])
     bench.measure(figure_name, "curl2", [*token_request, "+++", "curl", *commit])
+
+
+def nginx_and_emulators(bench, runs, prefix, nginx, kind, client_run, peers):
+    """`runs` runs of each subject's client against nginx at `nginx` (figure PREFIX-nginx) and
+    against its own emulator of `kind` (PREFIX-emulator-SUBJECT), then of `peers` against the
+    same servers."""
+    for _ in range(runs):
+        for subject in bench.subjects:
+            client_run(bench, f"{prefix}-nginx", subject, nginx)
+            client_run(bench, f"{prefix}-emulator-{subject.name}", subject,
+                       emulator_base(bench, subject, kind))
+        peers(bench, f"{prefix}-nginx", nginx, bench.tokens["nginx"])
+        for subject in bench.subjects:
+            peers(bench, f"{prefix}-emulator-{subject.name}", emulator_base(bench, subject, kind),
+                  emulator_token(bench, subject, kind))
+
+
+def server_figures(prefix, server):
+    """The figures of the subjects "new" and "old" against `server`, "nginx" or "emulator"."""
+    if server == "nginx":
+        return f"{prefix}-nginx", f"{prefix}-nginx"
+    return f"{prefix}-emulator-new", f"{prefix}-emulator-old"
+
+
+def peer_ratio(bench, figure_name, who, peer, column):
+    """A median of `who` over that of `peer` in the same figure."""
+    return ratio(bench.median(figure_name, who, column), bench.median(figure_name, peer, column))
 
 
 def translate_run(bench, figure_name, subject, base):
@@ -118,17 +145,8 @@ def crowd_text(bench, figure_name, who):
 def translate(bench):
     """Translate (token + commit) over HTTP against nginx and against the emulator: wall and
     CPU against one curl process and two, and peak memory."""
-    nginx = bench.nginx.http
-    for _ in range(bench.settings.runs):
-        for subject in bench.subjects:
-            translate_run(bench, "translate-nginx", subject, nginx)
-            translate_run(bench, f"translate-emulator-{subject.name}", subject,
-                          emulator_base(bench, subject, "small"))
-        translate_peers(bench, "translate-nginx", nginx, bench.tokens["nginx"])
-        for subject in bench.subjects:
-            translate_peers(bench, f"translate-emulator-{subject.name}",
-                            emulator_base(bench, subject, "small"),
-                            emulator_token(bench, subject, "small"))
+    nginx_and_emulators(bench, bench.settings.runs, "translate", bench.nginx.http, "small",
+                        translate_run, translate_peers)
     if not bench.settings.runs:
         return []
     rows = translate_rows(bench, "nginx") + translate_rows(bench, "emulator")
@@ -141,12 +159,7 @@ def translate(bench):
 
 
 def translate_rows(bench, server):
-    now = "translate-nginx" if server == "nginx" else "translate-emulator-new"
-    then = "translate-nginx" if server == "nginx" else "translate-emulator-old"
-
-    def before(column, peer):
-        return ratio(bench.median(then, "old", column), bench.median(then, peer, column))
-
+    now, then = server_figures("translate", server)
     rows = []
     for what, column, peer, peer_name in (("wall", "wall", "curl1", "one curl process"),
                                           ("CPU", "cpu", "curl1", "one curl process"),
@@ -154,7 +167,7 @@ def translate_rows(bench, server):
         client, other = bench.median(now, "new", column), bench.median(now, peer, column)
         rows.append(Row(f"translate, {what} ({server}): client / {peer_name}", f"{ms(client)} ms",
                         f"{ms(other)} ms", ratio(client, other), "<=", "1.0",
-                        bench.before(before, column, peer)))
+                        bench.before(peer_ratio, bench, then, "old", peer, column)))
     return rows
 
 
@@ -176,10 +189,6 @@ def https(bench):
         return []
     peers = (("curl1", "one curl process, its default CA settings", "0.5"),
              ("curldir", "one curl process, CA directory", "1.0"))
-
-    def before(column, peer):
-        return ratio(bench.median(name, "old", column), bench.median(name, peer, column))
-
     rows = []
     for what, column, with_target in (("CPU", "cpu", True), ("wall", "wall", False)):
         for peer, peer_name, target in peers:
@@ -187,7 +196,7 @@ def https(bench):
             rows.append(Row(f"translate over HTTPS, {what}: client / {peer_name}",
                             f"{ms(client)} ms", f"{ms(other)} ms", ratio(client, other),
                             "<=" if with_target else None, target if with_target else None,
-                            bench.before(before, column, peer)))
+                            bench.before(peer_ratio, bench, name, "old", peer, column)))
     return rows
 
 
@@ -214,16 +223,8 @@ def large(bench):
     memory above that of a small translate (when translate was measured too)."""
     runs = bench.settings.large_runs
     say(f"measuring 64 MiB answers: {runs} runs")
-    for _ in range(runs):
-        for subject in bench.subjects:
-            large_run(bench, "large-nginx", subject, bench.nginx.http_large)
-            large_run(bench, f"large-emulator-{subject.name}", subject,
-                      emulator_base(bench, subject, "large"))
-        large_peers(bench, "large-nginx", bench.nginx.http_large, bench.tokens["nginx"])
-        for subject in bench.subjects:
-            large_peers(bench, f"large-emulator-{subject.name}",
-                        emulator_base(bench, subject, "large"),
-                        emulator_token(bench, subject, "large"))
+    nginx_and_emulators(bench, runs, "large", bench.nginx.http_large, "large", large_run,
+                        large_peers)
     if not runs:
         return []
     rows = large_rows(bench, "nginx") + large_rows(bench, "emulator")
@@ -233,12 +234,10 @@ def large(bench):
 
 
 def large_rows(bench, server):
-    now = "large-nginx" if server == "nginx" else "large-emulator-new"
-    then = "large-nginx" if server == "nginx" else "large-emulator-old"
+    now, then = server_figures("large", server)
     wall, cpu = bench.median(now, "new", "wall"), bench.median(now, "new", "cpu")
     curl, curl_file = bench.median(now, "curl1", "wall"), bench.median(now, "curlfile", "wall")
-    before = bench.before(lambda: ratio(bench.median(then, "old", "wall"),
-                                        bench.median(then, "curl1", "wall")))
+    before = bench.before(peer_ratio, bench, then, "old", "curl1", "wall")
     return [
         Row(f"64 MiB answer ({server}), wall: client / one curl process",
             f"{ms(wall)} ms ({ms(cpu)} ms CPU)", f"{ms(curl)} ms", ratio(wall, curl), "<=", "2.0",
@@ -401,9 +400,8 @@ def emulator_usage(pid):
     """Peak memory (VmHWM, KiB) and CPU time (user + system, µs) of a running emulator."""
     with open(f"/proc/{pid}/status") as status:
         rss = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
-    with open(f"/proc/{pid}/stat") as stat:
-        # utime and stime, the 14th and 15th fields, in clock ticks.
-        fields = stat.read().rsplit(")", 1)[1].split()
+    # utime and stime, the 14th and 15th fields, in clock ticks.
+    fields = stat_fields(pid)
     ticks = int(fields[11]) + int(fields[12])
     return rss, round(ticks * 1000000 / os.sysconf("SC_CLK_TCK"))
 
@@ -533,11 +531,11 @@ def concurrency(bench):
 
 
 def concurrency_point(bench, figure_name, who):
-    """"cores p99" of a crowd, "- -" where not measured."""
+    """The cores and the p99 gap of a crowd, "-" and "-" where not measured."""
     if not bench.runs_of(figure_name, who):
-        return "- -"
+        return "-", "-"
     p99 = bench.gaps[(figure_name, who)].quantile(0.99)
-    return f"{bench.cores(figure_name, who)} {seconds_text(p99)}"
+    return bench.cores(figure_name, who), seconds_text(p99)
 
 
 def draw_concurrency(bench, counts):
@@ -552,19 +550,17 @@ def draw_concurrency(bench, counts):
              f"# {machine}; load average before {bench.load_before}, after {load_after}",
              "# clients, then now: HTTP cores, HTTP p99 poll gap (s), HTTPS cores,"
              " HTTPS p99 gap (s); then the same before (- : not measured)"]
+    table = ["| clients | HTTP now | HTTPS now | HTTP before | HTTPS before |",
+             "|---|---|---|---|---|"]
     for count in counts:
         points = [concurrency_point(bench, f"concurrency-{scheme}-{count}", who)
                   for who in ("new", "old") for scheme in ("http", "https")]
-        lines.append(f"{count} {' '.join(points)}")
+        lines.append(f"{count} {' '.join(f'{cores} {p99}' for cores, p99 in points)}")
+        table.append(f"| {count} | {' | '.join(f'{cores}, {p99} s' for cores, p99 in points)} |")
     with open(f"{out}.dat", "w") as dat:
         dat.write("\n".join(lines) + "\n")
     print("\nwaitfors at once: client CPU (cores) and p99 gap between polls (s)")
-    print("| clients | HTTP now | HTTPS now | HTTP before | HTTPS before |")
-    print("|---|---|---|---|---|")
-    for line in lines[3:]:
-        n, *v = line.split()
-        cells = " | ".join(f"{v[i]}, {v[i + 1]} s" for i in range(0, 8, 2))
-        print(f"| {n} | {cells} |")
+    print("\n".join(table))
     heading = (f"{date}, commit {commit}{f' (before: {baseline})' if baseline else ''},"
                f" {len(os.sched_getaffinity(0))} cores; load average before {bench.load_before},"
                f" after {load_after}")

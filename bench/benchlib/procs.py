@@ -15,6 +15,13 @@ def say(*parts):
     print(*parts, file=sys.stderr, flush=True)
 
 
+def stat_fields(pid):
+    """The fields of /proc/PID/stat after the command's name, the state first (the name, in
+    parentheses, may hold spaces)."""
+    with open(f"/proc/{pid}/stat") as stat:
+        return stat.read().rsplit(")", 1)[1].split()
+
+
 def child_pids():
     """Every process of the machine by its parent: {ppid: [pid, ...]}."""
     children = {}
@@ -22,9 +29,7 @@ def child_pids():
         if not entry.isdigit():
             continue
         try:
-            with open(f"/proc/{entry}/stat") as stat:
-                # The command's name, in parentheses, may hold spaces: the fields after it count.
-                ppid = int(stat.read().rsplit(")", 1)[1].split()[1])
+            ppid = int(stat_fields(entry)[1])
         except (OSError, IndexError, ValueError):
             continue
         children.setdefault(ppid, []).append(int(entry))

@@ -1,18 +1,23 @@
 """Tests of bench/run's arithmetic and verdicts (medians, nearest-rank quantiles, the poll gaps
-of a crowd, a row's pass or fail) and of how a waitfor's CPU between polls is read (a stand-in
-client, no servers). Runs without root:
+of a crowd, a row's pass or fail), of how a waitfor's CPU between polls is read (a stand-in
+client, no servers) and of how every process started is stopped. Runs without root:
     python3 -B bench/benchlib/test_benchlib.py"""
 
 import json
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
+import time
 import types
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from benchlib.bench import Bench  # noqa: E402
-from benchlib.clients import Waitfor, run_waitfors  # noqa: E402
+from benchlib.bench import Bench, read_text  # noqa: E402
+from benchlib.clients import Waitfor, process_has_ended, run_waitfors  # noqa: E402
+from benchlib.procs import Processes  # noqa: E402
 from benchlib.report import Row, json_item  # noqa: E402
 from benchlib.setup import Subject  # noqa: E402
 from benchlib.stats import CrowdGaps, median, nearest_rank  # noqa: E402
@@ -79,6 +84,10 @@ class CrowdGapsTest(unittest.TestCase):
             crowd.add_crowd([f"{t}.0 {i}" for i in (1, 2) for t in (0, 5, 10)], clients=2)
         self.assertEqual(crowd.polls_made(runs=2), "3 polls each")
         self.assertIsNone(CrowdGaps().quantile(0.99))
+        mixed = CrowdGaps()
+        for _ in range(2):
+            mixed.add_crowd(["0.0 1", "5.0 1", "0.0 2"], clients=2)
+        self.assertEqual(mixed.polls_made(runs=2), "1 clients 1 polls, 1 clients 2 polls")
 
 
 class RowTest(unittest.TestCase):
@@ -136,6 +145,34 @@ class WaitforReadTest(unittest.TestCase):
         run_waitfors([ended, running])
         self.assertNotIn(("poll", ended.subject.name), self.bench.raw)
         self.assertIn(("poll", running.subject.name), self.bench.raw)
+
+
+class StopAllTest(unittest.TestCase):
+    def test_a_grandchild_is_stopped_though_its_name_holds_a_parenthesis(self):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        # /proc/PID/stat gives the name in parentheses: "(sleep) 1 2)".
+        sleeper = os.path.join(folder, "sleep) 1 2")
+        shutil.copy(shutil.which("sleep"), sleeper)
+        procs = Processes()
+        self.addCleanup(procs.stop_all)
+        shell = procs.start(["sh", "-c", '"$0" 60 & echo $!; wait', sleeper],
+                            stdout=subprocess.PIPE, text=True)
+        grandchild = int(shell.stdout.readline())
+        shell.stdout.close()
+        deadline = time.monotonic() + 5
+        while read_text(f"/proc/{grandchild}/comm") != "sleep) 1 2\n":
+            self.assertLess(time.monotonic(), deadline, "the grandchild did not start")
+            time.sleep(0.01)
+        procs.stop_all()
+        while True:
+            try:
+                if process_has_ended(grandchild):
+                    break
+            except FileNotFoundError:
+                break
+            self.assertLess(time.monotonic(), deadline, "the grandchild still runs")
+            time.sleep(0.02)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ import shutil
 import subprocess
 
 from .procs import BenchError
+from .setup import run_logged
 
 SYSTEM_CERTS = "/etc/ssl/certs"
 BUNDLE = "ca-certificates.crt"
@@ -25,10 +26,7 @@ class TrustStore:
         return os.path.join(self.dir, name)
 
     def openssl(self, *args):
-        with open(self.log, "a") as log:
-            if subprocess.run(["openssl", *args], stdout=log, stderr=log).returncode != 0:
-                with open(self.log) as text:
-                    raise BenchError(f"making the test certificates failed:\n{text.read()}")
+        run_logged(["openssl", *args], self.log, "making the test certificates failed")
 
     def make_certificates(self):
         os.makedirs(self.dir, mode=0o700)
