@@ -13,23 +13,15 @@ bool EmulatorLog::openFile(const std::string& path) {
   return true;
 }
 
-void EmulatorLog::keepInMemory() {
+void EmulatorLog::discard() {
   std::lock_guard<std::mutex> lock(mutex_);
-  inMemory_ = true;
-}
-
-std::vector<std::string> EmulatorLog::keptLines() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return kept_;
+  discarding_ = true;
 }
 
 void EmulatorLog::line(const std::string& text) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (inMemory_) {
-      kept_.push_back(text);
-      return;
-    }
+    if (discarding_) return;
   }
   using namespace std::chrono;
   const int64_t millis =

@@ -149,9 +149,7 @@ bool commitFileId(const std::string& body, int64_t& id) {
 }
 
 bool statusFileId(const std::string& query, int64_t& id) {
-  const ParameterMap parameters = parseRawParameters(query);
-  auto found = parameters.find("fileId");
-  return found != parameters.end() && parseFileId(found->second, id);
+  return parseFileId(rawParameter(query, "fileId"), id);
 }
 
 std::string encodeBase64(const std::string& bytes) {

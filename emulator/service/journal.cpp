@@ -9,10 +9,15 @@
 
 namespace {
 
+// `text`, which is UTF-8, as a JSON string.
+void putUtf8(JsonWriter& json, const std::string& text) {
+  json.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
 // `text` as a JSON string, what is no UTF-8 character in it shown as U+FFFD.
 void putString(JsonWriter& json, const std::string& text) {
-  if (!isUtf8(text)) return putString(json, validUtf8(text));
-  json.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+  if (isUtf8(text)) return putUtf8(json, text);
+  putUtf8(json, validUtf8(text));
 }
 
 void putMember(JsonWriter& json, const char* name, const std::string& text) {
@@ -40,10 +45,14 @@ std::string keptBody(const std::string& body, const SecretMask& mask,
   return kept;
 }
 
-// A body as the member `name` when it is UTF-8, else as `name`Base64.
+// A body as the member `name` when it is UTF-8, else as `name`Base64, whose text is ASCII.
 void putBody(JsonWriter& json, const std::string& name, const std::string& body) {
-  if (isUtf8(body)) return putMember(json, name.c_str(), body);
-  putMember(json, (name + "Base64").c_str(), encodeBase64(body));
+  if (isUtf8(body)) {
+    json.Key(name.c_str());
+    return putUtf8(json, body);
+  }
+  json.Key((name + "Base64").c_str());
+  putUtf8(json, encodeBase64(body));
 }
 
 }  // namespace

@@ -22,13 +22,14 @@ namespace {
 
 const size_t kMiB = 1024 * 1024;
 
-// The peak resident memory of process `pid` (VmHWM), in bytes; 0 when unknown.
+// The peak resident memory of process `pid` (VmHWM), in bytes; a failure, and 0, when unknown.
 size_t peakMemory(long pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line)) {
     if (line.compare(0, 6, "VmHWM:") == 0) return std::stoul(line.substr(6)) * 1024;
   }
+  ADD_FAILURE() << "no VmHWM for process " << pid;
   return 0;
 }
 
