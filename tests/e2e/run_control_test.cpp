@@ -8,7 +8,6 @@
 #include "support/file_util.h"
 #include "support/job_config.h"
 #include "support/process.h"
-#include "support/test_server.h"
 
 using namespace testing_support;
 
@@ -149,22 +148,6 @@ TEST(RunControl, AClosedStandardErrorAndAPipedConfigurationWork) {
   EXPECT_TRUE(fileExists(dir + "/result.json"));
   removeTree(dir);
 #endif
-}
-
-// A problem the configuration shows is refused before any request: nothing is sent, nothing
-// written, and the one line on standard error says why.
-TEST(RunControl, AnOutputWithoutItsFolderIsRefusedAtTheDoor) {
-  std::string dir = makeTempDir();
-  TestServer server;
-  writeFile(dir + "/job.json", JobConfig("translate", server.url(), dir + "/missing/result.json"));
-  ProcessResult run = runProcess({MARLUNE_BINARY, "-cfg", dir + "/job.json"});
-  EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_NE(run.err.find("marluneTranslate: " + dir + "/job.json: output " + dir +
-                         "/missing/result.json its folder " + dir + "/missing cannot be used: "),
-            std::string::npos)
-      << run.err;
-  EXPECT_TRUE(server.requests().empty());
-  EXPECT_EQ(sortedEntries(dir), std::vector<std::string>{"job.json"});
 }
 
 TEST(RunControl, WithoutAUsableLogsDirectoryEveryLineGoesToStandardErrorOnly) {
